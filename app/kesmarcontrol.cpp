@@ -1,0 +1,431 @@
+#include "kesmarcontrol.h"
+#include "ui_kesmarcontrol.h"
+
+#include "about.h"
+#include "settings.h"
+
+#include <QCloseEvent>
+#include <QStringList>
+#include <QtGlobal>
+
+namespace {
+
+const QString defaultPort = QStringLiteral("/dev/ttyUSB0");
+
+// The number of entries of the "positions" array that can actually be read:
+// the stored size, but never past the highest entry present. A damaged store
+// may claim billions of entries; reading stops where the data does.
+int readablePositionCount(QSettings &settings, int storedSize)
+{
+    if (storedSize <= 0)
+        return 0;
+    settings.beginGroup(QStringLiteral("positions"));
+    const QStringList groups = settings.childGroups();
+    settings.endGroup();
+    int highest = 0;
+    for (const QString &group : groups) {
+        bool ok = false;
+        const int number = group.toInt(&ok);
+        if (ok && number > highest && number <= storedSize)
+            highest = number;
+    }
+    return highest;
+}
+
+} // namespace
+
+KesmarControl::KesmarControl(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::KesmarControl)
+    , settings(QStringLiteral("quellmark"), QStringLiteral("orvex"))
+    , pad(this)
+{
+    ui->setupUi(this);
+    loadSettings();
+
+    ui->targetX->setMaximum(20500);
+    ui->targetY->setMaximum(20500);
+    ui->targetZ->setMaximum(20500);
+    for (QSlider *slider : {ui->sliderX, ui->sliderY, ui->sliderZ}) {
+        slider->setMaximum(20500);
+        slider->setPageStep(2050);
+    }
+
+    connect(&timer, SIGNAL(timeout()), this, SLOT(updatePositions()));
+    timer.setInterval(portSettings.update);
+    QTimer::singleShot(100, this, SLOT(openPort()));
+}
+
+KesmarControl::~KesmarControl()
+{
+    delete ui;
+    qDeleteAll(positions);
+}
+
+// ---------------------------------------------------------------------------
+// Settings store
+
+void KesmarControl::loadSettings()
+{
+    settings.beginGroup(QStringLiteral("settings"));
+    dev = settings.value(QStringLiteral("dev"), 1).toInt();
+    const QString port = settings.value(QStringLiteral("port"), portSettings.port).toString();
+    portSettings.port = port.isEmpty() ? defaultPort : port;
+    portSettings.timeout = settings.value(QStringLiteral("timeout"), portSettings.timeout).toInt();
+    portSettings.update = settings.value(QStringLiteral("update"), portSettings.update).toInt();
+    portSettings.pcmode = settings.value(QStringLiteral("pcmode"), portSettings.pcmode).toBool();
+    settings.endGroup();
+
+    ui->dev->setValue(dev);
+
+    const int storedSize = settings.beginReadArray(QStringLiteral("positions"));
+    settings.endArray();
+    const int count = readablePositionCount(settings, storedSize);
+
+    settings.beginReadArray(QStringLiteral("positions"));
+    for (int i = 0; i < count; ++i) {
+        settings.setArrayIndex(i);
+        const QString name = settings.value(QStringLiteral("name")).toString();
+        if (name.isEmpty())
+            continue;
+        const int x = settings.value(QStringLiteral("x")).toInt();
+        const int y = settings.value(QStringLiteral("y")).toInt();
+        const int z = settings.value(QStringLiteral("z")).toInt();
+        // The record goes into the list before its item goes into the combo
+        // box: adding the first item selects it, and the selection handler
+        // reads the record at once.
+        positions.append(new Position(name, x, y, z));
+        ui->stores->addItem(name);
+    }
+    settings.endArray();
+}
+
+void KesmarControl::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+
+    settings.beginGroup(QStringLiteral("settings"));
+    settings.setValue(QStringLiteral("port"), portSettings.port);
+    settings.setValue(QStringLiteral("dev"), dev);
+    settings.setValue(QStringLiteral("update"), portSettings.update);
+    settings.setValue(QStringLiteral("timeout"), portSettings.timeout);
+    settings.setValue(QStringLiteral("pcmode"), portSettings.pcmode);
+    settings.endGroup();
+
+    // The list is written, not consumed: a second close in the same run must
+    // save the same positions again rather than an empty array.
+    settings.beginWriteArray(QStringLiteral("positions"));
+    for (int i = 0; i < positions.size(); ++i) {
+        const Position *p = positions.at(i);
+        settings.setArrayIndex(i);
+        settings.setValue(QStringLiteral("name"), p->name);
+        settings.setValue(QStringLiteral("x"), p->x);
+        settings.setValue(QStringLiteral("y"), p->y);
+        settings.setValue(QStringLiteral("z"), p->z);
+    }
+    settings.endArray();
+}
+
+// ---------------------------------------------------------------------------
+// Device link
+
+uint8_t KesmarControl::deviceId(int n) const
+{
+    if (n == 0 && ctl.handle)
+        return ctl.handle->id;
+    return static_cast<uint8_t>(48 + n);
+}
+
+QString KesmarControl::errorText() const
+{
+    return QString::fromUtf8(kesmarctl_last_errorstr(ctl.handle));
+}
+
+void KesmarControl::openPort(QString port)
+{
+    if (port.isEmpty())
+        port = portSettings.port;
+
+    ctl.handle = kesmarctl_open(port.toLatin1().constData(), portSettings.timeout);
+    if (ctl.handle) {
+        ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
+        portSettings.port = port.isEmpty() ? defaultPort : port;
+        timer.start();
+    } else {
+        const QString error = errorText();
+        ui->statusBar->showMessage(tr("Can not open %1 - %2").arg(port, error), 0);
+        portSettings.port = defaultPort;
+        timer.stop();
+    }
+}
+
+void KesmarControl::on_dev_valueChanged(int n)
+{
+    const QString number = QString::number(n);
+    if (kesmarctl_select_dev(ctl.handle, deviceId(n)) >= 0) {
+        dev = n;
+        timer.start();
+        ui->statusBar->showMessage(tr("Device %1 selected").arg(number), 1000);
+        return;
+    }
+    // Falling back to device 1 may run this slot again, nested, before the
+    // failure below is reported; the error text is read after it.
+    ui->dev->setValue(1);
+    const QString error = errorText();
+    ui->statusBar->showMessage(tr("Device %1 select failed - %2").arg(number, error), 0);
+    timer.stop();
+}
+
+void KesmarControl::updatePositions()
+{
+    int x = -1;
+    int y = -1;
+    int z = -1;
+    int time = 0;
+    if (portSettings.pcmode) {
+        time = timer.interval() - 10;
+    } else if (ctl.handle && kesmarctl_recv(ctl.handle) > 0) {
+        // More input is on its way: look again soon.
+        QTimer::singleShot(50, this, SLOT(updatePositions()));
+    }
+
+    if (kesmarctl_get_position_ext(ctl.handle, deviceId(dev), time, &x, &y, &z) >= 0) {
+        x = static_cast<qint16>(x & 0xffff);
+        y = static_cast<qint16>(y & 0xffff);
+        z = static_cast<qint16>(z & 0xffff);
+    } else {
+        ui->statusBar->showMessage(tr("Update failed - ") + errorText(), 200);
+        timer.stop();
+    }
+
+    if (x >= 0)
+        ui->lcdNumberX->display(x);
+    if (y >= 0)
+        ui->lcdNumberY->display(y);
+    if (z >= 0)
+        ui->lcdNumberZ->display(z);
+}
+
+// ---------------------------------------------------------------------------
+// Target motion
+
+void KesmarControl::gotoTarget()
+{
+    const int x = ui->targetX->value();
+    const int y = ui->targetY->value();
+    const int z = ui->targetZ->value();
+    const uint8_t id = deviceId(dev);
+    if (kesmarctl_store_mem_position_ext(ctl.handle, id, x, y, z, 0) >= 0
+        && kesmarctl_goto_mem_position_ext(ctl.handle, id, 0) >= 0) {
+        ui->statusBar->showMessage(tr("Goto command sent"), 1000);
+        return;
+    }
+    ui->statusBar->showMessage(tr("Goto failed - ") + errorText(), 0);
+}
+
+void KesmarControl::followTargetIfChecked()
+{
+    if (ui->followTarget->isChecked())
+        gotoTarget();
+}
+
+void KesmarControl::on_pushButtonGoto_clicked()
+{
+    gotoTarget();
+    timer.start();
+}
+
+void KesmarControl::on_targetX_valueChanged(int value)
+{
+    ui->sliderX->setValue(value);
+    followTargetIfChecked();
+}
+
+void KesmarControl::on_targetY_valueChanged(int value)
+{
+    ui->sliderY->setValue(value);
+    followTargetIfChecked();
+}
+
+void KesmarControl::on_targetZ_valueChanged(int value)
+{
+    ui->sliderZ->setValue(value);
+    followTargetIfChecked();
+}
+
+void KesmarControl::on_sliderX_sliderMoved(int position)
+{
+    ui->targetX->setValue(position);
+    followTargetIfChecked();
+}
+
+void KesmarControl::on_sliderY_sliderMoved(int position)
+{
+    ui->targetY->setValue(position);
+    followTargetIfChecked();
+}
+
+void KesmarControl::on_sliderZ_sliderMoved(int position)
+{
+    ui->targetZ->setValue(position);
+    followTargetIfChecked();
+}
+
+void KesmarControl::on_pushButtonCopy_clicked()
+{
+    const int x = static_cast<int>(ui->lcdNumberX->value());
+    const int y = static_cast<int>(ui->lcdNumberY->value());
+    const int z = static_cast<int>(ui->lcdNumberZ->value());
+    ui->targetX->setValue(x);
+    ui->sliderX->setValue(x);
+    ui->targetY->setValue(y);
+    ui->sliderY->setValue(y);
+    ui->targetZ->setValue(z);
+    ui->sliderZ->setValue(z);
+    ui->statusBar->showMessage(tr("Current position copied into target values"), 1000);
+}
+
+void KesmarControl::on_pushButtonRestore_clicked()
+{
+    int x = -1;
+    int y = -1;
+    int z = -1;
+    if (kesmarctl_get_mem_position_ext(ctl.handle, deviceId(dev), &x, &y, &z, 0) < 0) {
+        ui->statusBar->showMessage(tr("No target position used yet"), 1000);
+        return;
+    }
+    if (x >= 0) {
+        ui->targetX->setValue(x);
+        ui->sliderX->setValue(x);
+    }
+    if (y >= 0) {
+        ui->targetY->setValue(y);
+        ui->sliderY->setValue(y);
+    }
+    if (z >= 0) {
+        ui->targetZ->setValue(z);
+        ui->sliderZ->setValue(z);
+    }
+    ui->statusBar->showMessage(tr("Previous target position restored"), 1000);
+}
+
+// ---------------------------------------------------------------------------
+// Named positions
+
+void KesmarControl::on_pushButtonStore_clicked()
+{
+    const int x = ui->targetX->value();
+    const int y = ui->targetY->value();
+    const int z = ui->targetZ->value();
+    const QString name = ui->storeName->text();
+    const int n = positions.size();
+
+    // The first record that matches by name, or else by coordinates, decides.
+    for (int i = 0; i < positions.size(); ++i) {
+        Position *p = positions.at(i);
+        const bool sameName = QString::compare(p->name, name, Qt::CaseSensitive) == 0;
+        const bool samePlace = p->x == x && p->y == y && p->z == z;
+        if (sameName && samePlace) {
+            ui->statusBar->showMessage(tr("Position %1 exists already").arg(name), 1000);
+            return;
+        }
+        if (sameName) {
+            p->x = x;
+            p->y = y;
+            p->z = z;
+            ui->statusBar->showMessage(tr("Position %1 updated").arg(name), 1000);
+            return;
+        }
+        if (samePlace && !name.isEmpty()) {
+            p->name = name;
+            ui->stores->removeItem(i);
+            ui->stores->insertItem(i, p->name);
+            ui->statusBar->showMessage(tr("Position renamed as %1").arg(name), 1000);
+            return;
+        }
+        if (samePlace) {
+            ui->statusBar->showMessage(tr("Same position exists as %1").arg(p->name), 1000);
+            return;
+        }
+    }
+
+    const QString newName = name.isEmpty() ? tr("Pos %1").arg(n + 1) : name;
+    positions.append(new Position(newName, x, y, z));
+    ui->stores->insertItem(ui->stores->count(), newName);
+    ui->statusBar->showMessage(tr("Position %1 added").arg(newName), 1000);
+}
+
+void KesmarControl::on_stores_currentIndexChanged(int index)
+{
+    if (index < 0)
+        return;
+    if (index >= positions.size()) {
+        qWarning("%s position %d not stored", Q_FUNC_INFO, index);
+        return;
+    }
+    const Position *r = positions.at(index);
+    ui->targetX->setValue(r->x);
+    ui->sliderX->setValue(r->x);
+    ui->targetY->setValue(r->y);
+    ui->sliderY->setValue(r->y);
+    ui->targetZ->setValue(r->z);
+    ui->sliderZ->setValue(r->z);
+    ui->storeName->setText(r->name);
+
+    if (ui->followTarget->isChecked()) {
+        gotoTarget();
+        return;
+    }
+    ui->statusBar->showMessage(tr("Position %1 restored").arg(r->name), 1000);
+}
+
+void KesmarControl::on_pushButtonRemove_clicked()
+{
+    const int i = ui->stores->currentIndex();
+    if (i < 0)
+        return;
+    // The record leaves the list before its item leaves the combo box, so the
+    // selection handler that the removal runs sees the list as it will stay.
+    delete positions.takeAt(i);
+    ui->stores->removeItem(i);
+}
+
+// ---------------------------------------------------------------------------
+// Menu actions
+
+void KesmarControl::on_actionE_xit_triggered()
+{
+    close();
+}
+
+void KesmarControl::on_action_About_triggered()
+{
+    About about(this);
+    about.setText(About::aboutText());
+    about.exec();
+}
+
+void KesmarControl::on_actionSettings_triggered()
+{
+    const int oldTimeout = portSettings.timeout;
+    const QString oldPort = portSettings.port;
+
+    Settings dialog(&portSettings);
+    dialog.exec();
+
+    const bool changed
+        = QString::compare(portSettings.port, oldPort, Qt::CaseSensitive) != 0 || portSettings.timeout != oldTimeout;
+    if (changed) {
+        kesmarctl_close(ctl.handle);
+        ctl.handle = nullptr;
+        openPort(QString());
+    }
+}
+
+void KesmarControl::on_actionPad_toggled(bool checked)
+{
+    if (checked)
+        pad.show();
+    else
+        pad.close();
+}

@@ -1,0 +1,72 @@
+#ifndef KESMARCONTROL_H
+#define KESMARCONTROL_H
+
+#include "kesmarctl.h"
+#include "paddialog.h"
+#include "portsettings.h"
+#include "position.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QSettings>
+#include <QTimer>
+
+namespace Ui {
+class KesmarControl;
+}
+
+// The main window: shows the live position, sends the manipulator to its
+// target, keeps the named positions and owns the library connection.
+class KesmarControl : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit KesmarControl(QWidget *parent = nullptr);
+    ~KesmarControl() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void on_pushButtonGoto_clicked();
+    void on_pushButtonStore_clicked();
+    void on_pushButtonCopy_clicked();
+    void on_pushButtonRestore_clicked();
+    void on_pushButtonRemove_clicked();
+    void on_targetZ_valueChanged(int);
+    void on_targetY_valueChanged(int);
+    void on_targetX_valueChanged(int);
+    void on_stores_currentIndexChanged(int index);
+    void openPort(QString port = "");
+    void updatePositions();
+    void on_sliderX_sliderMoved(int position);
+    void on_sliderY_sliderMoved(int position);
+    void on_sliderZ_sliderMoved(int position);
+    void on_dev_valueChanged(int);
+    void on_actionE_xit_triggered();
+    void on_action_About_triggered();
+    void on_actionSettings_triggered();
+    void on_actionPad_toggled(bool);
+
+private:
+    void loadSettings();
+    void gotoTarget();
+    uint8_t deviceId(int n) const;
+    QString errorText() const;
+    void followTargetIfChecked();
+
+    // Lets the tests look at the state that has no widget of its own.
+    friend struct KesmarControlProbe;
+
+    QList<Position *> positions;
+    Ui::KesmarControl *ui;
+    KesmarCtl ctl;
+    PortSettings portSettings;
+    int dev = 1;
+    QTimer timer;
+    QSettings settings;
+    PadDialog pad;
+};
+
+#endif // KESMARCONTROL_H

@@ -1,0 +1,11 @@
+#include "kesmarctl.h"
+
+KesmarCtl::KesmarCtl()
+    : handle(nullptr)
+{ }
+
+KesmarCtl::~KesmarCtl()
+{
+    if (handle)
+        kesmarctl_close(handle);
+}

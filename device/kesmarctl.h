@@ -1,0 +1,19 @@
+#ifndef KESMARCTL_H
+#define KESMARCTL_H
+
+#include "libkesmarctl.h"
+
+// Owns the control library's connection handle; closes it when destroyed.
+class KesmarCtl
+{
+public:
+    KesmarCtl();
+    virtual ~KesmarCtl();
+
+    KesmarCtl(const KesmarCtl &) = delete;
+    KesmarCtl &operator=(const KesmarCtl &) = delete;
+
+    kesmarctl_connection *handle;
+};
+
+#endif // KESMARCTL_H

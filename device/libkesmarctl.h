@@ -1,0 +1,76 @@
+/*
+ * C interface of the manipulator control library.
+ *
+ * The program links a shared library named libkesmarctl.so and calls only the
+ * nine functions below, so the maker's library can stand in for the open one
+ * shipped with this project.
+ *
+ * Results are int: a negative result is a failure, and kesmarctl_last_errorstr()
+ * then tells why. kesmarctl_open() returns a null handle on failure; the reason
+ * is then available from kesmarctl_last_errorstr(NULL).
+ */
+#ifndef LIBKESMARCTL_H
+#define LIBKESMARCTL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* The open library is built with hidden visibility; only these are exported. */
+#define KESMARCTL_API __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * The connection record. Callers may read only `id`, the connection's own
+ * device id (the record's fifth byte, offset 4), which the library learns from
+ * the control unit when the port is opened. The library allocates the record
+ * and may keep further private state behind these fields.
+ */
+typedef struct kesmarctl_connection
+{
+    uint32_t reserved; /* library-private */
+    uint8_t id; /* the control unit's own device id */
+} kesmarctl_connection;
+
+/* Opens the serial port `port` (NUL-terminated Latin-1). `timeout` is in
+ * milliseconds. Returns a new handle, or NULL on failure. */
+KESMARCTL_API kesmarctl_connection *kesmarctl_open(const char *port, int timeout);
+
+/* Ends the connection and frees the handle. A NULL handle is ignored. */
+KESMARCTL_API int kesmarctl_close(kesmarctl_connection *handle);
+
+/* Selects the device with id `dev` on the connection. */
+KESMARCTL_API int kesmarctl_select_dev(kesmarctl_connection *handle, uint8_t dev);
+
+/* Takes in what has arrived on the line without waiting. Returns how many
+ * messages were taken in (0 when nothing was pending). */
+KESMARCTL_API int kesmarctl_recv(kesmarctl_connection *handle);
+
+/* Reads the current position of device `dev` into *x, *y, *z. `time` is 0,
+ * or in PC mode the time in milliseconds the caller can spend waiting. */
+KESMARCTL_API int kesmarctl_get_position_ext(kesmarctl_connection *handle, uint8_t dev, int time, int *x, int *y,
+                                             int *z);
+
+/* Stores x, y, z in memory position `pos` of device `dev`. */
+KESMARCTL_API int kesmarctl_store_mem_position_ext(kesmarctl_connection *handle, uint8_t dev, int x, int y, int z,
+                                                   int pos);
+
+/* Sends device `dev` to memory position `pos`. */
+KESMARCTL_API int kesmarctl_goto_mem_position_ext(kesmarctl_connection *handle, uint8_t dev, int pos);
+
+/* Reads memory position `pos` of device `dev` into *x, *y, *z. Fails when
+ * nothing has been stored there yet. */
+KESMARCTL_API int kesmarctl_get_mem_position_ext(kesmarctl_connection *handle, uint8_t dev, int *x, int *y, int *z,
+                                                 int pos);
+
+/* NUL-terminated UTF-8 text of the last failure on `handle`, or of the last
+ * failed open when `handle` is NULL. Valid until the next call on the handle. */
+KESMARCTL_API const char *kesmarctl_last_errorstr(kesmarctl_connection *handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LIBKESMARCTL_H */

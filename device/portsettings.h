@@ -1,0 +1,16 @@
+#ifndef PORTSETTINGS_H
+#define PORTSETTINGS_H
+
+#include <QString>
+
+// The four connection settings. The main window holds one; the Settings dialog
+// edits it in place.
+struct PortSettings
+{
+    int update = 1000; // polling interval, ms
+    int timeout = 100; // time-out handed to the library's open, ms
+    bool pcmode = false; // the control unit is in PC mode
+    QString port = QStringLiteral("/dev/ttyUSB0");
+};
+
+#endif // PORTSETTINGS_H

@@ -1,0 +1,32 @@
+#include "about.h"
+#include "ui_about.h"
+
+#include "buildinfo.h"
+
+About::About(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::About)
+{
+    ui->setupUi(this);
+}
+
+About::~About()
+{
+    delete ui;
+}
+
+void About::setText(const QString &text)
+{
+    ui->text->setText(text);
+}
+
+QString About::aboutText()
+{
+    // __DATE__ reads "Mmm dd yyyy" with a blank before a one-digit day.
+    static const char buildDate[] = __DATE__;
+    return QStringLiteral("<b><big>KesmarControl</big></b><br>"
+                          "v" KESMAR_VERSION " %1<br>"
+                          "Copyright &copy; Quellmark. All rights reserved.<br>"
+                          "<a href=\"https://quellmark.example/\">https://quellmark.example/</a>")
+        .arg(QLatin1String(buildDate));
+}

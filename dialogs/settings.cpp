@@ -1,0 +1,28 @@
+#include "settings.h"
+#include "ui_settings.h"
+
+Settings::Settings(PortSettings *values)
+    : QDialog(nullptr)
+    , ui(new Ui::Settings)
+    , values(values)
+{
+    ui->setupUi(this);
+    ui->port->setText(values->port);
+    ui->timeout->setValue(values->timeout);
+    ui->update->setValue(values->update);
+    ui->cuInPCmode->setChecked(values->pcmode);
+}
+
+Settings::~Settings()
+{
+    delete ui;
+}
+
+void Settings::on_buttonBox_accepted()
+{
+    const QString port = ui->port->text();
+    values->port = port.isEmpty() ? QStringLiteral("/dev/ttyUSB0") : port;
+    values->timeout = ui->timeout->value();
+    values->update = ui->update->value();
+    values->pcmode = ui->cuInPCmode->isChecked();
+}

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, when they are missing.
+# Usage: scripts/deps.sh build|test|run
+# As root it runs apt-get itself; otherwise it prints the one line to run.
+set -euo pipefail
+
+build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev)
+case "${1:-build}" in
+build) wanted=("${build[@]}") ;;
+test) wanted=("${build[@]}" clang libclang-rt-14-dev) ;;
+run) wanted=("${build[@]}" xvfb xauth) ;;
+shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
+package) wanted=("${build[@]}" dpkg-dev file) ;;
+*) echo "usage: $0 build|test|run|shots|package" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -eq 0 ]]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+else
+    echo "Missing packages. Please run:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
