@@ -1,0 +1,334 @@
+// The link to the manipulator: opening the port, selecting the device and
+// polling its position into the readouts.
+#include "fakekesmarctl.h"
+#include "kesmarcontrol.h"
+#include "probe.h"
+#include "testsettings.h"
+#include "windowfixture.h"
+
+#include <QLCDNumber>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <memory>
+
+using WindowFixture::expectShownFor;
+using WindowFixture::handle;
+
+class TestDeviceLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSettings::isolate(); }
+    void init()
+    {
+        TestSettings::clear();
+        Fake::reset();
+    }
+    void cleanup() { w.reset(); }
+
+    void openPort_data();
+    void openPort();
+    void selectedDeviceIsAddressed_data();
+    void selectedDeviceIsAddressed();
+    void failedSelectionFallsBackToDeviceOne_data();
+    void failedSelectionFallsBackToDeviceOne();
+    void pollShowsLow16BitsOfNonNegativeValues_data();
+    void pollShowsLow16BitsOfNonNegativeValues();
+    void pollTimeArgumentAndReceive_data();
+    void pollTimeArgumentAndReceive();
+    void receivedInputBringsExtraPolls();
+
+private:
+    QStatusBar *bar() { return w->statusBar(); }
+    QLCDNumber *lcd(const char *name) { return w->findChild<QLCDNumber *>(QString::fromLatin1(name)); }
+    QSpinBox *devBox() { return w->findChild<QSpinBox *>(QStringLiteral("dev")); }
+    QTimer &timer() { return KesmarControlProbe::timer(*w); }
+    bool poll() { return QMetaObject::invokeMethod(w.get(), "updatePositions"); }
+
+    std::unique_ptr<KesmarControl> w;
+};
+
+void TestDeviceLink::openPort_data()
+{
+    QTest::addColumn<QString>("configured");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<bool>("nullText");
+    QTest::addColumn<QString>("opened");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("duration");
+    QTest::addColumn<QString>("portAfter");
+
+    const QString usb = QStringLiteral("/dev/ttyUSB0");
+    const QString s1 = QStringLiteral("/dev/ttyS1");
+    const QString com3 = QStringLiteral("COM3");
+    const QString none;
+    QTest::newRow("configured port") << s1 << none << true << false << s1 << s1 + " opened" << 1000 << s1;
+    QTest::newRow("named port") << s1 << com3 << true << false << com3 << com3 + " opened" << 1000 << com3;
+    QTest::newRow("nothing configured") << none << none << true << false << none << none + " opened" << 1000 << usb;
+    QTest::newRow("COM3 fails") << com3 << none << false << false << com3 << "Can not open " + com3 + " - fake failure"
+                                << 0 << usb;
+    QTest::newRow("null error text") << s1 << com3 << false << true << com3 << "Can not open " + com3 + " - " << 0
+                                     << usb;
+}
+
+void TestDeviceLink::openPort()
+{
+    QFETCH(QString, configured);
+    QFETCH(QString, argument);
+    QFETCH(bool, succeeds);
+    QFETCH(bool, nullText);
+    QFETCH(QString, opened);
+    QFETCH(QString, message);
+    QFETCH(int, duration);
+    QFETCH(QString, portAfter);
+
+    START_WINDOW(w, true);
+    // Reopen the way the Settings action does: close, clear, open.
+    kesmarctl_close(KesmarControlProbe::ctl(*w).handle);
+    KesmarControlProbe::ctl(*w).handle = nullptr;
+    PortSettings &ps = KesmarControlProbe::portSettings(*w);
+    ps.port = configured;
+    ps.timeout = 250;
+    Fake::reset();
+    Fake::script().openSucceeds = succeeds;
+    Fake::script().errorTextIsNull = nullText;
+    if (succeeds)
+        timer().stop();
+    else
+        timer().start();
+
+    QVERIFY(QMetaObject::invokeMethod(w.get(), "openPort", Q_ARG(QString, argument)));
+
+    QCOMPARE(Fake::callsNamed("open").size(), 1);
+    QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({opened, 250}));
+    QCOMPARE(KesmarControlProbe::ctl(*w).handle != nullptr, succeeds);
+    // A failed open asks for the reason with the null handle it got.
+    QCOMPARE(Fake::callNames(), succeeds ? QStringList{"open"} : QStringList({"open", "last_errorstr"}));
+    if (!succeeds)
+        QCOMPARE(Fake::callsNamed("last_errorstr").first().args, QVariantList({quintptr(0)}));
+    QCOMPARE(bar()->currentMessage(), message);
+    QCOMPARE(ps.port, portAfter);
+    QCOMPARE(timer().isActive(), succeeds);
+    timer().stop();
+    expectShownFor(bar(), duration);
+}
+
+void TestDeviceLink::selectedDeviceIsAddressed_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("id");
+
+    QTest::newRow("0, connected: the connection's own id") << true << 0 << int('A');
+    QTest::newRow("0, no connection") << false << 0 << 48;
+    QTest::newRow("5") << true << 5 << 53;
+    QTest::newRow("9, no connection") << false << 9 << 57;
+    QTest::newRow("42") << true << 42 << 90;
+}
+
+void TestDeviceLink::selectedDeviceIsAddressed()
+{
+    QFETCH(bool, connected);
+    QFETCH(int, number);
+    QFETCH(int, id);
+
+    START_WINDOW(w, connected);
+    devBox()->setValue(number);
+
+    QCOMPARE(Fake::callNames(), QStringList{"select_dev"});
+    QCOMPARE(Fake::calls().first().args, QVariantList({handle(*w), id}));
+    QCOMPARE(KesmarControlProbe::dev(*w), number);
+    QVERIFY(timer().isActive());
+    timer().stop();
+    QCOMPARE(bar()->currentMessage(), QStringLiteral("Device %1 selected").arg(number));
+    expectShownFor(bar(), 1000);
+
+    // Polling addresses the same device.
+    QVERIFY(poll());
+    const QList<Fake::Call> polls = Fake::callsNamed("get_position_ext");
+    QCOMPARE(polls.size(), 1);
+    QCOMPARE(polls.first().args.at(1).toInt(), id);
+}
+
+void TestDeviceLink::failedSelectionFallsBackToDeviceOne_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("failing"); // device ids the library refuses
+    QTest::addColumn<QVariantList>("selected"); // ids asked for, in order
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("devAfter");
+
+    // The library's text is read after the nested selection of device 1, so
+    // it is the text that selection left.
+    QTest::newRow("3 fails, 1 succeeds nested")
+        << 1 << 3 << QString("3") << QVariantList({51, 49})
+        << QStringList({"Device 1 selected", "Device 3 select failed - after select 1"}) << 1;
+    QTest::newRow("3 fails, 1 fails nested")
+        << 2 << 3 << QString("31") << QVariantList({51, 49})
+        << QStringList({"Device 1 select failed - after select 1", "Device 3 select failed - after select 1"}) << 2;
+    QTest::newRow("1 fails, box already at 1") << 2 << 1 << QString("1") << QVariantList({49})
+                                               << QStringList({"Device 1 select failed - after select 1"}) << 2;
+}
+
+void TestDeviceLink::failedSelectionFallsBackToDeviceOne()
+{
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(QString, failing);
+    QFETCH(QVariantList, selected);
+    QFETCH(QStringList, messages);
+    QFETCH(int, devAfter);
+
+    START_WINDOW(w, true);
+    devBox()->setValue(from);
+    QCOMPARE(KesmarControlProbe::dev(*w), from);
+    Fake::reset();
+    Fake::script().onSelect = [failing](uint8_t id) {
+        Fake::script().errorText = QByteArray("after select ") + char(id);
+        return failing.contains(QLatin1Char(char(id))) ? -1 : 0;
+    };
+    timer().start();
+    QSignalSpy changes(bar(), &QStatusBar::messageChanged);
+
+    devBox()->setValue(to);
+
+    QVariantList asked;
+    for (const Fake::Call &call : Fake::callsNamed("select_dev"))
+        asked << call.args.at(1);
+    QCOMPARE(asked, selected);
+    QCOMPARE(Fake::callNames().last(), QStringLiteral("last_errorstr"));
+    QStringList shown;
+    for (const QList<QVariant> &change : changes)
+        shown << change.first().toString();
+    QCOMPARE(shown, messages);
+    QCOMPARE(devBox()->value(), 1);
+    QCOMPARE(KesmarControlProbe::dev(*w), devAfter);
+    QVERIFY(!timer().isActive());
+    expectShownFor(bar(), 0);
+}
+
+void TestDeviceLink::pollShowsLow16BitsOfNonNegativeValues_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("nullText");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::addColumn<int>("z");
+    QTest::addColumn<QVector<int>>("shown"); // the readouts start at 7, 8, 9
+
+    QTest::newRow("in range") << 0 << false << 20500 << 0 << 1 << QVector<int>{20500, 0, 1};
+    QTest::newRow("high bits dropped") << 0 << false << 0x10005 << 0x2ffff << -65436 << QVector<int>{5, 8, 100};
+    QTest::newRow("bit 15 set reads negative") << 0 << false << 0x8000 << 0xffff << 0x7fff << QVector<int>{7, 8, 32767};
+    QTest::newRow("untouched outputs") << 0 << false << -1 << -1 << -1 << QVector<int>{7, 8, 9};
+    QTest::newRow("failed, outputs left at -1") << -1 << false << -1 << -1 << -1 << QVector<int>{7, 8, 9};
+    // On failure the outputs are used as left, without the 16-bit step.
+    QTest::newRow("failed, outputs partly set") << -2 << false << 150 << -1 << 70000 << QVector<int>{150, 8, 70000};
+    QTest::newRow("failed, null error text") << -1 << true << -1 << -1 << -1 << QVector<int>{7, 8, 9};
+}
+
+void TestDeviceLink::pollShowsLow16BitsOfNonNegativeValues()
+{
+    QFETCH(int, result);
+    QFETCH(bool, nullText);
+    QFETCH(int, x);
+    QFETCH(int, y);
+    QFETCH(int, z);
+    QFETCH(QVector<int>, shown);
+
+    START_WINDOW(w, true);
+    lcd("lcdNumberX")->display(7);
+    lcd("lcdNumberY")->display(8);
+    lcd("lcdNumberZ")->display(9);
+    Fake::script().position = Fake::Position{result, x, y, z};
+    Fake::script().errorTextIsNull = nullText;
+    timer().start();
+
+    QVERIFY(poll());
+
+    QCOMPARE(timer().isActive(), result >= 0);
+    timer().stop();
+    QCOMPARE(lcd("lcdNumberX")->value(), double(shown[0]));
+    QCOMPARE(lcd("lcdNumberY")->value(), double(shown[1]));
+    QCOMPARE(lcd("lcdNumberZ")->value(), double(shown[2]));
+    // The outputs are pre-set to -1 before the call.
+    const QList<Fake::Call> polls = Fake::callsNamed("get_position_ext");
+    QCOMPARE(polls.size(), 1);
+    QCOMPARE(polls.first().args, QVariantList({handle(*w), 49, 0, -1, -1, -1}));
+    if (result >= 0) {
+        QVERIFY(bar()->currentMessage().isEmpty());
+        QCOMPARE(Fake::count("last_errorstr"), 0);
+    } else {
+        QCOMPARE(bar()->currentMessage(),
+                 nullText ? QStringLiteral("Update failed - ") : QStringLiteral("Update failed - fake failure"));
+        expectShownFor(bar(), 200);
+    }
+}
+
+void TestDeviceLink::pollTimeArgumentAndReceive_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("pcmode");
+    QTest::addColumn<int>("time");
+    QTest::addColumn<QStringList>("calls");
+
+    const QStringList pollOnly{"get_position_ext"};
+    QTest::newRow("PC mode") << true << true << 990 << pollOnly;
+    QTest::newRow("PC mode, no connection") << false << true << 990 << pollOnly;
+    QTest::newRow("receive first") << true << false << 0 << QStringList({"recv", "get_position_ext"});
+    QTest::newRow("no receive without a connection") << false << false << 0 << pollOnly;
+}
+
+void TestDeviceLink::pollTimeArgumentAndReceive()
+{
+    QFETCH(bool, connected);
+    QFETCH(bool, pcmode);
+    QFETCH(int, time);
+    QFETCH(QStringList, calls);
+
+    START_WINDOW(w, connected);
+    KesmarControlProbe::portSettings(*w).pcmode = pcmode;
+    // The time argument follows the timer's interval, not a changed setting.
+    KesmarControlProbe::portSettings(*w).update = 300;
+
+    QVERIFY(poll());
+
+    QCOMPARE(Fake::callNames(), calls);
+    const Fake::Call get = Fake::callsNamed("get_position_ext").first();
+    QCOMPARE(get.args.at(0), handle(*w));
+    QCOMPARE(get.args.at(2).toInt(), time);
+    if (calls.contains(QStringLiteral("recv")))
+        QCOMPARE(Fake::callsNamed("recv").first().args, QVariantList({handle(*w)}));
+}
+
+void TestDeviceLink::receivedInputBringsExtraPolls()
+{
+    START_WINDOW(w, true);
+    QVERIFY(!timer().isActive());
+    // Input arrives for two receives, then the line is quiet.
+    auto pending = std::make_shared<int>(2);
+    Fake::script().onRecv = [pending] {
+        return (*pending)-- > 0 ? 1 : 0;
+    };
+
+    QVERIFY(poll());
+    QCOMPARE(Fake::count("get_position_ext"), 1);
+    // The extra polls run although the timer is stopped.
+    QTRY_COMPARE_WITH_TIMEOUT(Fake::count("get_position_ext"), 3, 10000);
+    // Nothing schedules a fourth; allow its 50 ms to pass several times over.
+    QTest::qWait(300);
+    QCOMPARE(Fake::count("get_position_ext"), 3);
+    QCOMPARE(Fake::callNames(),
+             QStringList({"recv", "get_position_ext", "recv", "get_position_ext", "recv", "get_position_ext"}));
+    const QList<Fake::Call> polls = Fake::callsNamed("get_position_ext");
+    for (int i = 1; i < polls.size(); ++i)
+        QVERIFY2(polls[i].atMs - polls[i - 1].atMs >= 45, "an extra poll came before 50 ms had passed");
+}
+
+QTEST_MAIN(TestDeviceLink)
+#include "tst_devicelink.moc"
