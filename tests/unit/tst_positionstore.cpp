@@ -1,0 +1,387 @@
+// Named positions: the Store rules, restore by selection and Remove, including
+// the selection changes that adding and removing combo items run in between.
+#include "fakekesmarctl.h"
+#include "positionview.h"
+#include "testsettings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QtTest>
+
+using namespace PositionView;
+
+namespace {
+
+// The widgets of the main window that the position store works with.
+struct Panel
+{
+    explicit Panel(KesmarControl &w)
+        : w(w)
+        , targets{widget<QSpinBox>(w, "targetX"), widget<QSpinBox>(w, "targetY"), widget<QSpinBox>(w, "targetZ")}
+        , sliders{widget<QSlider>(w, "sliderX"), widget<QSlider>(w, "sliderY"), widget<QSlider>(w, "sliderZ")}
+        , stores(widget<QComboBox>(w, "stores"))
+        , storeName(widget<QLineEdit>(w, "storeName"))
+        , followTarget(widget<QCheckBox>(w, "followTarget"))
+        , storeButton(widget<QPushButton>(w, "pushButtonStore"))
+        , removeButton(widget<QPushButton>(w, "pushButtonRemove"))
+    { }
+
+    void setTargets(int x, int y, int z)
+    {
+        targets[0]->setValue(x);
+        targets[1]->setValue(y);
+        targets[2]->setValue(z);
+    }
+    void store(const QStringList &records) { PositionView::store(w, records); }
+    QStringList records() const { return PositionView::records(w); }
+    QStringList names() const { return PositionView::names(records()); }
+    QStringList items() const { return PositionView::items(w); }
+    QList<int> targetValues() const { return {targets[0]->value(), targets[1]->value(), targets[2]->value()}; }
+    QList<int> sliderValues() const { return {sliders[0]->value(), sliders[1]->value(), sliders[2]->value()}; }
+    QString message() const { return w.statusBar()->currentMessage(); }
+
+    KesmarControl &w;
+    QSpinBox *targets[3];
+    QSlider *sliders[3];
+    QComboBox *stores;
+    QLineEdit *storeName;
+    QCheckBox *followTarget;
+    QPushButton *storeButton;
+    QPushButton *removeButton;
+};
+
+QStringList messages(const QSignalSpy &spy)
+{
+    QStringList list;
+    for (const QList<QVariant> &args : spy) {
+        if (!args.first().toString().isEmpty())
+            list << args.first().toString();
+    }
+    return list;
+}
+
+// The coordinates that store_mem_position_ext was given, in call order.
+QList<QVariantList> sentTargets()
+{
+    QList<QVariantList> sent;
+    for (const Fake::Call &call : Fake::callsNamed(QStringLiteral("store_mem_position_ext")))
+        sent << call.args.mid(2, 3);
+    return sent;
+}
+
+} // namespace
+
+class TestPositionStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSettings::isolate(); }
+    void init()
+    {
+        TestSettings::clear();
+        Fake::reset();
+    }
+
+    void storeRules_data();
+    void storeRules();
+    void renameOfTheCurrentItemRunsTheNestedRestores();
+    void firstStoreSelectsTheNewItem_data();
+    void firstStoreSelectsTheNewItem();
+    void generatedNameCountsTheList();
+    void removeRestoresTheItemThatBecomesCurrent_data();
+    void removeRestoresTheItemThatBecomesCurrent();
+    void removeWithNothingToRestore();
+    void selectionRestoresXThenYThenZThenName();
+    void selectionWithoutRecordOnlyWarns();
+};
+
+void TestPositionStore::storeRules_data()
+{
+    QTest::addColumn<QStringList>("seed");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("after");
+
+    const QString a = rec("a", 100, 200, 300);
+    const QString b = rec("b", 400, 500, 600);
+
+    QTest::newRow("named into empty list")
+        << QStringList() << rec("lab", 1, 2, 3) << "Position lab added" << QStringList{rec("lab", 1, 2, 3)};
+    QTest::newRow("same name, same place")
+        << QStringList{a, b} << rec("a", 100, 200, 300) << "Position a exists already" << QStringList{a, b};
+    QTest::newRow("same name, new place")
+        << QStringList{a} << rec("a", 100, 200, 301) << "Position a updated" << QStringList{rec("a", 100, 200, 301)};
+    QTest::newRow("update even where another record is")
+        << QStringList{a, b} << rec("a", 400, 500, 600) << "Position a updated"
+        << QStringList{rec("a", 400, 500, 600), b};
+    QTest::newRow("update of a later record")
+        << QStringList{a, b} << rec("b", 1, 2, 3) << "Position b updated" << QStringList{a, rec("b", 1, 2, 3)};
+    QTest::newRow("new name at a stored place renames")
+        << QStringList{a, b} << rec("c", 400, 500, 600) << "Position renamed as c"
+        << QStringList{a, rec("c", 400, 500, 600)};
+    QTest::newRow("earlier place match before later name match")
+        << QStringList{a, b} << rec("b", 100, 200, 300) << "Position renamed as b"
+        << QStringList{rec("b", 100, 200, 300), b};
+    QTest::newRow("empty name at a stored place")
+        << QStringList{a, rec("Lab", 7, 8, 9)} << rec("", 7, 8, 9) << "Same position exists as Lab"
+        << QStringList{a, rec("Lab", 7, 8, 9)};
+    QTest::newRow("names are case-sensitive")
+        << QStringList{rec("home", 1, 1, 1)} << rec("Home", 2, 2, 2) << "Position Home added"
+        << QStringList{rec("home", 1, 1, 1), rec("Home", 2, 2, 2)};
+    QTest::newRow("case-changed name at the same place")
+        << QStringList{rec("home", 1, 1, 1)} << rec("Home", 1, 1, 1) << "Position renamed as Home"
+        << QStringList{rec("Home", 1, 1, 1)};
+    QTest::newRow("names are not trimmed")
+        << QStringList{a} << rec(" a", 1, 2, 3) << "Position  a added" << QStringList{a, rec(" a", 1, 2, 3)};
+    QTest::newRow("placeholder in a name stays")
+        << QStringList{a} << rec("%1 %2", 1, 2, 3) << "Position %1 %2 added" << QStringList{a, rec("%1 %2", 1, 2, 3)};
+    QTest::newRow("empty name at a new place")
+        << QStringList{a, b} << rec("", 7, 8, 9) << "Position Pos 3 added" << QStringList{a, b, rec("Pos 3", 7, 8, 9)};
+    QTest::newRow("generated names are not compared")
+        << QStringList{rec("Pos 2", 1, 1, 1)} << rec("", 2, 2, 2) << "Position Pos 2 added"
+        << QStringList{rec("Pos 2", 1, 1, 1), rec("Pos 2", 2, 2, 2)};
+}
+
+void TestPositionStore::storeRules()
+{
+    QFETCH(QStringList, seed);
+    QFETCH(QString, input);
+    QFETCH(QString, message);
+    QFETCH(QStringList, after);
+
+    KesmarControl w;
+    Panel p(w);
+    p.store(seed);
+    QCOMPARE(p.records(), seed);
+
+    QSignalSpy shown(w.statusBar(), &QStatusBar::messageChanged);
+    p.store({input});
+    QCOMPARE(p.message(), message);
+    QCOMPARE(p.records(), after);
+    QCOMPARE(p.items(), p.names());
+    // Outcomes that change nothing show their message and nothing else.
+    if (after == seed)
+        QCOMPARE(messages(shown), QStringList{message});
+}
+
+void TestPositionStore::renameOfTheCurrentItemRunsTheNestedRestores()
+{
+    KesmarControl w;
+    Panel p(w);
+    p.store({rec("a", 1, 1, 1), rec("b", 2, 2, 2), rec("c", 3, 3, 3)});
+    p.stores->setCurrentIndex(1);
+    QCOMPARE(p.targetValues(), QList<int>({2, 2, 2}));
+
+    QSignalSpy shown(w.statusBar(), &QStatusBar::messageChanged);
+    p.store({rec("bee", 2, 2, 2)});
+    QCOMPARE(p.items(), QStringList({"a", "bee", "c"}));
+    QCOMPARE(p.records(), QStringList({rec("a", 1, 1, 1), rec("bee", 2, 2, 2), rec("c", 3, 3, 3)}));
+    // Removing the current item selects the one that moves into its place,
+    // which the list (still unchanged) has as the renamed record; inserting
+    // the new item before it then moves the selection on to "c".
+    QCOMPARE(messages(shown), QStringList({"Position bee restored", "Position c restored", "Position renamed as bee"}));
+    QCOMPARE(p.stores->currentIndex(), 2);
+    QCOMPARE(p.targetValues(), QList<int>({3, 3, 3}));
+    QCOMPARE(p.storeName->text(), QStringLiteral("c"));
+}
+
+void TestPositionStore::firstStoreSelectsTheNewItem_data()
+{
+    QTest::addColumn<bool>("follow");
+    QTest::newRow("follow target off") << false;
+    QTest::newRow("follow target on") << true;
+}
+
+void TestPositionStore::firstStoreSelectsTheNewItem()
+{
+    QFETCH(bool, follow);
+    KesmarControl w;
+    Panel p(w);
+    p.setTargets(10, 20, 30);
+    p.followTarget->setChecked(follow);
+    p.storeName->clear();
+    Fake::reset();
+
+    QSignalSpy shown(w.statusBar(), &QStatusBar::messageChanged);
+    p.storeButton->click();
+    QCOMPARE(p.records(), QStringList{rec("Pos 1", 10, 20, 30)});
+    QCOMPARE(p.items(), QStringList{"Pos 1"});
+    QCOMPARE(p.stores->currentIndex(), 0);
+    QCOMPARE(p.storeName->text(), QStringLiteral("Pos 1"));
+    if (follow) {
+        // The nested restore sends the target instead of naming it.
+        QCOMPARE(Fake::callNames(), QStringList({"store_mem_position_ext", "goto_mem_position_ext"}));
+        QCOMPARE(sentTargets(), QList<QVariantList>{QVariantList({10, 20, 30})});
+        QCOMPARE(messages(shown), QStringList({"Goto command sent", "Position Pos 1 added"}));
+    } else {
+        QVERIFY(Fake::calls().isEmpty());
+        QCOMPARE(messages(shown), QStringList({"Position Pos 1 restored", "Position Pos 1 added"}));
+    }
+}
+
+void TestPositionStore::generatedNameCountsTheList()
+{
+    KesmarControl w;
+    Panel p(w);
+    p.store({rec("", 10, 10, 10), rec("", 20, 20, 20)});
+    QCOMPARE(p.items(), QStringList({"Pos 1", "Pos 2"}));
+    QCOMPARE(p.stores->currentIndex(), 0);
+
+    p.removeButton->click();
+    QCOMPARE(p.items(), QStringList{"Pos 2"});
+    QCOMPARE(p.targetValues(), QList<int>({20, 20, 20}));
+    QCOMPARE(p.storeName->text(), QStringLiteral("Pos 2"));
+
+    p.store({rec("", 30, 30, 30)});
+    QCOMPARE(p.message(), QStringLiteral("Position Pos 2 added"));
+    QCOMPARE(p.records(), QStringList({rec("Pos 2", 20, 20, 20), rec("Pos 2", 30, 30, 30)}));
+    QCOMPARE(p.items(), p.names());
+}
+
+void TestPositionStore::removeRestoresTheItemThatBecomesCurrent_data()
+{
+    QTest::addColumn<int>("current");
+    QTest::addColumn<QStringList>("left");
+    QTest::addColumn<int>("newCurrent");
+    QTest::addColumn<QString>("restored");
+
+    QTest::newRow("first") << 0 << QStringList({"b", "c"}) << 0 << "b";
+    QTest::newRow("middle") << 1 << QStringList({"a", "c"}) << 1 << "c";
+    QTest::newRow("last") << 2 << QStringList({"a", "b"}) << 1 << "b";
+}
+
+void TestPositionStore::removeRestoresTheItemThatBecomesCurrent()
+{
+    QFETCH(int, current);
+    QFETCH(QStringList, left);
+    QFETCH(int, newCurrent);
+    QFETCH(QString, restored);
+
+    KesmarControl w;
+    Panel p(w);
+    p.store({rec("a", 1, 2, 3), rec("b", 4, 5, 6), rec("c", 7, 8, 9)});
+    p.stores->setCurrentIndex(current);
+    p.setTargets(100, 100, 100);
+    p.storeName->setText("typed");
+
+    QSignalSpy shown(w.statusBar(), &QStatusBar::messageChanged);
+    p.removeButton->click();
+    QCOMPARE(p.names(), left);
+    QCOMPARE(p.items(), left);
+    QCOMPARE(p.stores->currentIndex(), newCurrent);
+    const Position *r = KesmarControlProbe::positions(w).at(newCurrent);
+    QCOMPARE(r->name, restored);
+    QCOMPARE(p.targetValues(), QList<int>({r->x, r->y, r->z}));
+    QCOMPARE(p.sliderValues(), QList<int>({r->x, r->y, r->z}));
+    QCOMPARE(p.storeName->text(), restored);
+    QCOMPARE(messages(shown), QStringList{QStringLiteral("Position %1 restored").arg(restored)});
+}
+
+void TestPositionStore::removeWithNothingToRestore()
+{
+    KesmarControl w;
+    Panel p(w);
+    QSignalSpy shown(w.statusBar(), &QStatusBar::messageChanged);
+    p.removeButton->click(); // empty list
+    QCOMPARE(p.stores->count(), 0);
+
+    // No current item: nothing is removed.
+    p.store({rec("a", 1, 2, 3), rec("b", 4, 5, 6)});
+    p.stores->setCurrentIndex(-1);
+    shown.clear();
+    p.removeButton->click();
+    QCOMPARE(p.items(), QStringList({"a", "b"}));
+    QCOMPARE(p.names(), QStringList({"a", "b"}));
+    QVERIFY(messages(shown).isEmpty());
+
+    // The only entry: the combo box ends empty and the fields stay as they are.
+    p.stores->setCurrentIndex(0);
+    p.removeButton->click();
+    QCOMPARE(p.items(), QStringList{"b"});
+    p.setTargets(50, 60, 70);
+    p.storeName->setText("typed");
+    p.followTarget->setChecked(true);
+    Fake::reset();
+    shown.clear();
+    p.removeButton->click();
+    QVERIFY(KesmarControlProbe::positions(w).isEmpty());
+    QCOMPARE(p.stores->count(), 0);
+    QCOMPARE(p.targetValues(), QList<int>({50, 60, 70}));
+    QCOMPARE(p.storeName->text(), QStringLiteral("typed"));
+    QVERIFY(messages(shown).isEmpty());
+    QVERIFY(Fake::calls().isEmpty());
+}
+
+void TestPositionStore::selectionRestoresXThenYThenZThenName()
+{
+    KesmarControl w;
+    Panel p(w);
+    p.store({rec("a", 1, 2, 3), rec("b", 4, 5, 6)});
+    p.stores->setCurrentIndex(1); // seeding left b's values in the targets
+    p.stores->setCurrentIndex(0);
+    QCOMPARE(p.targetValues(), QList<int>({1, 2, 3}));
+
+    // With Follow Target on, each target that changes sends all three, so the
+    // calls show the order in which they were set.
+    p.followTarget->setChecked(true);
+    Fake::reset();
+    QStringList atRename;
+    connect(p.storeName, &QLineEdit::textChanged, this, [&](const QString &text) {
+        atRename << QStringLiteral("%1 %2 %3")
+                        .arg(text, QString::number(p.targets[2]->value()), QString::number(p.sliders[2]->value()));
+    });
+    p.stores->setCurrentIndex(1);
+    QCOMPARE(sentTargets(), QList<QVariantList>({{4, 2, 3}, {4, 5, 3}, {4, 5, 6}, {4, 5, 6}}));
+    QCOMPARE(atRename, QStringList{"b 6 6"}); // the name comes after Z and its slider
+    QCOMPARE(p.message(), QStringLiteral("Goto command sent"));
+
+    // Without it, nothing is sent and the restore is named.
+    p.followTarget->setChecked(false);
+    Fake::reset();
+    p.stores->setCurrentIndex(0);
+    QVERIFY(Fake::calls().isEmpty());
+    QCOMPARE(p.targetValues(), QList<int>({1, 2, 3}));
+    QCOMPARE(p.sliderValues(), QList<int>({1, 2, 3}));
+    QCOMPARE(p.storeName->text(), QStringLiteral("a"));
+    QCOMPARE(p.message(), QStringLiteral("Position a restored"));
+}
+
+void TestPositionStore::selectionWithoutRecordOnlyWarns()
+{
+    KesmarControl w;
+    Panel p(w);
+    p.setTargets(11, 12, 13);
+    p.storeName->setText("typed");
+
+    // An item put into the empty combo box directly becomes current at once.
+    QSignalSpy shown(w.statusBar(), &QStatusBar::messageChanged);
+    QTest::ignoreMessage(QtWarningMsg, "void KesmarControl::on_stores_currentIndexChanged(int) position 0 not stored");
+    p.stores->addItem("ghost");
+    QCOMPARE(p.stores->currentIndex(), 0);
+    QCOMPARE(p.targetValues(), QList<int>({11, 12, 13}));
+    QCOMPARE(p.storeName->text(), QStringLiteral("typed"));
+    QVERIFY(messages(shown).isEmpty());
+    QVERIFY(KesmarControlProbe::positions(w).isEmpty());
+
+    // Likewise an index past the list's end once the two are out of step.
+    p.stores->clear();
+    p.store({rec("a", 1, 2, 3), rec("b", 4, 5, 6)});
+    p.stores->addItem("ghost");
+    QCOMPARE(p.items(), QStringList({"a", "b", "ghost"}));
+    p.stores->setCurrentIndex(1);
+    const QList<int> before = p.targetValues();
+    QTest::ignoreMessage(QtWarningMsg, "void KesmarControl::on_stores_currentIndexChanged(int) position 2 not stored");
+    p.stores->setCurrentIndex(2);
+    QCOMPARE(p.targetValues(), before);
+    QCOMPARE(p.storeName->text(), QStringLiteral("b"));
+}
+
+QTEST_MAIN(TestPositionStore)
+#include "tst_positionstore.moc"

@@ -1,0 +1,323 @@
+// The settings store: what a new window reads from it and what closing the
+// window writes back.
+#include "fakekesmarctl.h"
+#include "positionview.h"
+#include "testsettings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QtTest>
+
+using namespace PositionView;
+
+namespace {
+
+// Lines of entry n of the "positions" array, as the store's file keeps them.
+QByteArray entry(int n, const QByteArray &name, int x, int y, int z)
+{
+    const QByteArray k = QByteArray::number(n) + '\\';
+    return k + "name=" + name + '\n' + k + "x=" + QByteArray::number(x) + '\n' + k + "y=" + QByteArray::number(y) + '\n'
+        + k + "z=" + QByteArray::number(z) + '\n';
+}
+
+// Every key of the store with its value as text, sorted by key.
+QStringList storedKeys()
+{
+    QSettings store(QStringLiteral("quellmark"), QStringLiteral("orvex"));
+    store.sync();
+    QStringList keys = store.allKeys();
+    keys.sort();
+    QStringList list;
+    for (const QString &key : keys)
+        list << key + QLatin1Char('=') + store.value(key).toString();
+    return list;
+}
+
+// The records of the "positions" array as the store holds them, up to its size.
+QStringList storedRecords()
+{
+    QSettings store(QStringLiteral("quellmark"), QStringLiteral("orvex"));
+    QStringList list;
+    const int size = store.beginReadArray(QStringLiteral("positions"));
+    for (int i = 0; i < size; ++i) {
+        store.setArrayIndex(i);
+        list << rec(store.value("name").toString(), store.value("x").toInt(), store.value("y").toInt(),
+                    store.value("z").toInt());
+    }
+    store.endArray();
+    return list;
+}
+
+} // namespace
+
+class TestSettingsStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSettings::isolate(); }
+    void init()
+    {
+        TestSettings::clear();
+        Fake::reset();
+    }
+
+    void loadsTheConnectionSettings_data();
+    void loadsTheConnectionSettings();
+    void loadsThePositions_data();
+    void loadsThePositions();
+    void firstEntryGoesIntoTheTargets_data();
+    void firstEntryGoesIntoTheTargets();
+    void closeWritesEveryKeyAndNothingElse();
+    void emptyListWritesSizeZero();
+    void nextWindowReadsWhatTheLastWrote();
+    void failedOpenStoresTheDefaultPort();
+    void noCloseWritesNothing();
+};
+
+void TestSettingsStore::loadsTheConnectionSettings_data()
+{
+    QTest::addColumn<QByteArray>("file"); // a null text means there is no store
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("dev");
+    QTest::addColumn<int>("update");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<bool>("pcmode");
+
+    const QString usb0 = QStringLiteral("/dev/ttyUSB0");
+    QTest::newRow("no store") << QByteArray() << usb0 << 1 << 1000 << 100 << false;
+    QTest::newRow("every key") << QByteArray(
+        "[settings]\nport=/dev/ttyS3\ndev=4\nupdate=250\ntimeout=300\npcmode=true\n")
+                               << "/dev/ttyS3" << 4 << 250 << 300 << true;
+    QTest::newRow("empty port") << QByteArray("[settings]\nport=\ntimeout=50\n") << usb0 << 1 << 1000 << 50 << false;
+    QTest::newRow("update not a number") << QByteArray("[settings]\nupdate=often\n") << usb0 << 1 << 0 << 100 << false;
+    QTest::newRow("device 0 keeps 0") << QByteArray("[settings]\ndev=0\n") << usb0 << 0 << 1000 << 100 << false;
+    QTest::newRow("keys outside the group")
+        << QByteArray("[General]\nport=/dev/ttyS9\ndev=5\nupdate=7\n") << usb0 << 1 << 1000 << 100 << false;
+}
+
+void TestSettingsStore::loadsTheConnectionSettings()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, port);
+    QFETCH(int, dev);
+    QFETCH(int, update);
+    QFETCH(int, timeout);
+    QFETCH(bool, pcmode);
+    if (!file.isNull())
+        TestSettings::writeStore(file);
+
+    KesmarControl w;
+    const PortSettings &s = KesmarControlProbe::portSettings(w);
+    QCOMPARE(s.port, port);
+    QCOMPARE(KesmarControlProbe::dev(w), dev);
+    QCOMPARE(s.update, update);
+    QCOMPARE(s.timeout, timeout);
+    QCOMPARE(s.pcmode, pcmode);
+    QCOMPARE(KesmarControlProbe::timer(w).interval(), update);
+    QVERIFY(KesmarControlProbe::positions(w).isEmpty());
+    QVERIFY(items(w).isEmpty());
+}
+
+void TestSettingsStore::loadsThePositions_data()
+{
+    QTest::addColumn<QByteArray>("array");
+    QTest::addColumn<QStringList>("expected");
+
+    const QByteArray first = entry(1, "first", 10, 20, 30);
+    const QByteArray third = entry(3, "third", 70, 80, 90);
+    const QStringList both = {rec("first", 10, 20, 30), rec("third", 70, 80, 90)};
+
+    QTest::newRow("second entry nameless") << first + "2\\name=\n2\\x=1\n" + third + "size=3\n" << both;
+    QTest::newRow("gap in the middle") << first + third + "size=3\n" << both;
+    QTest::newRow("absurd size") << first + entry(2, "second", 4, 5, 6) + "size=2000000000\n"
+                                 << QStringList({rec("first", 10, 20, 30), rec("second", 4, 5, 6)});
+    QTest::newRow("absurd size with a gap") << first + third + "size=2000000000\n" << both;
+    QTest::newRow("size below the entries") << first + third + "size=2\n" << QStringList{rec("first", 10, 20, 30)};
+    QTest::newRow("no size") << first + third << QStringList();
+    QTest::newRow("negative size") << first + "size=-3\n" << QStringList();
+    QTest::newRow("missing coordinates") << QByteArray("1\\name=bare\n1\\y=7\nsize=1\n")
+                                         << QStringList{rec("bare", 0, 7, 0)};
+    QTest::newRow("coordinate not a number")
+        << QByteArray("1\\name=odd\n1\\x=far\n1\\y=-4\n1\\z=5\nsize=1\n") << QStringList{rec("odd", 0, -4, 5)};
+    // Unquoted, the store reads a comma-separated value as a list, not a name.
+    QTest::newRow("quoted and unquoted commas")
+        << QByteArray("1\\name=a,b\n2\\name=\"c,d\"\nsize=2\n") << QStringList{rec("c,d", 0, 0, 0)};
+}
+
+void TestSettingsStore::loadsThePositions()
+{
+    QFETCH(QByteArray, array);
+    QFETCH(QStringList, expected);
+    TestSettings::writeStore("[positions]\n" + array);
+
+    {
+        KesmarControl w;
+        QCOMPARE(records(w), expected);
+        QCOMPARE(items(w), names(expected));
+        QCOMPARE(widget<QComboBox>(w, "stores")->currentIndex(), expected.isEmpty() ? -1 : 0);
+        w.close();
+    }
+    // The next close writes the records as loaded, renumbered without gaps.
+    QSettings store(QStringLiteral("quellmark"), QStringLiteral("orvex"));
+    QCOMPARE(store.value("positions/size").toInt(), expected.size());
+    QCOMPARE(storedRecords(), expected);
+}
+
+void TestSettingsStore::firstEntryGoesIntoTheTargets_data()
+{
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<int>("slider");
+
+    // The first entry is restored while the targets still have the form's
+    // range 0..21000 and the sliders their default 0..99; the constructor
+    // then narrows the targets to 20500 and widens the sliders.
+    QTest::newRow("within every range") << 42 << 42 << 42;
+    QTest::newRow("above the sliders' first range") << 12000 << 12000 << 99;
+    QTest::newRow("new maximum") << 20500 << 20500 << 99;
+    QTest::newRow("form's maximum") << 21000 << 20500 << 99;
+    QTest::newRow("above every range") << 30000 << 20500 << 99;
+    QTest::newRow("negative") << -5 << 0 << 0;
+}
+
+void TestSettingsStore::firstEntryGoesIntoTheTargets()
+{
+    QFETCH(int, stored);
+    QFETCH(int, target);
+    QFETCH(int, slider);
+    TestSettings::writeStore("[positions]\n" + entry(1, "first", stored, 1, stored) + entry(2, "second", 5, 6, 7)
+                             + "size=2\n");
+
+    KesmarControl w;
+    QCOMPARE(records(w), QStringList({rec("first", stored, 1, stored), rec("second", 5, 6, 7)}));
+    QCOMPARE(widget<QComboBox>(w, "stores")->currentIndex(), 0);
+    QCOMPARE(widget<QLineEdit>(w, "storeName")->text(), QStringLiteral("first"));
+    QCOMPARE(widget<QSpinBox>(w, "targetX")->value(), target);
+    QCOMPARE(widget<QSpinBox>(w, "targetY")->value(), 1);
+    QCOMPARE(widget<QSpinBox>(w, "targetZ")->value(), target);
+    QCOMPARE(widget<QSlider>(w, "sliderX")->value(), slider);
+    QCOMPARE(widget<QSlider>(w, "sliderY")->value(), 1);
+    QCOMPARE(widget<QSlider>(w, "sliderZ")->value(), slider);
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Position first restored"));
+}
+
+void TestSettingsStore::closeWritesEveryKeyAndNothingElse()
+{
+    KesmarControl w;
+    PortSettings &s = KesmarControlProbe::portSettings(w);
+    s.port = QStringLiteral("/dev/ttyACM1");
+    s.update = 500;
+    s.timeout = 250;
+    s.pcmode = true;
+    widget<QSpinBox>(w, "dev")->setValue(7); // selection succeeds: dev becomes 7
+    store(w, {rec("alpha", 11, 0, 10000), rec("beta", 22, 0, 10000)});
+    widget<QCheckBox>(w, "followTarget")->setChecked(true);
+    widget<QComboBox>(w, "stores")->setCurrentIndex(1);
+
+    w.close();
+    const QStringList expected
+        = {"positions/1/name=alpha", "positions/1/x=11",   "positions/1/y=0",      "positions/1/z=10000",
+           "positions/2/name=beta",  "positions/2/x=22",   "positions/2/y=0",      "positions/2/z=10000",
+           "positions/size=2",       "settings/dev=7",     "settings/pcmode=true", "settings/port=/dev/ttyACM1",
+           "settings/timeout=250",   "settings/update=500"};
+    QCOMPARE(storedKeys(), expected);
+
+    // Saving leaves the list alone, so a second close writes the same store.
+    QCOMPARE(records(w), QStringList({rec("alpha", 11, 0, 10000), rec("beta", 22, 0, 10000)}));
+    const QByteArray firstSave = TestSettings::readStore();
+    QVERIFY(firstSave.contains("size=2"));
+    w.close();
+    QCOMPARE(storedKeys(), expected);
+    QCOMPARE(TestSettings::readStore(), firstSave);
+}
+
+void TestSettingsStore::emptyListWritesSizeZero()
+{
+    TestSettings::writeStore("[positions]\n" + entry(1, "first", 1, 2, 3) + entry(2, "second", 4, 5, 6) + "size=2\n");
+    {
+        KesmarControl w;
+        QPushButton *remove = widget<QPushButton>(w, "pushButtonRemove");
+        remove->click();
+        remove->click();
+        QVERIFY(items(w).isEmpty());
+        w.close();
+    }
+    QSettings store(QStringLiteral("quellmark"), QStringLiteral("orvex"));
+    QCOMPARE(store.value("positions/size").toString(), QStringLiteral("0"));
+    // Entries past the new size stay in the store and are not read again.
+    QCOMPARE(store.value("positions/1/name").toString(), QStringLiteral("first"));
+    KesmarControl next;
+    QVERIFY(KesmarControlProbe::positions(next).isEmpty());
+    QVERIFY(items(next).isEmpty());
+}
+
+void TestSettingsStore::nextWindowReadsWhatTheLastWrote()
+{
+    const QString port = QStringLiteral("/dev/serial/by-id/usb-Ünï,1");
+    const QStringList tricky = {rec(QStringLiteral("Ünïcødé 位置 ☃"), 1, 2, 3),
+                                rec("a, b: c", 4, 5, 6),
+                                rec("/dev/ttyUSB0", 7, 8, 9),
+                                rec("back\\slash", 10, 0, 0),
+                                rec(" padded ", 11, 0, 0),
+                                rec("@home", 12, 0, 0),
+                                rec("x=y;#z\"q\"", 13, 0, 0),
+                                rec("[section]", 14, 0, 0)};
+    // The last one's name at the first one's place renames the first: two equal names.
+    const QStringList written = QStringList{rec("[section]", 1, 2, 3)} + tricky.mid(1);
+    {
+        KesmarControl w;
+        KesmarControlProbe::portSettings(w).port = port;
+        KesmarControlProbe::portSettings(w).pcmode = true;
+        store(w, tricky + QStringList{rec("[section]", 1, 2, 3)});
+        QCOMPARE(records(w), written);
+        w.close();
+    }
+    const QByteArray file = TestSettings::readStore();
+    {
+        KesmarControl w;
+        QCOMPARE(records(w), written);
+        QCOMPARE(items(w), names(written));
+        QCOMPARE(KesmarControlProbe::portSettings(w).port, port);
+        QCOMPARE(KesmarControlProbe::portSettings(w).pcmode, true);
+        w.close();
+    }
+    // Reading and writing again changes nothing.
+    QCOMPARE(TestSettings::readStore(), file);
+}
+
+void TestSettingsStore::failedOpenStoresTheDefaultPort()
+{
+    TestSettings::writeStore("[settings]\nport=/dev/ttyS9\n");
+    Fake::script().openSucceeds = false;
+    {
+        KesmarControl w;
+        QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
+        QCOMPARE(Fake::callsNamed("open").first().args.first().toString(), QStringLiteral("/dev/ttyS9"));
+        w.close();
+    }
+    QSettings store(QStringLiteral("quellmark"), QStringLiteral("orvex"));
+    QCOMPARE(store.value("settings/port").toString(), QStringLiteral("/dev/ttyUSB0"));
+}
+
+void TestSettingsStore::noCloseWritesNothing()
+{
+    const QByteArray golden = "[settings]\nport=/dev/ttyS2\n\n[positions]\n" + entry(1, "kept", 1, 2, 3) + "size=1\n";
+    TestSettings::writeStore(golden);
+    {
+        KesmarControl w;
+        KesmarControlProbe::portSettings(w).update = 5;
+        widget<QPushButton>(w, "pushButtonRemove")->click();
+        QVERIFY(KesmarControlProbe::positions(w).isEmpty());
+    }
+    QCOMPARE(TestSettings::readStore(), golden);
+}
+
+QTEST_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"
