@@ -142,41 +142,74 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
         return false;
     }
 
+    // What one decoded frame means for this exchange.
+    enum class Verdict
+    {
+        Other,
+        Answer,
+        Refused
+    };
     int otherAddress = -1;
+    const auto consider = [&](const Frame &frame) {
+        if (frame.command == cmd::PositionReport) {
+            Position p;
+            if (readPosition(frame, p))
+                reported_[frame.address] = p;
+            return Verdict::Other;
+        }
+        uint8_t rejected = 0;
+        const bool nak = frame.command == cmd::Nak && frame.readU8(0, rejected) && rejected == request.command;
+        if (frame.sequence != request.sequence || (frame.command != expected && !nak))
+            return Verdict::Other; // a late answer to an earlier request
+        if (frame.address != request.address) {
+            otherAddress = frame.address;
+            return Verdict::Other;
+        }
+        if (nak) {
+            uint8_t code = 0;
+            frame.readU8(1, code);
+            error_
+                = describe(request.address) + " refused the " + commandName(request.command) + ": " + errorText(code);
+            return Verdict::Refused;
+        }
+        reply = frame;
+        return Verdict::Answer;
+    };
+
     for (;;) {
         Frame frame;
         while (decoder_.next(frame)) {
-            if (frame.command == cmd::PositionReport) {
-                Position p;
-                if (readPosition(frame, p))
-                    reported_[frame.address] = p;
-                continue;
-            }
-            if (frame.sequence != request.sequence || (frame.command != expected && frame.command != cmd::Nak))
-                continue; // stale answer to an earlier request
-            if (frame.address != request.address) {
-                otherAddress = frame.address;
-                continue;
-            }
-            if (frame.command == cmd::Nak) {
-                uint8_t code = 0;
-                frame.readU8(1, code);
-                error_ = describe(request.address) + " refused the " + commandName(request.command) + ": "
-                    + errorText(code);
-                return false;
-            }
-            reply = frame;
-            return true;
+            const Verdict v = consider(frame);
+            if (v != Verdict::Other)
+                return v == Verdict::Answer;
         }
+        // With part of a frame buffered, wait only for the gap that ends a
+        // frame; if the rest does not come, the part was damaged or cut short
+        // and must not hold back the frames behind it.
+        const bool partial = decoder_.buffered() > 0;
+        QDeadlineTimer wait = deadline;
+        if (partial)
+            wait = std::min(deadline, QDeadlineTimer(InterFrameGapMs));
         std::vector<uint8_t> bytes;
-        const SerialLine::Read r = line_.waitAndRead(bytes, deadline, why);
+        const SerialLine::Read r = line_.waitAndRead(bytes, wait, why);
         if (r == SerialLine::Read::Lost) {
             lose(why);
             return false;
         }
-        if (r == SerialLine::Read::Nothing)
+        if (r == SerialLine::Read::Data) {
+            decoder_.feed(bytes.data(), bytes.size());
+            continue;
+        }
+        if (partial) {
+            while (decoder_.flushNext(frame)) {
+                const Verdict v = consider(frame);
+                if (v != Verdict::Other)
+                    return v == Verdict::Answer;
+            }
+            continue;
+        }
+        if (deadline.hasExpired())
             break;
-        decoder_.feed(bytes.data(), bytes.size());
     }
 
     error_ = "no answer from " + describe(request.address) + " to the " + commandName(request.command) + " within "

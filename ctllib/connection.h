@@ -24,6 +24,9 @@ public:
     static constexpr int MinTimeoutMs = 10;
     static constexpr int MaxTimeoutMs = 10000;
 
+    // Silence after which a partly received frame is given up.
+    static constexpr int InterFrameGapMs = 20;
+
     static int effectiveTimeout(int timeoutMs);
 
     // Opens the port and asks the unit for its id. On failure error() tells why.

@@ -88,6 +88,8 @@ bool SerialLine::open(const QString &path, std::string &error)
             error = "port " + shown + " is in use by another program or access is denied (" + reason + ")";
         else if (code == QSerialPort::DeviceNotFoundError)
             error = "port " + shown + " does not exist";
+        else if (port_->errorString() == QString::fromLocal8Bit(std::strerror(ENOTTY)))
+            error = shown + " is not a serial port (" + reason + ")"; // a character device without line settings
         else
             error = "cannot open port " + shown + ": " + reason;
         close();
