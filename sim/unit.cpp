@@ -6,9 +6,14 @@
 
 using namespace kesmarproto;
 
+namespace {
+constexpr std::chrono::milliseconds InterFrameGap(20);
+}
+
 Unit::Unit(const Config &config, Clock::time_point now)
     : config_(config)
     , pcMode_(config.pcMode)
+    , lastReceive_(now)
     , lastTick_(now)
     , lastReport_(now)
     , random_(config.seed)
@@ -50,6 +55,7 @@ Position Unit::positionOf(const Device &device) const
 
 void Unit::receive(const uint8_t *data, size_t size, Clock::time_point now)
 {
+    lastReceive_ = now;
     decoder_.feed(data, size);
     Frame frame;
     while (decoder_.next(frame)) {
@@ -231,6 +237,15 @@ void Unit::sendGarbage(size_t count, Clock::time_point now)
 
 void Unit::tick(Clock::time_point now)
 {
+    // A frame cut short is given up after a silent gap, so it cannot hold
+    // back the requests behind it.
+    if (decoder_.buffered() > 0 && now - lastReceive_ >= InterFrameGap) {
+        Frame frame;
+        while (decoder_.flushNext(frame)) {
+            log("<-", frame);
+            handle(frame, now);
+        }
+    }
     const double dt = std::chrono::duration<double>(now - lastTick_).count();
     lastTick_ = now;
     const double step = config_.speed * std::max(dt, 0.0);
@@ -301,6 +316,8 @@ Unit::Clock::time_point Unit::nextWakeup(Clock::time_point now) const
     const bool moving = std::any_of(devices_.begin(), devices_.end(), [](const Device &d) { return d.moving; });
     if (moving || !held_.empty())
         wake = now + std::chrono::milliseconds(10);
+    if (decoder_.buffered() > 0)
+        wake = std::min(wake, lastReceive_ + InterFrameGap);
     if (!output_.empty())
         wake = std::min(wake, output_.front().due);
     return wake;

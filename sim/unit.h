@@ -94,6 +94,7 @@ private:
     std::vector<HeldAnswer> held_;
     std::deque<Output> output_;
     kesmarproto::Decoder decoder_;
+    Clock::time_point lastReceive_;
     Clock::time_point lastTick_;
     Clock::time_point lastReport_;
     std::mt19937 random_;
