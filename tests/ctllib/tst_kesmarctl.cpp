@@ -96,6 +96,7 @@ private slots:
     void openRejectsWhatIsNotAPort();
     void openFailsWhenNobodyAnswers_data();
     void openFailsWhenNobodyAnswers();
+    void hugeTimeoutIsCapped();
     void openFailsOnPortInUseInThisProgram();
     void openFailsOnPortLockedByAnotherProgram();
     void nullAndClosedHandlesFailCleanly_data();
@@ -132,6 +133,8 @@ void TestKesmarctl::opensAndLearnsUnitId_data()
     // Zero and negative time-outs fall back to the default of 100 ms.
     QTest::newRow("zero time-out") << "49" << 49 << 0 << true;
     QTest::newRow("negative time-out") << "50" << 50 << -5 << true;
+    // Huge time-outs are capped (at 10 s); a unit that answers is not waited for.
+    QTest::newRow("huge time-out") << "51" << 51 << INT_MAX << true;
 }
 
 void TestKesmarctl::opensAndLearnsUnitId()
@@ -216,6 +219,17 @@ void TestKesmarctl::openFailsWhenNobodyAnswers()
         // A late answer may still hold up the line for a while.
         QTRY_VERIFY_WITH_TIMEOUT(h || (h = open(port)), 10000);
     }
+}
+
+void TestKesmarctl::hugeTimeoutIsCapped()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start({"--quiet"}), qPrintable(sim.lastError()));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!open(sim.ptyPath(), INT_MAX));
+    QVERIFY(timer.elapsed() < 10000 + 1000);
+    QVERIFY2(lastError(nullptr).contains("within 10000 ms"), qPrintable(lastError(nullptr)));
 }
 
 void TestKesmarctl::openFailsOnPortInUseInThisProgram()
