@@ -84,7 +84,6 @@ class TestKesmarsim : public QObject
     Q_OBJECT
 
 private slots:
-    void helpDocumentsOptions();
     void rejectsBadOptions_data();
     void rejectsBadOptions();
     void identifies_data();
@@ -95,22 +94,6 @@ private slots:
     void statusCommandAndBadCommands();
     void keepsLinkWhileRunningAndRemovesItOnSignal();
 };
-
-void TestKesmarsim::helpDocumentsOptions()
-{
-    QProcess p;
-    p.start(KESMARSIM_PATH, {"--help"});
-    QVERIFY(p.waitForFinished(SimProcess::ReactionMs));
-    QCOMPARE(p.exitCode(), 0);
-    const QString help = QString::fromUtf8(p.readAllStandardOutput());
-    for (const char *word :
-         {"--unit-id",     "--devices", "--speed",    "--range",     "--start",       "--report-interval",
-          "--pc-mode",     "--link",    "--no-link",  "--no-stdin",  "--exit-on-eof", "--drop",
-          "--delay",       "--corrupt", "--truncate", "--noise",     "--wrong-id",    "--quiet",
-          "--seed",        "--verbose", "garbage N",  "hangup-next", "reopen",        "pcmode on|off",
-          "move ID X Y Z", "status",    "quit"})
-        QVERIFY2(help.contains(word), word);
-}
 
 void TestKesmarsim::rejectsBadOptions_data()
 {
