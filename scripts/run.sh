@@ -1,10 +1,62 @@
 #!/usr/bin/env bash
 # Builds the program and starts it.
+#
+#   scripts/run.sh              demo without hardware: starts the control unit
+#                               simulator and the program connected to it
+#   scripts/run.sh --hardware   the program alone, on the port set in your own
+#                               settings (Menu > Settings)
+#
+# The demo keeps a settings store of its own under build/demo, so your real
+# store (~/.config/quellmark/orvex.conf) is never touched by it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh run
 
+mode=demo
+case "${1:-}" in
+"") ;;
+--hardware) mode=hardware ;;
+-h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+*) echo "usage: $0 [--hardware]" >&2; exit 2 ;;
+esac
+
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && "${QT_QPA_PLATFORM:-}" != offscreen ]]; then
+    echo "No display found; to run on a virtual one: xvfb-run -a $0 $*" >&2
+    exit 1
+fi
+
+scripts/deps.sh run
 build=build
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$(nproc)"
-exec "$build/app/kesmarcontrol" "$@"
+cmake --build "$build" -j "$(nproc)" --target kesmarcontrol kesmarsim >/dev/null
+
+if [[ $mode == hardware ]]; then
+    exec "$build/app/kesmarcontrol"
+fi
+
+demo=$(pwd)/$build/demo
+link=$demo/kesmarsim.pty
+store=$demo/config/quellmark/orvex.conf
+mkdir -p "$(dirname "$store")"
+
+"$build/sim/kesmarsim" --link "$link" --no-stdin >"$demo/kesmarsim.out" 2>"$demo/kesmarsim.log" &
+sim=$!
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
+
+# The simulator prints its terminal's path once it is ready.
+for _ in $(seq 100); do
+    [[ -s "$demo/kesmarsim.out" ]] && break
+    kill -0 $sim 2>/dev/null || { cat "$demo/kesmarsim.log" >&2; exit 1; }
+    sleep 0.1
+done
+[[ -s "$demo/kesmarsim.out" ]] || { echo "The simulator did not start." >&2; exit 1; }
+echo "Simulator on $(head -n 1 "$demo/kesmarsim.out"), linked as $link"
+
+# Point the demo's store at the simulator. A failed open saves the default
+# port at exit, so the port is set again on every start; named positions and
+# other settings are kept.
+[[ -f "$store" ]] || printf '[settings]\n' >"$store"
+grep -q '^\[settings\]' "$store" || printf '\n[settings]\n' >>"$store"
+sed -i '/^\[settings\]/,/^\[/{/^port=/d}' "$store"
+sed -i "/^\[settings\]/a port=$link" "$store"
+
+XDG_CONFIG_HOME=$demo/config "$build/app/kesmarcontrol"
