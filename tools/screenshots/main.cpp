@@ -1,0 +1,140 @@
+// Makes the README's screenshots with the real main window: waits for the live
+// position, recalls a named position and sends the manipulator there with
+// Goto, then saves PNGs of the main window, the Settings dialog and the pad.
+//
+// Usage: kesmarshots OUTPUT_DIR
+// The settings store (XDG_CONFIG_HOME) must point the port at a running
+// simulator and hold at least two named positions; scripts/screenshots.sh
+// prepares both.
+
+#include "kesmarcontrol.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QEventLoop>
+#include <QLCDNumber>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+QString outputDir;
+KesmarControl *mainWindow = nullptr;
+
+[[noreturn]] void fail(const QString &what)
+{
+    const QString status = mainWindow ? mainWindow->statusBar()->currentMessage() : QString();
+    std::fprintf(stderr, "kesmarshots: %s (status bar: \"%s\")\n", qPrintable(what), qPrintable(status));
+    std::exit(1);
+}
+
+// Runs the event loop until the condition holds, or fails after timeoutMs.
+void waitUntil(const std::function<bool()> &condition, int timeoutMs, const QString &what)
+{
+    if (condition())
+        return;
+    QEventLoop loop;
+    QTimer tick;
+    bool met = false;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (condition()) {
+            met = true;
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    tick.start(20);
+    loop.exec();
+    if (!met)
+        fail(QStringLiteral("timed out waiting for ") + what);
+}
+
+void save(QWidget *widget, const QString &name)
+{
+    const QString path = QDir(outputDir).filePath(name);
+    if (!widget->grab().save(path))
+        fail(QStringLiteral("could not write ") + path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+template <typename T> T *child(const char *name)
+{
+    T *widget = mainWindow->findChild<T *>(QString::fromLatin1(name));
+    if (!widget)
+        fail(QStringLiteral("no widget named ") + QLatin1String(name));
+    return widget;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    outputDir = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(outputDir);
+
+    KesmarControl window;
+    mainWindow = &window;
+    window.show();
+
+    QLCDNumber *readouts[]
+        = {child<QLCDNumber>("lcdNumberX"), child<QLCDNumber>("lcdNumberY"), child<QLCDNumber>("lcdNumberZ")};
+    QSpinBox *targets[] = {child<QSpinBox>("targetX"), child<QSpinBox>("targetY"), child<QSpinBox>("targetZ")};
+    auto *stores = child<QComboBox>("stores");
+
+    // The readouts start at 0; the simulator's start position replaces that.
+    waitUntil([&] { return readouts[0]->intValue() > 0; }, 20000, QStringLiteral("the first position"));
+
+    if (stores->count() < 2)
+        fail(QStringLiteral("the settings store holds fewer than two named positions"));
+    stores->setCurrentIndex(1);
+    child<QPushButton>("pushButtonGoto")->click();
+
+    // Polling follows the move; the shot is taken once the manipulator has
+    // arrived and the Goto confirmation has left the status bar.
+    waitUntil(
+        [&] {
+            for (int i = 0; i < 3; ++i)
+                if (readouts[i]->intValue() != targets[i]->value())
+                    return false;
+            return window.statusBar()->currentMessage().isEmpty();
+        },
+        30000, QStringLiteral("the manipulator to reach the target"));
+    save(&window, QStringLiteral("main-window.png"));
+
+    // The Settings action runs its dialog modally: grab it from inside that run.
+    QTimer::singleShot(0, [] {
+        waitUntil([] { return QApplication::activeModalWidget() != nullptr; }, 10000,
+                  QStringLiteral("the Settings dialog"));
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            fail(QStringLiteral("the modal window is not a dialog"));
+        save(dialog, QStringLiteral("settings-dialog.png"));
+        dialog->reject();
+    });
+    child<QAction>("actionSettings")->trigger();
+
+    child<QAction>("actionPad")->trigger();
+    auto *pad = window.findChild<QDialog *>(QStringLiteral("PadDialog"));
+    if (!pad)
+        fail(QStringLiteral("no pad window"));
+    waitUntil([&] { return pad->isVisible(); }, 10000, QStringLiteral("the pad window"));
+    save(pad, QStringLiteral("pad-window.png"));
+    child<QAction>("actionPad")->trigger();
+
+    window.close();
+    return 0;
+}
