@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release (in build-bench) and runs them on a virtual
+# display. Prints a table of figures, each next to a floor measured in the
+# same run; docs/performance.md explains them. Takes two to three minutes.
+#
+#   scripts/bench.sh                   everything
+#   scripts/bench.sh --quick           a short smoke run with fewer repetitions
+#   scripts/bench.sh --no-callgrind    without the instruction counts of loading
+#   scripts/bench.sh --only PART       one part: startup, link, idle or scale (may repeat)
+#
+# The figures are not pass/fail: a busy machine changes them. Run it on a
+# quiet machine and compare ratios rather than absolute times.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+case "${1:-}" in
+-h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
+
+scripts/deps.sh bench
+build=build-bench
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DKESMAR_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kesmarbench >/dev/null
+
+# A display of its own, so the start-up and idle figures under X do not depend
+# on the desktop the script is started from.
+exec xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench/kesmarbench" "$@"
