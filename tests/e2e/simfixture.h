@@ -1,0 +1,156 @@
+// Shared fixture of the end-to-end tests: the program with the real control
+// library, talking to kesmarsim over a pseudo-terminal.
+//
+// Every wait runs the event loop (never a blocking wait on the simulator), so
+// the program's timers and polls go on while a test waits, as they would for
+// an operator, and the stall meter measures only what the program blocks.
+#ifndef SIMFIXTURE_H
+#define SIMFIXTURE_H
+
+#include "kesmarcontrol.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QDialog;
+class QLCDNumber;
+
+namespace E2E {
+
+// Generous bound for anything to happen: the simulator coming up or
+// answering a command, the program reacting, a fast move ending.
+constexpr int WaitMs = 10000;
+
+// kesmarsim as a child process with a symbolic link at a fixed path, so it can
+// be stopped and started again under the same port name.
+class Simulator
+{
+public:
+    explicit Simulator(const QString &link);
+    ~Simulator();
+
+    // Starts it with --exit-on-eof --link <link> and `arguments`; waits for
+    // the terminal path it prints first.
+    bool start(const QStringList &arguments = {});
+    // Sends one command and returns its answer line ("ok ..."/"error ..."),
+    // empty when none came.
+    QString command(const QString &line);
+    // SIGKILL (no clean-up: the link is left behind) or SIGTERM (clean stop:
+    // the link is removed); both wait for the exit.
+    bool kill();
+    bool stop();
+    bool waitForExit();
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+
+    QString link() const { return link_; }
+    QString ptyPath() const { return ptyPath_; }
+    QString lastError() const { return lastError_; }
+
+private:
+    QString readLine();
+
+    QProcess process_;
+    QString link_;
+    QString ptyPath_;
+    QString lastError_;
+};
+
+// Settings store of the program: group [settings] with the given port,
+// time-out, polling interval and PC mode, device 1, no named positions.
+void writeStore(const QString &port, int timeout, int update, bool pcmode);
+
+// The main window with the real library, as an operator sees it.
+class Program
+{
+public:
+    // Builds and shows the window, then waits until it reports "<port> opened".
+    void start(const QString &port);
+    ~Program();
+
+    KesmarControl &window() { return *w_; }
+    QTimer &timer();
+    // The readouts X, Y, Z.
+    QList<int> readout() const;
+    QLCDNumber *lcd(const char *name) const;
+    void setTarget(int x, int y, int z);
+    QList<int> target() const;
+    void clickGoto();
+    void clickRestore();
+
+    // The message the status bar shows now.
+    QString message() const;
+    // Status bar messages since the last forget(), in order. A message shown
+    // again while it still shows is not shown anew, so it is not listed.
+    QStringList messages() const;
+    void forget();
+    // Whether a message starting with `prefix` came since forget(); its text.
+    bool seen(const QString &prefix, QString *text = nullptr) const;
+
+    // Runs the Settings dialog from its action, lets `edit` change it and
+    // presses OK.
+    void acceptSettings(const std::function<void(QDialog *)> &edit);
+
+private:
+    std::unique_ptr<KesmarControl> w_;
+    std::unique_ptr<QSignalSpy> messages_;
+};
+
+// Longest stall of the event loop: a 10 ms timer whose ticks should come
+// about 10 ms apart; the largest gap between two of them is how long the
+// event loop was held up at most, by a library call or anything else.
+class StallMeter : public QObject
+{
+public:
+    StallMeter();
+    qint64 longestMs() const { return longest_; }
+
+private:
+    QTimer tick_;
+    QElapsedTimer since_;
+    qint64 longest_ = 0;
+};
+
+// Counts the ticks of a timer, e.g. the polling timer.
+class TickCounter : public QObject
+{
+public:
+    explicit TickCounter(QTimer &timer);
+    int count() const { return count_; }
+
+private:
+    int count_ = 0;
+};
+
+// Samples a readout every 10 ms and keeps the distinct values it showed.
+class ReadoutSampler : public QObject
+{
+public:
+    explicit ReadoutSampler(QLCDNumber *lcd);
+    QList<int> values() const { return values_; }
+    // Distinct values strictly between `from` and `to`.
+    int between(int from, int to) const;
+
+private:
+    QTimer tick_;
+    QList<int> values_;
+};
+
+} // namespace E2E
+
+// Runs a fixture step that checks with QVERIFY/QCOMPARE and ends the test if
+// it failed.
+#define E2E_DO(step)                                                                                                   \
+    do {                                                                                                               \
+        step;                                                                                                          \
+        if (QTest::currentTestFailed())                                                                                \
+            return;                                                                                                    \
+    } while (0)
+
+#endif // SIMFIXTURE_H

@@ -1,0 +1,369 @@
+// Faults on the line and at the port, with the program and the real control
+// library against the simulated unit. For each fault: nothing crashes, no
+// call holds the event loop much past the time-out, the failure reaches the
+// operator as the program's message, and the program recovers by the ways it
+// offers: the Goto button restarts polling, and the Settings dialog with a
+// changed port or time-out reopens the port.
+#include "probe.h"
+#include "simfixture.h"
+#include "testsettings.h"
+
+#include <QDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int Timeout = 500;
+constexpr int Update = 250;
+// Longest stall of the event loop allowed: one library call that waits its
+// whole time-out, plus a generous margin for a loaded machine.
+constexpr int StallBound = Timeout + 2000;
+constexpr int Dev1 = 49; // the program's default device 1
+
+const QStringList FastUnit{"--speed", "20000", "--seed", "7"};
+
+enum class Loss
+{
+    Kill, // the simulator dies without clean-up: its link is left dangling
+    Stop, // it stops cleanly and removes its link: the port is gone
+    Reopen, // it replaces its terminal: the link follows, the old one hangs up
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Loss)
+
+class TestFaultMatrix : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSettings::isolate(); }
+    void init();
+    void cleanup();
+
+    void lineFault_data();
+    void lineFault();
+    void pcModeMismatch_data();
+    void pcModeMismatch();
+    void portLost_data();
+    void portLost();
+    void hangupDuringGoto();
+
+private:
+    void startBoth(const QStringList &simArguments, bool pcmode = false);
+    void expectPollingWorks();
+    void expectGotoWorks(int x, int y, int z);
+    void expectUpdateFailed(const QString &part);
+    void reopenBySettings(const QString &port = {});
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<E2E::Simulator> sim;
+    std::unique_ptr<E2E::Program> p;
+    int moves = 0;
+};
+
+void TestFaultMatrix::init()
+{
+    TestSettings::clear();
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    sim = std::make_unique<E2E::Simulator>(dir->filePath(QStringLiteral("unit")));
+    p = std::make_unique<E2E::Program>();
+}
+
+void TestFaultMatrix::cleanup()
+{
+    p.reset();
+    sim.reset();
+    dir.reset();
+}
+
+void TestFaultMatrix::startBoth(const QStringList &simArguments, bool pcmode)
+{
+    QVERIFY2(sim->start(simArguments), qPrintable(sim->lastError()));
+    E2E::writeStore(sim->link(), Timeout, Update, pcmode);
+    E2E_DO(p->start(sim->link()));
+    QTRY_COMPARE_WITH_TIMEOUT(p->readout(), (QList<int>{10250, 10250, 10250}), E2E::WaitMs);
+}
+
+// A move from the unit's front panel shows in the readouts: polling runs and
+// its answers are read right.
+void TestFaultMatrix::expectPollingWorks()
+{
+    ++moves;
+    const QList<int> there{1000 + 100 * moves, 2000 + 100 * moves, 3000 + 100 * moves};
+    const QString move = QStringLiteral("move %1 %2 %3 %4").arg(Dev1).arg(there[0]).arg(there[1]).arg(there[2]);
+    QCOMPARE(sim->command(move), "ok " + move);
+    QTRY_COMPARE_WITH_TIMEOUT(p->readout(), there, E2E::WaitMs);
+}
+
+void TestFaultMatrix::expectGotoWorks(int x, int y, int z)
+{
+    p->setTarget(x, y, z);
+    p->forget();
+    p->clickGoto();
+    QCOMPARE(p->message(), QStringLiteral("Goto command sent"));
+    QVERIFY(p->timer().isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(p->readout(), (QList<int>{x, y, z}), E2E::WaitMs);
+}
+
+void TestFaultMatrix::expectUpdateFailed(const QString &part)
+{
+    // The message shows only 200 ms: it is caught as it is shown.
+    QString text;
+    QTRY_VERIFY2_WITH_TIMEOUT(p->seen(QStringLiteral("Update failed - "), &text), qPrintable(p->messages().join(" | ")),
+                              E2E::WaitMs);
+    QVERIFY2(text.contains(part), qPrintable(text));
+    // A failed poll stops polling.
+    QVERIFY(!p->timer().isActive());
+}
+
+// OK in the Settings dialog with a changed port, or else a changed time-out:
+// either makes the action close the port and open it again.
+void TestFaultMatrix::reopenBySettings(const QString &port)
+{
+    p->forget();
+    E2E_DO(p->acceptSettings([port](QDialog *dialog) {
+        if (!port.isEmpty()) {
+            auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("port"));
+            QVERIFY(edit);
+            QVERIFY(edit->text() != port);
+            edit->setText(port);
+            return;
+        }
+        auto *timeout = dialog->findChild<QSpinBox *>(QStringLiteral("timeout"));
+        QVERIFY(timeout);
+        timeout->setValue(timeout->value() == Timeout ? Timeout + 50 : Timeout);
+    }));
+}
+
+void TestFaultMatrix::lineFault_data()
+{
+    QTest::addColumn<QString>("fault");
+    // Part of the "Update failed - " message; empty: the fault is absorbed.
+    QTest::addColumn<QString>("failure");
+    // Whether a late answer may still be on its way when polling resumes.
+    QTest::addColumn<bool>("lateAnswer");
+
+    QTest::newRow("answer corrupted") << "corrupt 1"
+                                      << "no answer from device 49 ('1') to the position query" << false;
+    QTest::newRow("answer cut short") << "truncate 1"
+                                      << "no answer" << false;
+    QTest::newRow("answer dropped") << "drop 1"
+                                    << "no answer" << false;
+    QTest::newRow("answer from another device") << "wrong-id 1"
+                                                << "an answer came from device 48 ('0') instead" << false;
+    QTest::newRow("answer delayed past the time-out") << "delay 2000"
+                                                      << "no answer" << true;
+    QTest::newRow("garbage on the line") << "garbage 4000"
+                                         << "" << false;
+    QTest::newRow("noise before every answer") << "noise 40"
+                                               << "" << false;
+    QTest::newRow("answers delayed within the time-out") << "delay 100"
+                                                         << "" << false;
+}
+
+void TestFaultMatrix::lineFault()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, failure);
+    QFETCH(bool, lateAnswer);
+    E2E_DO(startBoth(FastUnit));
+
+    E2E::StallMeter stalls;
+    E2E::TickCounter ticks(p->timer());
+    p->forget();
+    // Only polls run now, so the fault meets a position query.
+    QCOMPARE(sim->command(fault), "ok " + fault);
+
+    if (failure.isEmpty()) {
+        // Absorbed: polling goes on through the fault, and so does Goto.
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 4, E2E::WaitMs);
+        E2E_DO(expectPollingWorks());
+        E2E_DO(expectGotoWorks(12000, 13000, 14000));
+        QVERIFY2(!p->seen(QStringLiteral("Update failed")), qPrintable(p->messages().join(" | ")));
+    } else {
+        E2E_DO(expectUpdateFailed(failure));
+        // A failed poll leaves the readouts alone.
+        QCOMPARE(p->readout(), (QList<int>{10250, 10250, 10250}));
+
+        // Goto starts polling again. An answer held back past the time-out
+        // still holds up the line for a while, and requests made meanwhile
+        // fail as well: the operator presses Goto again until it goes through.
+        QCOMPARE(sim->command("clear"), QString("ok clear"));
+        p->setTarget(10000, 10000, 10000);
+        p->forget();
+        if (lateAnswer) {
+            QTRY_VERIFY_WITH_TIMEOUT((p->clickGoto(), p->message() == QStringLiteral("Goto command sent")),
+                                     E2E::WaitMs);
+        } else {
+            p->clickGoto();
+            QCOMPARE(p->message(), QStringLiteral("Goto command sent"));
+        }
+        QVERIFY(p->timer().isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(p->readout(), (QList<int>{10000, 10000, 10000}), E2E::WaitMs);
+        E2E_DO(expectPollingWorks());
+        E2E_DO(expectGotoWorks(12000, 13000, 14000));
+    }
+    QVERIFY2(stalls.longestMs() < StallBound, qPrintable(QString::number(stalls.longestMs())));
+}
+
+void TestFaultMatrix::pcModeMismatch_data()
+{
+    QTest::addColumn<bool>("programPcMode");
+    QTest::addColumn<bool>("unitPcMode");
+    // Extra polls come only from reports taken in outside PC mode.
+    QTest::addColumn<bool>("extraPolls");
+
+    QTest::newRow("both outside PC mode") << false << false << true;
+    QTest::newRow("program in PC mode, unit not") << true << false << false;
+    QTest::newRow("unit in PC mode, program not") << false << true << false;
+    QTest::newRow("both in PC mode") << true << true << false;
+}
+
+void TestFaultMatrix::pcModeMismatch()
+{
+    QFETCH(bool, programPcMode);
+    QFETCH(bool, unitPcMode);
+    QFETCH(bool, extraPolls);
+    // A move of 8000 steps at 4000 steps/s spans several polling intervals;
+    // outside PC mode the unit reports every 20 ms while it moves.
+    E2E_DO(startBoth({"--speed", "4000", "--report-interval", "20"}, programPcMode));
+    const QString mode = unitPcMode ? QStringLiteral("pcmode on") : QStringLiteral("pcmode off");
+    QCOMPARE(sim->command(mode), "ok " + mode);
+
+    E2E::StallMeter stalls;
+    E2E::ReadoutSampler xs(p->lcd("lcdNumberX"));
+    E2E::TickCounter ticks(p->timer());
+    E2E_DO(expectGotoWorks(2250, 10250, 10250));
+    QVERIFY2(!p->seen(QStringLiteral("Update failed")), qPrintable(p->messages().join(" | ")));
+
+    // Each readout comes from one poll. Without extra polls there are no
+    // more intermediate readouts than timer ticks.
+    const int intermediate = xs.between(10250, 2250);
+    const QString figures = QStringLiteral("%1 intermediate readouts in %2 ticks").arg(intermediate).arg(ticks.count());
+    if (extraPolls)
+        QVERIFY2(intermediate > ticks.count(), qPrintable(figures));
+    else
+        QVERIFY2(intermediate <= ticks.count(), qPrintable(figures));
+    QVERIFY2(stalls.longestMs() < StallBound, qPrintable(QString::number(stalls.longestMs())));
+}
+
+void TestFaultMatrix::portLost_data()
+{
+    QTest::addColumn<Loss>("loss");
+    QTest::newRow("simulator killed while polling") << Loss::Kill;
+    QTest::newRow("port removed, then created again") << Loss::Stop;
+    QTest::newRow("terminal replaced") << Loss::Reopen;
+}
+
+void TestFaultMatrix::portLost()
+{
+    QFETCH(Loss, loss);
+    // A slow move keeps polls going at the timer and in between.
+    E2E_DO(startBoth({"--speed", "4000"}));
+    QCOMPARE(sim->command("move 49 0 0 0"), QString("ok move 49 0 0 0"));
+    QTRY_VERIFY_WITH_TIMEOUT(p->readout().value(0) < 9000, E2E::WaitMs);
+    const QString link = sim->link();
+
+    E2E::StallMeter stalls;
+    p->forget();
+    switch (loss) {
+    case Loss::Kill:
+        QVERIFY(sim->kill());
+        break;
+    case Loss::Stop:
+        QVERIFY(sim->stop());
+        QVERIFY(!QFileInfo(link).isSymLink());
+        break;
+    case Loss::Reopen: {
+        const QString answer = sim->command("reopen");
+        QVERIFY2(answer.startsWith("ok reopen /"), qPrintable(answer));
+        break;
+    }
+    }
+    E2E_DO(expectUpdateFailed("lost"));
+    const QList<int> frozen = p->readout();
+
+    // The connection stays lost: Goto reports it and starts polling, which
+    // fails again.
+    p->forget();
+    p->clickGoto();
+    QVERIFY2(p->message().startsWith("Goto failed - "), qPrintable(p->message()));
+    QVERIFY2(p->message().contains("lost"), qPrintable(p->message()));
+    QVERIFY(p->timer().isActive());
+    E2E_DO(expectUpdateFailed("lost"));
+    QCOMPARE(p->readout(), frozen);
+
+    switch (loss) {
+    case Loss::Kill:
+        QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
+        E2E_DO(reopenBySettings());
+        break;
+    case Loss::Stop: {
+        // Reopening while the port is missing fails and falls back to the
+        // default port name; once the port is back, naming it again opens it.
+        E2E_DO(reopenBySettings());
+        const QString text = p->message();
+        QVERIFY2(text.startsWith("Can not open " + link + " - ") && text.contains("does not exist"), qPrintable(text));
+        QVERIFY(!p->timer().isActive());
+        QCOMPARE(KesmarControlProbe::portSettings(p->window()).port, QStringLiteral("/dev/ttyUSB0"));
+        QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
+        E2E_DO(reopenBySettings(link));
+        break;
+    }
+    case Loss::Reopen:
+        E2E_DO(reopenBySettings());
+        break;
+    }
+    QCOMPARE(p->message(), link + " opened");
+    QVERIFY(p->timer().isActive());
+    // A restarted unit stands at its start position again; the replaced
+    // terminal leads to the same unit, which went on with its move.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        p->readout(), loss == Loss::Reopen ? (QList<int>{0, 0, 0}) : (QList<int>{10250, 10250, 10250}), E2E::WaitMs);
+    E2E_DO(expectPollingWorks());
+    E2E_DO(expectGotoWorks(4000, 5000, 6000));
+    QVERIFY2(stalls.longestMs() < StallBound, qPrintable(QString::number(stalls.longestMs())));
+}
+
+void TestFaultMatrix::hangupDuringGoto()
+{
+    E2E_DO(startBoth(FastUnit));
+    // Polling is stopped so that the goto's request is the next one the unit
+    // gets; the unit is at rest, so no extra poll is pending either.
+    p->timer().stop();
+    QCOMPARE(sim->command("hangup-next"), QString("ok hangup-next"));
+
+    E2E::StallMeter stalls;
+    p->setTarget(3000, 4000, 5000);
+    p->forget();
+    p->clickGoto();
+    QVERIFY2(p->message().startsWith("Goto failed - "), qPrintable(p->message()));
+    QVERIFY(p->timer().isActive());
+    QVERIFY(sim->waitForExit());
+    E2E_DO(expectUpdateFailed("lost"));
+    QCOMPARE(p->readout(), (QList<int>{10250, 10250, 10250}));
+    // A failed read-back shows only that there is nothing to restore.
+    p->forget();
+    p->clickRestore();
+    QCOMPARE(p->message(), QStringLiteral("No target position used yet"));
+    QCOMPARE(p->target(), (QList<int>{3000, 4000, 5000}));
+
+    QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
+    E2E_DO(reopenBySettings());
+    QCOMPARE(p->message(), sim->link() + " opened");
+    E2E_DO(expectPollingWorks());
+    E2E_DO(expectGotoWorks(3000, 4000, 5000));
+    QVERIFY2(stalls.longestMs() < StallBound, qPrintable(QString::number(stalls.longestMs())));
+}
+
+QTEST_MAIN(TestFaultMatrix)
+#include "tst_faultmatrix.moc"
