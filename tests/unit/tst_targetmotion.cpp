@@ -1,0 +1,322 @@
+// Sending the manipulator to its target: Goto, the coupling of the target
+// boxes and sliders with Follow Target, Copy and Restore.
+#include "fakekesmarctl.h"
+#include "kesmarcontrol.h"
+#include "probe.h"
+#include "testsettings.h"
+#include "windowfixture.h"
+
+#include <QCheckBox>
+#include <QLCDNumber>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <memory>
+
+using WindowFixture::expectShownFor;
+using WindowFixture::handle;
+
+using Triple = QVector<int>;
+
+class TestTargetMotion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSettings::isolate(); }
+    void init()
+    {
+        TestSettings::clear();
+        Fake::reset();
+    }
+    void cleanup() { w.reset(); }
+
+    void gotoStoresThenMoves_data();
+    void gotoStoresThenMoves();
+    void boxAndSliderKeepInStep_data();
+    void boxAndSliderKeepInStep();
+    void typingSendsEveryValuePassed();
+    void keysMoveOnlyTheSlider_data();
+    void keysMoveOnlyTheSlider();
+    void copyTakesTheTruncatedReadouts_data();
+    void copyTakesTheTruncatedReadouts();
+    void restoreBringsBackTheLastTarget_data();
+    void restoreBringsBackTheLastTarget();
+
+private:
+    template <typename T> T *child(const QString &name) { return w->findChild<T *>(name); }
+    QSpinBox *box(int axis) { return child<QSpinBox>(QStringLiteral("target") + "XYZ"[axis]); }
+    QSlider *slider(int axis) { return child<QSlider>(QStringLiteral("slider") + "XYZ"[axis]); }
+    Triple boxes() { return {box(0)->value(), box(1)->value(), box(2)->value()}; }
+    Triple sliders() { return {slider(0)->value(), slider(1)->value(), slider(2)->value()}; }
+    void follow(bool on) { child<QCheckBox>(QStringLiteral("followTarget"))->setChecked(on); }
+    void pressGoto() { child<QPushButton>(QStringLiteral("pushButtonGoto"))->click(); }
+
+    // The targets sent, one "x y z" per store call; a store that is not
+    // directly followed by the goto of the same device and memory position 0
+    // is marked.
+    QStringList sent()
+    {
+        QStringList out;
+        const QList<Fake::Call> calls = Fake::calls();
+        for (int i = 0; i < calls.size(); ++i) {
+            if (calls[i].name != QLatin1String("store_mem_position_ext"))
+                continue;
+            const QVariantList a = calls[i].args;
+            const QString xyz = QStringLiteral("%1 %2 %3").arg(a[2].toInt()).arg(a[3].toInt()).arg(a[4].toInt());
+            const bool moved = i + 1 < calls.size() && calls[i + 1].name == QLatin1String("goto_mem_position_ext")
+                && calls[i + 1].args == QVariantList({a[0], a[1], 0}) && a[5] == 0;
+            out << (moved ? xyz : xyz + " (no goto)");
+        }
+        return out;
+    }
+
+    std::unique_ptr<KesmarControl> w;
+};
+
+void TestTargetMotion::gotoStoresThenMoves_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("device");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<int>("storeResult");
+    QTest::addColumn<int>("gotoResult");
+    QTest::addColumn<bool>("nullText");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("duration");
+
+    const QStringList both{"store_mem_position_ext", "goto_mem_position_ext"};
+    const QString sentText = QStringLiteral("Goto command sent");
+    QTest::newRow("sent") << true << 1 << 49 << 0 << 0 << false << both << sentText << 1000;
+    QTest::newRow("device 0: own id") << true << 0 << int('A') << 0 << 0 << false << both << sentText << 1000;
+    QTest::newRow("no connection") << false << 1 << 49 << 0 << 0 << false << both << sentText << 1000;
+    QTest::newRow("store fails: no goto")
+        << true << 1 << 49 << -1 << 0 << false << QStringList({"store_mem_position_ext", "last_errorstr"})
+        << QStringLiteral("Goto failed - fake failure") << 0;
+    QTest::newRow("goto fails") << true << 1 << 49 << 0 << -3 << false << both + QStringList{"last_errorstr"}
+                                << QStringLiteral("Goto failed - fake failure") << 0;
+    QTest::newRow("goto fails, null text") << true << 1 << 49 << 0 << -1 << true << both + QStringList{"last_errorstr"}
+                                           << QStringLiteral("Goto failed - ") << 0;
+}
+
+void TestTargetMotion::gotoStoresThenMoves()
+{
+    QFETCH(bool, connected);
+    QFETCH(int, device);
+    QFETCH(int, id);
+    QFETCH(int, storeResult);
+    QFETCH(int, gotoResult);
+    QFETCH(bool, nullText);
+    QFETCH(QStringList, calls);
+    QFETCH(QString, message);
+    QFETCH(int, duration);
+
+    START_WINDOW(w, connected);
+    child<QSpinBox>(QStringLiteral("dev"))->setValue(device);
+    box(0)->setValue(123);
+    box(1)->setValue(4567);
+    box(2)->setValue(20500);
+    KesmarControlProbe::timer(*w).stop();
+    Fake::reset();
+    Fake::script().storeResult = storeResult;
+    Fake::script().gotoResult = gotoResult;
+    Fake::script().errorTextIsNull = nullText;
+
+    pressGoto();
+
+    QCOMPARE(Fake::callNames(), calls);
+    QCOMPARE(Fake::calls()[0].args, QVariantList({handle(*w), id, 123, 4567, 20500, 0}));
+    if (calls[1] == QLatin1String("goto_mem_position_ext"))
+        QCOMPARE(Fake::calls()[1].args, QVariantList({handle(*w), id, 0}));
+    // Polling resumes whatever the outcome.
+    QVERIFY(KesmarControlProbe::timer(*w).isActive());
+    KesmarControlProbe::timer(*w).stop();
+    QCOMPARE(w->statusBar()->currentMessage(), message);
+    expectShownFor(w->statusBar(), duration);
+}
+
+void TestTargetMotion::boxAndSliderKeepInStep_data()
+{
+    QTest::addColumn<int>("axis");
+    QTest::addColumn<bool>("drag"); // drag the slider, else set the box
+    QTest::addColumn<bool>("following");
+    QTest::addColumn<QVector<int>>("steps");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<int>("sliderAfter");
+
+    // The targets start at 0, 0, 10000 with all sliders at 0.
+    QTest::newRow("box") << 0 << false << false << QVector<int>{777} << QStringList() << 777;
+    QTest::newRow("box, following") << 1 << false << true << QVector<int>{300, 301}
+                                    << QStringList{"0 300 10000", "0 301 10000"} << 301;
+    // No change, no notification: the slider stays out of step.
+    QTest::newRow("box set to its own value") << 2 << false << true << QVector<int>{10000} << QStringList() << 0;
+    QTest::newRow("drag") << 1 << true << false << QVector<int>{40} << QStringList() << 40;
+    // Each step runs the box's slot inside the slider's: two sends per step.
+    QTest::newRow("drag, following") << 0 << true << true << QVector<int>{100, 200}
+                                     << QStringList{"100 0 10000", "100 0 10000", "200 0 10000", "200 0 10000"} << 200;
+    QTest::newRow("drag to the box's value")
+        << 2 << true << true << QVector<int>{10000} << QStringList{"0 0 10000"} << 10000;
+}
+
+void TestTargetMotion::boxAndSliderKeepInStep()
+{
+    QFETCH(int, axis);
+    QFETCH(bool, drag);
+    QFETCH(bool, following);
+    QFETCH(QVector<int>, steps);
+    QFETCH(QStringList, sent);
+    QFETCH(int, sliderAfter);
+
+    START_WINDOW(w, true);
+    follow(following);
+    Triple targets = boxes();
+    Triple slid = sliders();
+
+    slider(axis)->setSliderDown(drag);
+    for (int v : steps) {
+        if (drag)
+            slider(axis)->setSliderPosition(v);
+        else
+            box(axis)->setValue(v);
+    }
+    slider(axis)->setSliderDown(false);
+
+    QCOMPARE(this->sent(), sent);
+    targets[axis] = steps.last();
+    slid[axis] = sliderAfter;
+    QCOMPARE(boxes(), targets);
+    QCOMPARE(sliders(), slid);
+}
+
+void TestTargetMotion::typingSendsEveryValuePassed()
+{
+    START_WINDOW(w, true);
+    follow(true);
+    box(0)->selectAll();
+    QTest::keyClicks(box(0), QStringLiteral("1234"));
+
+    QCOMPARE(sent(), QStringList({"1 0 10000", "12 0 10000", "123 0 10000", "1234 0 10000"}));
+    QCOMPARE(slider(0)->value(), 1234);
+}
+
+void TestTargetMotion::keysMoveOnlyTheSlider_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("position");
+
+    QTest::newRow("arrow") << int(Qt::Key_Right) << 1;
+    QTest::newRow("page") << int(Qt::Key_PageUp) << 2050;
+    QTest::newRow("end") << int(Qt::Key_End) << 20500;
+}
+
+void TestTargetMotion::keysMoveOnlyTheSlider()
+{
+    QFETCH(int, key);
+    QFETCH(int, position);
+
+    START_WINDOW(w, true);
+    follow(true);
+    QTest::keyClick(slider(0), Qt::Key(key));
+
+    QCOMPARE(slider(0)->value(), position);
+    QCOMPARE(box(0)->value(), 0);
+    QVERIFY(Fake::calls().isEmpty());
+    // Goto sends the box's value, not the slider's.
+    pressGoto();
+    KesmarControlProbe::timer(*w).stop();
+    QCOMPARE(sent(), QStringList{"0 0 10000"});
+}
+
+void TestTargetMotion::copyTakesTheTruncatedReadouts_data()
+{
+    QTest::addColumn<double>("x");
+    QTest::addColumn<double>("y");
+    QTest::addColumn<double>("z");
+    QTest::addColumn<QStringList>("sent");
+
+    // One send per axis that changes, when it changes: the first carry a
+    // partly updated target.
+    QTest::newRow("all axes") << 5.0 << 6.0 << 7.0 << QStringList{"5 0 10000", "5 6 10000", "5 6 7"};
+    QTest::newRow("truncated, only X changes") << 12.7 << 0.9 << 10000.0 << QStringList{"12 0 10000"};
+    QTest::newRow("already equal") << 0.0 << 0.0 << 10000.0 << QStringList();
+}
+
+void TestTargetMotion::copyTakesTheTruncatedReadouts()
+{
+    QFETCH(double, x);
+    QFETCH(double, y);
+    QFETCH(double, z);
+    QFETCH(QStringList, sent);
+
+    START_WINDOW(w, true);
+    follow(true);
+    child<QLCDNumber>(QStringLiteral("lcdNumberX"))->display(x);
+    child<QLCDNumber>(QStringLiteral("lcdNumberY"))->display(y);
+    child<QLCDNumber>(QStringLiteral("lcdNumberZ"))->display(z);
+
+    child<QPushButton>(QStringLiteral("pushButtonCopy"))->click();
+
+    QCOMPARE(this->sent(), sent);
+    const Triple expected{int(x), int(y), int(z)};
+    QCOMPARE(boxes(), expected);
+    QCOMPARE(sliders(), expected);
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Current position copied into target values"));
+    expectShownFor(w->statusBar(), 1000);
+}
+
+void TestTargetMotion::restoreBringsBackTheLastTarget_data()
+{
+    QTest::addColumn<int>("result");
+    QTest::addColumn<Triple>("memory");
+    QTest::addColumn<Triple>("targets");
+    QTest::addColumn<Triple>("slid");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("message");
+
+    // Before: targets 11, 55, 10000; sliders 11, 66, 0.
+    const QString restored = QStringLiteral("Previous target position restored");
+    QTest::newRow("nothing stored yet") << -1 << Triple{1, 2, 3} << Triple{11, 55, 10000} << Triple{11, 66, 0}
+                                        << QStringList() << QStringLiteral("No target position used yet");
+    QTest::newRow("Y left at -1, Z above range")
+        << 0 << Triple{100, -1, 30000} << Triple{100, 55, 20500} << Triple{100, 66, 20500}
+        << QStringList{"100 55 10000", "100 55 20500"} << restored;
+    QTest::newRow("no axis returned") << 0 << Triple{-1, -1, -1} << Triple{11, 55, 10000} << Triple{11, 66, 0}
+                                      << QStringList() << restored;
+    QTest::newRow("same as the target") << 0 << Triple{11, 55, 10000} << Triple{11, 55, 10000} << Triple{11, 55, 10000}
+                                        << QStringList() << restored;
+}
+
+void TestTargetMotion::restoreBringsBackTheLastTarget()
+{
+    QFETCH(int, result);
+    QFETCH(Triple, memory);
+    QFETCH(Triple, targets);
+    QFETCH(Triple, slid);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, message);
+
+    START_WINDOW(w, true);
+    box(0)->setValue(11);
+    box(1)->setValue(55);
+    slider(1)->setValue(66);
+    follow(true);
+    Fake::script().memPosition = Fake::Position{result, memory[0], memory[1], memory[2]};
+
+    child<QPushButton>(QStringLiteral("pushButtonRestore"))->click();
+
+    QCOMPARE(Fake::callsNamed("get_mem_position_ext").size(), 1);
+    QCOMPARE(Fake::calls().first().args, QVariantList({handle(*w), 49, -1, -1, -1, 0}));
+    QCOMPARE(this->sent(), sent);
+    QCOMPARE(Fake::count("last_errorstr"), 0);
+    QCOMPARE(boxes(), targets);
+    QCOMPARE(sliders(), slid);
+    QCOMPARE(w->statusBar()->currentMessage(), message);
+    expectShownFor(w->statusBar(), 1000);
+}
+
+QTEST_MAIN(TestTargetMotion)
+#include "tst_targetmotion.moc"
