@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
         if (QByteArray(argv[i]) == "--label")
             window.setCentralWidget(new QLabel(QStringLiteral("Position store")));
     }
-    bench::FirstPaint probe(&window, !bench::stayRequested(argc, argv));
+    bench::FirstPaint probe(&window, bench::quitRequested(argc, argv));
     window.show();
     return app.exec();
 }

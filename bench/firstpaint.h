@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <cstdlib>
 #include <time.h>
 
 namespace bench {
@@ -28,12 +29,32 @@ inline long long monotonicNs()
     return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
+// What the program does once its first frame is reported: leave its event
+// loop and end normally; end at once, without tearing anything down (so an
+// instruction count stops at the first frame); or run on (idle measurements).
+enum class Quit
+{
+    Normally,
+    Now,
+    Never
+};
+
+// --stay: run on; --quick-exit: end at once; neither: end normally.
+inline Quit quitRequested(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--stay")
+            return Quit::Never;
+        if (QByteArray(argv[i]) == "--quick-exit")
+            return Quit::Now;
+    }
+    return Quit::Normally;
+}
+
 class FirstPaint : public QObject
 {
 public:
-    // With `quit`, the application leaves its event loop once the first frame
-    // is reported; otherwise it runs on (idle measurements).
-    FirstPaint(QWidget *window, bool quit)
+    FirstPaint(QWidget *window, Quit quit)
         : window_(window)
         , quit_(quit)
     {
@@ -51,7 +72,9 @@ protected:
                 [this] {
                     std::printf("paint %lld\nframe %lld\n", paintNs_, monotonicNs());
                     std::fflush(stdout);
-                    if (quit_)
+                    if (quit_ == Quit::Now)
+                        std::_Exit(0);
+                    if (quit_ == Quit::Normally)
                         QCoreApplication::exit(0);
                 },
                 Qt::QueuedConnection);
@@ -61,20 +84,10 @@ protected:
 
 private:
     QWidget *window_;
-    bool quit_;
+    Quit quit_;
     bool seen_ = false;
     long long paintNs_ = 0;
 };
-
-// True when the program was asked to keep running after its first frame.
-inline bool stayRequested(int argc, char **argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (QByteArray(argv[i]) == "--stay")
-            return true;
-    }
-    return false;
-}
 
 } // namespace bench
 

@@ -9,7 +9,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     KesmarControl window;
-    bench::FirstPaint probe(&window, !bench::stayRequested(argc, argv));
+    bench::FirstPaint probe(&window, bench::quitRequested(argc, argv));
     window.show();
     return app.exec();
 }
