@@ -8,28 +8,34 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <algorithm>
+
 namespace {
 
 const QString defaultPort = QStringLiteral("/dev/ttyUSB0");
 
-// The number of entries of the "positions" array that can actually be read:
-// the stored size, but never past the highest entry present. A damaged store
-// may claim billions of entries; reading stops where the data does.
-int readablePositionCount(QSettings &settings, int storedSize)
+// The entries of the "positions" array that can actually be read, as array
+// indexes in ascending order: those present in the store up to its stored
+// size. A damaged store may claim billions of entries or hold one numbered
+// far out; only entries that exist are visited, and every other index would
+// read an empty name and be skipped anyway.
+QList<int> readablePositionIndexes(QSettings &settings, int storedSize)
 {
+    QList<int> indexes;
     if (storedSize <= 0)
-        return 0;
+        return indexes;
     settings.beginGroup(QStringLiteral("positions"));
     const QStringList groups = settings.childGroups();
     settings.endGroup();
-    int highest = 0;
     for (const QString &group : groups) {
         bool ok = false;
         const int number = group.toInt(&ok);
-        if (ok && number > highest && number <= storedSize)
-            highest = number;
+        // Entry i is kept under the plain decimal number i + 1; "01" is never read.
+        if (ok && number >= 1 && number <= storedSize && group == QString::number(number))
+            indexes.append(number - 1);
     }
-    return highest;
+    std::sort(indexes.begin(), indexes.end());
+    return indexes;
 }
 
 } // namespace
@@ -80,10 +86,10 @@ void KesmarControl::loadSettings()
 
     const int storedSize = settings.beginReadArray(QStringLiteral("positions"));
     settings.endArray();
-    const int count = readablePositionCount(settings, storedSize);
+    const QList<int> indexes = readablePositionIndexes(settings, storedSize);
 
     settings.beginReadArray(QStringLiteral("positions"));
-    for (int i = 0; i < count; ++i) {
+    for (const int i : indexes) {
         settings.setArrayIndex(i);
         const QString name = settings.value(QStringLiteral("name")).toString();
         if (name.isEmpty())
