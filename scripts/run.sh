@@ -19,12 +19,13 @@ case "${1:-}" in
 *) echo "usage: $0 [--hardware]" >&2; exit 2 ;;
 esac
 
+# Installs Xvfb too, so the hint below can be followed at once.
+scripts/deps.sh run
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && "${QT_QPA_PLATFORM:-}" != offscreen ]]; then
     echo "No display found; to run on a virtual one: xvfb-run -a $0 $*" >&2
     exit 1
 fi
 
-scripts/deps.sh run
 build=build
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j "$(nproc)" --target kesmarcontrol kesmarsim >/dev/null
