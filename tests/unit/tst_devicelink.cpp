@@ -1,6 +1,7 @@
 // The link to the manipulator: opening the port, selecting the device and
 // polling its position into the readouts.
 #include "fakekesmarctl.h"
+#include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
 #include "probe.h"
 #include "testsettings.h"
@@ -17,17 +18,11 @@
 using WindowFixture::expectShownFor;
 using WindowFixture::handle;
 
-class TestDeviceLink : public QObject
+class TestDeviceLink : public FakeLibraryTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSettings::isolate(); }
-    void init()
-    {
-        TestSettings::clear();
-        Fake::reset();
-    }
     void cleanup() { w.reset(); }
 
     void openPort_data();

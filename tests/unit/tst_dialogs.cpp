@@ -3,6 +3,7 @@
 // armed before the action finds the active modal dialog and works it.
 #include "about.h"
 #include "fakekesmarctl.h"
+#include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
 #include "paddialog.h"
 #include "probe.h"
@@ -44,18 +45,11 @@ public slots:
     void open(const QUrl &url) { urls << url; }
 };
 
-class TestDialogs : public QObject
+class TestDialogs : public FakeLibraryTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSettings::isolate(); }
-    void init()
-    {
-        TestSettings::clear();
-        Fake::reset();
-    }
-
     void settingsFormAndFill();
     void settingsAction_data();
     void settingsAction();

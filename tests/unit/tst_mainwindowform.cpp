@@ -1,6 +1,7 @@
 // The main window's form and life cycle: object tree, order, texts, ranges,
 // the start-up sequence and the close.
 #include "fakekesmarctl.h"
+#include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
 #include "probe.h"
 #include "testsettings.h"
@@ -27,18 +28,11 @@
 
 #include <memory>
 
-class TestMainWindowForm : public QObject
+class TestMainWindowForm : public FakeLibraryTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSettings::isolate(); }
-    void init()
-    {
-        TestSettings::clear();
-        Fake::reset();
-    }
-
     void setupUiBuildsTheFormInOrder();
     void setupUiKeepsAnExistingObjectName();
     void widgetPropertiesAndTexts();

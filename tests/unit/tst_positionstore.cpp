@@ -1,6 +1,7 @@
 // Named positions: the Store rules, restore by selection and Remove, including
 // the selection changes that adding and removing combo items run in between.
 #include "fakekesmarctl.h"
+#include "fakelibrarytest.h"
 #include "positionview.h"
 #include "testsettings.h"
 
@@ -77,18 +78,11 @@ QList<QVariantList> sentTargets()
 
 } // namespace
 
-class TestPositionStore : public QObject
+class TestPositionStore : public FakeLibraryTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSettings::isolate(); }
-    void init()
-    {
-        TestSettings::clear();
-        Fake::reset();
-    }
-
     void storeRules_data();
     void storeRules();
     void renameOfTheCurrentItemRunsTheNestedRestores();

@@ -1,6 +1,7 @@
 // The settings store: what a new window reads from it and what closing the
 // window writes back.
 #include "fakekesmarctl.h"
+#include "fakelibrarytest.h"
 #include "positionview.h"
 #include "testsettings.h"
 
@@ -56,18 +57,11 @@ QStringList storedRecords()
 
 } // namespace
 
-class TestSettingsStore : public QObject
+class TestSettingsStore : public FakeLibraryTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSettings::isolate(); }
-    void init()
-    {
-        TestSettings::clear();
-        Fake::reset();
-    }
-
     void loadsTheConnectionSettings_data();
     void loadsTheConnectionSettings();
     void loadsThePositions_data();

@@ -1,6 +1,7 @@
 // Sending the manipulator to its target: Goto, the coupling of the target
 // boxes and sliders with Follow Target, Copy and Restore.
 #include "fakekesmarctl.h"
+#include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
 #include "probe.h"
 #include "testsettings.h"
@@ -21,17 +22,11 @@ using WindowFixture::handle;
 
 using Triple = QVector<int>;
 
-class TestTargetMotion : public QObject
+class TestTargetMotion : public FakeLibraryTest
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { TestSettings::isolate(); }
-    void init()
-    {
-        TestSettings::clear();
-        Fake::reset();
-    }
     void cleanup() { w.reset(); }
 
     void gotoStoresThenMoves_data();
