@@ -56,6 +56,21 @@ void useStoreIn(const QString &dir)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir);
 }
 
+// The "positions" array of N entries, as the program writes it, put on disk.
+void writePositions(QSettings &s, int n)
+{
+    s.beginWriteArray(QStringLiteral("positions"));
+    for (int i = 0; i < n; ++i) {
+        s.setArrayIndex(i);
+        s.setValue(QStringLiteral("name"), entryName(i));
+        s.setValue(QStringLiteral("x"), entryX(i));
+        s.setValue(QStringLiteral("y"), entryY(i));
+        s.setValue(QStringLiteral("z"), EntryZ);
+    }
+    s.endArray();
+    s.sync();
+}
+
 // A store as the program writes it: the settings group and N positions. The
 // port names nothing, so the window's own open fails at once and quietly.
 void writeTemplate(const QString &dir, int n)
@@ -71,16 +86,7 @@ void writeTemplate(const QString &dir, int n)
     s.setValue(QStringLiteral("timeout"), 100);
     s.setValue(QStringLiteral("pcmode"), false);
     s.endGroup();
-    s.beginWriteArray(QStringLiteral("positions"));
-    for (int i = 0; i < n; ++i) {
-        s.setArrayIndex(i);
-        s.setValue(QStringLiteral("name"), entryName(i));
-        s.setValue(QStringLiteral("x"), entryX(i));
-        s.setValue(QStringLiteral("y"), entryY(i));
-        s.setValue(QStringLiteral("z"), EntryZ);
-    }
-    s.endArray();
-    s.sync();
+    writePositions(s, n);
 }
 
 // A fresh copy of the template in a folder of its own: QSettings keeps parsed
@@ -130,16 +136,7 @@ __attribute__((noinline)) long long rawRead()
 __attribute__((noinline)) void rawWrite(int n)
 {
     QSettings s(Organisation, Application);
-    s.beginWriteArray(QStringLiteral("positions"));
-    for (int i = 0; i < n; ++i) {
-        s.setArrayIndex(i);
-        s.setValue(QStringLiteral("name"), entryName(i));
-        s.setValue(QStringLiteral("x"), entryX(i));
-        s.setValue(QStringLiteral("y"), entryY(i));
-        s.setValue(QStringLiteral("z"), EntryZ);
-    }
-    s.endArray();
-    s.sync();
+    writePositions(s, n);
 }
 
 int storedCount(const QString &dir)
