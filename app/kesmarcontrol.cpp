@@ -5,6 +5,7 @@
 #include "settings.h"
 
 #include <QCloseEvent>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -49,11 +50,11 @@ KesmarControl::KesmarControl(QWidget *parent)
     ui->setupUi(this);
     loadSettings();
 
-    ui->targetX->setMaximum(20500);
-    ui->targetY->setMaximum(20500);
-    ui->targetZ->setMaximum(20500);
+    ui->targetX->setMaximum(coordinateMax);
+    ui->targetY->setMaximum(coordinateMax);
+    ui->targetZ->setMaximum(coordinateMax);
     for (QSlider *slider : {ui->sliderX, ui->sliderY, ui->sliderZ}) {
-        slider->setMaximum(20500);
+        slider->setMaximum(coordinateMax);
         slider->setPageStep(2050);
     }
 
@@ -199,6 +200,7 @@ void KesmarControl::updatePositions()
         x = static_cast<qint16>(x & 0xffff);
         y = static_cast<qint16>(y & 0xffff);
         z = static_cast<qint16>(z & 0xffff);
+        emit positionRead(x, y, z);
     } else {
         ui->statusBar->showMessage(tr("Update failed - ") + errorText(), 200);
         timer.stop();
@@ -215,7 +217,7 @@ void KesmarControl::updatePositions()
 // ---------------------------------------------------------------------------
 // Target motion
 
-void KesmarControl::gotoTarget()
+bool KesmarControl::gotoTarget()
 {
     const int x = ui->targetX->value();
     const int y = ui->targetY->value();
@@ -224,9 +226,25 @@ void KesmarControl::gotoTarget()
     if (kesmarctl_store_mem_position_ext(ctl.handle, id, x, y, z, 0) >= 0
         && kesmarctl_goto_mem_position_ext(ctl.handle, id, 0) >= 0) {
         ui->statusBar->showMessage(tr("Goto command sent"), 1000);
-        return;
+        return true;
     }
     ui->statusBar->showMessage(tr("Goto failed - ") + errorText(), 0);
+    return false;
+}
+
+// Puts a target into the spin boxes and sliders without sending it, Follow
+// Target or not.
+void KesmarControl::showTargets(int x, int y, int z)
+{
+    const QSignalBlocker blockX(ui->targetX);
+    const QSignalBlocker blockY(ui->targetY);
+    const QSignalBlocker blockZ(ui->targetZ);
+    ui->targetX->setValue(x);
+    ui->sliderX->setValue(x);
+    ui->targetY->setValue(y);
+    ui->sliderY->setValue(y);
+    ui->targetZ->setValue(z);
+    ui->sliderZ->setValue(z);
 }
 
 void KesmarControl::followTargetIfChecked()
@@ -237,8 +255,18 @@ void KesmarControl::followTargetIfChecked()
 
 void KesmarControl::on_pushButtonGoto_clicked()
 {
-    gotoTarget();
+    pressGoto(nullptr);
+}
+
+// What the Goto button does: send the targets and restart polling, whatever
+// the outcome. On a failure `error`, when given, gets the message shown.
+bool KesmarControl::pressGoto(QString *error)
+{
+    const bool sent = gotoTarget();
     timer.start();
+    if (!sent && error)
+        *error = ui->statusBar->currentMessage();
+    return sent;
 }
 
 void KesmarControl::on_targetX_valueChanged(int value)
@@ -426,6 +454,64 @@ void KesmarControl::on_actionSettings_triggered()
         ctl.handle = nullptr;
         openPort(QString());
     }
+}
+
+// ---------------------------------------------------------------------------
+// Entry points for scripts
+
+QList<int> KesmarControl::targets() const
+{
+    return {ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()};
+}
+
+bool KesmarControl::gotoTargets(int x, int y, int z, QString *error)
+{
+    showTargets(x, y, z);
+    return pressGoto(error);
+}
+
+QList<Position> KesmarControl::namedPositions() const
+{
+    QList<Position> list;
+    for (const Position *p : positions)
+        list.append(*p);
+    return list;
+}
+
+bool KesmarControl::gotoNamedPosition(int index, QString *error)
+{
+    // Choosing the entry already shown does not signal a change, but must
+    // still put its coordinates into targets that may have been edited since.
+    if (ui->stores->currentIndex() == index)
+        on_stores_currentIndexChanged(index);
+    else
+        ui->stores->setCurrentIndex(index);
+    return pressGoto(error);
+}
+
+void KesmarControl::storeNamedPosition(const QString &name)
+{
+    ui->storeName->setText(name);
+    on_pushButtonStore_clicked();
+}
+
+bool KesmarControl::selectDevice(int n, QString *error)
+{
+    if (n < ui->dev->minimum() || n > ui->dev->maximum()) {
+        *error = tr("Device %1 is outside %2..%3").arg(n).arg(ui->dev->minimum()).arg(ui->dev->maximum());
+        return false;
+    }
+    // The box selects only on a change, so selecting the device in use again
+    // changes nothing, as for the operator. A box that shows another device
+    // than the one in use (after a failed selection) selects it anew.
+    if (ui->dev->value() == n && dev != n)
+        on_dev_valueChanged(n);
+    else
+        ui->dev->setValue(n);
+    if (dev == n)
+        return true;
+    *error = ui->statusBar->currentMessage();
+    return false;
 }
 
 void KesmarControl::on_actionPad_toggled(bool checked)

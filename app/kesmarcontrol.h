@@ -25,6 +25,27 @@ public:
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
 
+    // Entry points for scripts. Each acts through the same code as the widget
+    // it stands for, so the window shows what a script did. Those returning
+    // bool give false when the act failed, with the operator's message (the
+    // status bar's, where the act showed one) in `error`.
+    QList<int> targets() const;
+    // Puts the values into the targets, without sending them under Follow
+    // Target, and presses Goto.
+    bool gotoTargets(int x, int y, int z, QString *error);
+    QList<Position> namedPositions() const;
+    // Chooses the entry at `index` of namedPositions() and presses Goto.
+    bool gotoNamedPosition(int index, QString *error);
+    // Types the name into the name field and presses Store.
+    void storeNamedPosition(const QString &name);
+    int selectedDevice() const { return dev; }
+    // Sets the device box, which selects the device.
+    bool selectDevice(int n, QString *error);
+
+signals:
+    // Every good reading of the selected device's position.
+    void positionRead(int x, int y, int z);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -51,7 +72,9 @@ private slots:
 
 private:
     void loadSettings();
-    void gotoTarget();
+    bool gotoTarget();
+    bool pressGoto(QString *error);
+    void showTargets(int x, int y, int z);
     uint8_t deviceId(int n) const;
     QString errorText() const;
     void followTargetIfChecked();

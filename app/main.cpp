@@ -1,4 +1,5 @@
 #include "kesmarcontrol.h"
+#include "scriptbridge.h"
 
 #include <QApplication>
 
@@ -6,6 +7,9 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     KesmarControl window;
+    // Scripts reach the panel over the session bus; without one it runs as before.
+    auto *bridge = new ScriptBridge(&window);
+    bridge->registerOnSessionBus();
     window.show();
     return app.exec();
 }

@@ -1,0 +1,364 @@
+// kesmar: drives the running KesmarControl panel from scripts, over the
+// session bus. Exit status 0 on success, 1 on a failure (message on stderr),
+// 2 on a usage error.
+#include "panelclient.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+enum Exit
+{
+    Success = 0,
+    Failure = 1,
+    Usage = 2,
+};
+
+// A goto waits this long for the readouts to reach the target, unless told.
+constexpr int defaultTimeoutMs = 60000;
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int usageError(const QString &command, const QString &message)
+{
+    err() << "kesmar: " << message << "\nTry 'kesmar " << (command.isEmpty() ? QString() : command + ' ')
+          << "--help'.\n";
+    return Usage;
+}
+
+int failure(const QString &message)
+{
+    err() << "kesmar: " << message << '\n';
+    return Failure;
+}
+
+// The parsed command line of one command.
+struct Invocation
+{
+    QCommandLineParser &parser;
+    QStringList args;
+    // The arguments as whole numbers, for commands that take numbers.
+    QList<int> numbers;
+};
+
+struct Command
+{
+    QString name;
+    QString synopsis;
+    QString description;
+    // Positional arguments as parsed by QCommandLineParser: name and help.
+    QList<QPair<QString, QString>> arguments;
+    // Number of positional arguments: at least, at most.
+    int minArgs;
+    int maxArgs;
+    // Whether the arguments are whole numbers.
+    bool numeric;
+    QList<QCommandLineOption> options;
+    std::function<int(const Invocation &, PanelClient &)> run;
+};
+
+const QCommandLineOption waitOption(QStringLiteral("wait"),
+                                    QStringLiteral("Return only when the readouts reach the target."));
+const QCommandLineOption
+    timeoutOption(QStringLiteral("timeout"),
+                  QStringLiteral("With --wait, fail after <ms> milliseconds (default %1).").arg(defaultTimeoutMs),
+                  QStringLiteral("ms"));
+const QCommandLineOption csvOption(QStringLiteral("csv"), QStringLiteral("Comma-separated values with a header line."));
+
+int sent(PanelClient &client, QDBusPendingCall call)
+{
+    return client.check(call) ? Success : failure(client.error());
+}
+
+// After a goto: waits for the target when --wait is given.
+int waitIfAsked(const Invocation &in, PanelClient &client, const QList<int> &target)
+{
+    if (!in.parser.isSet(waitOption))
+        return Success;
+    int timeout = defaultTimeoutMs;
+    if (in.parser.isSet(timeoutOption))
+        timeout = in.parser.value(timeoutOption).toInt();
+    return client.waitForPosition(target, timeout) ? Success : failure(client.error());
+}
+
+// What is wrong with --wait and --timeout, if anything.
+QString waitOptionsError(const QCommandLineParser &parser)
+{
+    if (!parser.isSet(timeoutOption))
+        return {};
+    bool ok = false;
+    const int timeout = parser.value(timeoutOption).toInt(&ok);
+    if (!ok || timeout <= 0)
+        return QStringLiteral("--timeout needs a positive number of milliseconds");
+    if (!parser.isSet(waitOption))
+        return QStringLiteral("--timeout goes with --wait");
+    return {};
+}
+
+int printTriple(PanelClient &client, QDBusPendingReply<int, int, int> reply)
+{
+    if (!client.check(reply))
+        return failure(client.error());
+    out() << reply.argumentAt<0>() << ' ' << reply.argumentAt<1>() << ' ' << reply.argumentAt<2>() << '\n';
+    return Success;
+}
+
+const QList<Command> &commands()
+{
+    static const QList<Command> list{
+        {QStringLiteral("position"),
+         QString(),
+         QStringLiteral("Print the last reading of the selected device as \"X Y Z\". Fails when there is none or it "
+                        "is stale."),
+         {},
+         0,
+         0,
+         false,
+         {},
+         [](const Invocation &, PanelClient &c) {
+             return printTriple(c, c.panel().Position());
+         }},
+        {QStringLiteral("goto"),
+         QStringLiteral("X Y Z [--wait [--timeout MS]]"),
+         QStringLiteral("Put X Y Z into the targets and press Goto. Values outside 0..20500 are refused."),
+         {{QStringLiteral("X"), QStringLiteral("Target X.")},
+          {QStringLiteral("Y"), QStringLiteral("Target Y.")},
+          {QStringLiteral("Z"), QStringLiteral("Target Z.")}},
+         3,
+         3,
+         true,
+         {waitOption, timeoutOption},
+         [](const Invocation &in, PanelClient &c) {
+             const QList<int> &target = in.numbers;
+             if (!c.check(c.panel().Goto(target[0], target[1], target[2])))
+                 return failure(c.error());
+             return waitIfAsked(in, c, target);
+         }},
+        {QStringLiteral("move"),
+         QStringLiteral("DX DY DZ"),
+         QStringLiteral("Jog by DX DY DZ steps, as the pad's arrow buttons do."),
+         {{QStringLiteral("DX"), QStringLiteral("Steps on X.")},
+          {QStringLiteral("DY"), QStringLiteral("Steps on Y.")},
+          {QStringLiteral("DZ"), QStringLiteral("Steps on Z.")}},
+         3,
+         3,
+         true,
+         {},
+         [](const Invocation &in, PanelClient &c) {
+             const QList<int> &step = in.numbers;
+             return sent(c, c.panel().MoveBy(step[0], step[1], step[2]));
+         }},
+        {QStringLiteral("halt"),
+         QString(),
+         QStringLiteral("Stop the manipulator where it is, as the pad's Halt button does."),
+         {},
+         0,
+         0,
+         false,
+         {},
+         [](const Invocation &, PanelClient &c) {
+             return sent(c, c.panel().Halt());
+         }},
+        {QStringLiteral("positions"),
+         QString(),
+         QStringLiteral("Print the named positions, one \"X Y Z NAME\" line each, in the order of the list."),
+         {},
+         0,
+         0,
+         false,
+         {},
+         [](const Invocation &, PanelClient &c) {
+             QDBusPendingReply<NamedPositionList> reply = c.panel().Positions();
+             if (!c.check(reply))
+                 return failure(c.error());
+             for (const Position &p : reply.value())
+                 out() << p.x << ' ' << p.y << ' ' << p.z << ' ' << p.name << '\n';
+             return int(Success);
+         }},
+        {QStringLiteral("goto-position"),
+         QStringLiteral("NAME [--wait [--timeout MS]]"),
+         QStringLiteral("Choose the named position in the list and press Goto."),
+         {{QStringLiteral("NAME"), QStringLiteral("A name as \"kesmar positions\" prints it.")}},
+         1,
+         1,
+         false,
+         {waitOption, timeoutOption},
+         [](const Invocation &in, PanelClient &c) {
+             if (!c.check(c.panel().GotoPosition(in.args.at(0))))
+                 return failure(c.error());
+             QDBusPendingReply<int, int, int> target = c.panel().Target();
+             if (!c.check(target))
+                 return failure(c.error());
+             return waitIfAsked(in, c, {target.argumentAt<0>(), target.argumentAt<1>(), target.argumentAt<2>()});
+         }},
+        {QStringLiteral("store"),
+         QStringLiteral("NAME"),
+         QStringLiteral("Type NAME into the name field and press Store: keep the current targets under NAME."),
+         {{QStringLiteral("NAME"), QStringLiteral("The name to store the targets under.")}},
+         1,
+         1,
+         false,
+         {},
+         [](const Invocation &in, PanelClient &c) {
+             return sent(c, c.panel().StorePosition(in.args.at(0)));
+         }},
+        {QStringLiteral("device"),
+         QStringLiteral("[N]"),
+         QStringLiteral("Print the selected device, or select device N as the device box does."),
+         {{QStringLiteral("N"), QStringLiteral("The device to select.")}},
+         0,
+         1,
+         true,
+         {},
+         [](const Invocation &in, PanelClient &c) {
+             if (!in.numbers.isEmpty())
+                 return sent(c, c.panel().SelectDevice(in.numbers.first()));
+             QDBusPendingReply<int> reply = c.panel().Device();
+             if (!c.check(reply))
+                 return failure(c.error());
+             out() << reply.value() << '\n';
+             return int(Success);
+         }},
+        {QStringLiteral("state"),
+         QString(),
+         QStringLiteral("Print the connection state: reading, stale, stopped or not connected."),
+         {},
+         0,
+         0,
+         false,
+         {},
+         [](const Invocation &, PanelClient &c) {
+             QDBusPendingReply<QString> reply = c.panel().State();
+             if (!c.check(reply))
+                 return failure(c.error());
+             out() << reply.value() << '\n';
+             return int(Success);
+         }},
+        {QStringLiteral("watch"),
+         QStringLiteral("[--csv]"),
+         QStringLiteral("Print a line \"TIME X Y Z\" for every reading until interrupted; TIME is UTC in ISO 8601 "
+                        "with milliseconds. Fails when the panel closes."),
+         {},
+         0,
+         0,
+         false,
+         {csvOption},
+         [](const Invocation &in, PanelClient &c) {
+             c.watch(in.parser.isSet(csvOption));
+             return failure(c.error());
+         }},
+    };
+    return list;
+}
+
+QString overview()
+{
+    QString text = QStringLiteral("Drives the running KesmarControl panel over the session bus.\n\nCommands:\n");
+    for (const Command &c : commands())
+        text
+            += QStringLiteral("  %1 %2\n").arg(c.name, c.synopsis).trimmed().prepend(QStringLiteral("  ")).append('\n');
+    text += QStringLiteral("\n'kesmar COMMAND --help' describes a command. Exit status: 0 on success, 1 on a failure "
+                           "(the message on standard error), 2 on a usage error.");
+    return text;
+}
+
+// The parser's help with the given usage line in place of its own, which
+// names the program by its path.
+QString helpWithUsage(const QCommandLineParser &parser, const QString &usage)
+{
+    const QString help = parser.helpText();
+    return QStringLiteral("Usage: kesmar ") + usage.trimmed() + help.mid(help.indexOf(QLatin1Char('\n')));
+}
+
+int runCommand(const Command &c, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(c.description);
+    const QCommandLineOption help = parser.addHelpOption();
+    parser.addOptions(c.options);
+    for (const auto &argument : c.arguments)
+        parser.addPositionalArgument(argument.first, argument.second);
+    if (!parser.parse(arguments))
+        return usageError(c.name, parser.errorText());
+    if (parser.isSet(help)) {
+        out() << helpWithUsage(parser, c.name + ' ' + c.synopsis);
+        return Success;
+    }
+    const QStringList args = parser.positionalArguments();
+    if (args.size() < c.minArgs || args.size() > c.maxArgs)
+        return usageError(c.name, QStringLiteral("usage: kesmar %1 %2").arg(c.name, c.synopsis).trimmed());
+
+    // Arguments are checked before the panel is looked for, so a usage error
+    // is one whether a panel runs or not.
+    Invocation in{parser, args, {}};
+    for (const QString &arg : args) {
+        bool ok = !c.numeric;
+        if (c.numeric)
+            in.numbers << arg.toInt(&ok);
+        if (!ok)
+            return usageError(c.name, QStringLiteral("'%1' is not a whole number").arg(arg));
+    }
+    const auto takesTimeout = [](const QCommandLineOption &o) {
+        return o.names() == timeoutOption.names();
+    };
+    if (std::any_of(c.options.cbegin(), c.options.cend(), takesTimeout)) {
+        const QString error = waitOptionsError(parser);
+        if (!error.isEmpty())
+            return usageError(c.name, error);
+    }
+
+    PanelClient client;
+    if (!client.connectToPanel())
+        return failure(client.error());
+    return c.run(in, client);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kesmar"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESMAR_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(overview());
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run, see above."),
+                                 QStringLiteral("COMMAND [ARGUMENTS]"));
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(QString(), parser.errorText());
+    if (parser.isSet(version)) {
+        out() << "kesmar " << QCoreApplication::applicationVersion() << '\n';
+        return Success;
+    }
+    const QStringList args = parser.positionalArguments();
+    if (parser.isSet(help)) {
+        out() << helpWithUsage(parser, QStringLiteral("COMMAND [ARGUMENTS]"));
+        return Success;
+    }
+    if (args.isEmpty())
+        return usageError(QString(), QStringLiteral("no command given"));
+    for (const Command &c : commands()) {
+        if (c.name == args.first())
+            return runCommand(c, args);
+    }
+    return usageError(QString(), QStringLiteral("unknown command '%1'").arg(args.first()));
+}

@@ -1,0 +1,100 @@
+#include "panelclient.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCall>
+#include <QDBusServiceWatcher>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+QString noPanel(const QString &why)
+{
+    return QStringLiteral("no panel running (%1)").arg(why);
+}
+
+} // namespace
+
+bool PanelClient::connectToPanel()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        error_ = noPanel(QStringLiteral("no session bus: %1").arg(bus.lastError().message()));
+        return false;
+    }
+    KesmarBus::registerTypes();
+    proxy_ = std::make_unique<KesmarControlProxy>(KesmarBus::service, KesmarBus::path, bus);
+    // Subscribed before any call, so no reading that a call causes is missed.
+    connect(proxy_.get(), &KesmarControlProxy::PositionChanged, this, [this](int x, int y, int z) {
+        reading_ = {x, y, z};
+    });
+    auto *watcher = new QDBusServiceWatcher(KesmarBus::service, bus, QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        error_ = QStringLiteral("the panel closed");
+        emit panelClosed();
+    });
+    if (!bus.interface()->isServiceRegistered(KesmarBus::service)) {
+        error_ = noPanel(QStringLiteral("%1 is not on the session bus").arg(KesmarBus::service));
+        return false;
+    }
+    return true;
+}
+
+bool PanelClient::check(QDBusPendingCall call)
+{
+    call.waitForFinished();
+    if (!call.isError())
+        return true;
+    const QDBusError e = call.error();
+    error_ = e.type() == QDBusError::ServiceUnknown ? noPanel(e.message()) : e.message();
+    return false;
+}
+
+bool PanelClient::waitForPosition(const QList<int> &target, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, [&] {
+        const QString last = reading_.isEmpty()
+            ? QStringLiteral("no reading came")
+            : QStringLiteral("last reading %1 %2 %3").arg(reading_[0]).arg(reading_[1]).arg(reading_[2]);
+        error_ = QStringLiteral("%1 %2 %3 not reached within %4 ms; %5")
+                     .arg(target[0])
+                     .arg(target[1])
+                     .arg(target[2])
+                     .arg(timeoutMs)
+                     .arg(last);
+        loop.exit(1);
+    });
+    connect(proxy_.get(), &KesmarControlProxy::PositionChanged, &loop, [&] {
+        if (reading_ == target)
+            loop.exit(0);
+    });
+    connect(this, &PanelClient::panelClosed, &loop, [&] { loop.exit(1); });
+    if (reading_ == target)
+        return true;
+    deadline.start(timeoutMs);
+    return loop.exec() == 0;
+}
+
+bool PanelClient::watch(bool csv)
+{
+    QTextStream out(stdout);
+    if (csv)
+        out << "time,x,y,z\n" << Qt::flush;
+    const QChar separator = csv ? QLatin1Char(',') : QLatin1Char(' ');
+    connect(proxy_.get(), &KesmarControlProxy::PositionChanged, this, [&](int x, int y, int z) {
+        out << QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) << separator << x << separator << y
+            << separator << z << '\n'
+            << Qt::flush;
+    });
+    QEventLoop loop;
+    connect(this, &PanelClient::panelClosed, &loop, &QEventLoop::quit);
+    loop.exec();
+    return false;
+}

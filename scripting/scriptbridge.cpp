@@ -1,0 +1,166 @@
+#include "scriptbridge.h"
+
+#include "kesmarcontrol.h"
+#include "kesmarcontrol1adaptor.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+
+#include <algorithm>
+
+ScriptBridge::ScriptBridge(KesmarControl *window)
+    : QObject(window)
+    , window_(window)
+{
+    KesmarBus::registerTypes();
+    new KesmarControl1Adaptor(this);
+    connect(window, &KesmarControl::positionRead, this, [this](int x, int y, int z) {
+        reading_ = {x, y, z};
+        emit PositionChanged(x, y, z);
+    });
+}
+
+bool ScriptBridge::registerOnSessionBus()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qInfo("Scripting unavailable: no session bus (%s)", qPrintable(bus.lastError().message()));
+        return false;
+    }
+    // Another panel holding the name keeps it: no queueing, no replacing.
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
+        KesmarBus::service, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+        qInfo("Scripting unavailable: %s is held by another panel", qPrintable(KesmarBus::service));
+        return false;
+    }
+    if (!bus.registerObject(KesmarBus::path, this)) {
+        qInfo("Scripting unavailable: %s could not be registered (%s)", qPrintable(KesmarBus::path),
+              qPrintable(bus.lastError().message()));
+        bus.interface()->unregisterService(KesmarBus::service);
+        return false;
+    }
+    return true;
+}
+
+bool ScriptBridge::raiseRunningPanel(QString *error)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        *error = QStringLiteral("no session bus");
+        return false;
+    }
+    const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(KesmarBus::service, KesmarBus::path,
+                                                                       KesmarBus::interface, QStringLiteral("Raise")));
+    if (reply.type() == QDBusMessage::ErrorMessage) {
+        *error = reply.errorMessage();
+        return false;
+    }
+    return true;
+}
+
+void ScriptBridge::fail(const QString &name, const QString &message)
+{
+    sendErrorReply(name, message);
+}
+
+void ScriptBridge::notAvailable()
+{
+    fail(KesmarBus::errorNotAvailable, QStringLiteral("%1 is not available in this build").arg(message().member()));
+}
+
+int ScriptBridge::Position(int &y, int &z)
+{
+    if (reading_.isEmpty()) {
+        fail(KesmarBus::errorNoReading, tr("No reading yet"));
+        return 0;
+    }
+    y = reading_.at(1);
+    z = reading_.at(2);
+    return reading_.at(0);
+}
+
+int ScriptBridge::Target(int &y, int &z)
+{
+    const QList<int> t = window_->targets();
+    y = t.at(1);
+    z = t.at(2);
+    return t.at(0);
+}
+
+void ScriptBridge::Goto(int x, int y, int z)
+{
+    const QList<int> values{x, y, z};
+    for (int axis = 0; axis < 3; ++axis) {
+        if (values.at(axis) < 0 || values.at(axis) > coordinateMax) {
+            fail(KesmarBus::errorOutOfRange,
+                 tr("%1 %2 is outside 0..%3").arg(QChar(u'X' + axis)).arg(values.at(axis)).arg(coordinateMax));
+            return;
+        }
+    }
+    QString error;
+    if (!window_->gotoTargets(x, y, z, &error))
+        fail(KesmarBus::errorFailed, error);
+}
+
+void ScriptBridge::MoveBy(int, int, int)
+{
+    notAvailable();
+}
+
+void ScriptBridge::Halt()
+{
+    notAvailable();
+}
+
+NamedPositionList ScriptBridge::Positions()
+{
+    return window_->namedPositions();
+}
+
+void ScriptBridge::GotoPosition(const QString &name)
+{
+    const NamedPositionList positions = window_->namedPositions();
+    const auto found
+        = std::find_if(positions.cbegin(), positions.cend(), [&name](const ::Position &p) { return p.name == name; });
+    if (found == positions.cend()) {
+        fail(KesmarBus::errorUnknownPosition, tr("No position named %1").arg(name));
+        return;
+    }
+    QString error;
+    if (!window_->gotoNamedPosition(int(found - positions.cbegin()), &error))
+        fail(KesmarBus::errorFailed, error);
+}
+
+void ScriptBridge::StorePosition(const QString &name)
+{
+    window_->storeNamedPosition(name);
+}
+
+int ScriptBridge::Device()
+{
+    return window_->selectedDevice();
+}
+
+void ScriptBridge::SelectDevice(int n)
+{
+    QString error;
+    if (!window_->selectDevice(n, &error))
+        fail(KesmarBus::errorFailed, error);
+}
+
+QString ScriptBridge::State()
+{
+    notAvailable();
+    return {};
+}
+
+void ScriptBridge::Raise()
+{
+    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}

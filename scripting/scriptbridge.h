@@ -1,0 +1,59 @@
+#ifndef SCRIPTBRIDGE_H
+#define SCRIPTBRIDGE_H
+
+#include "kesmarbus.h"
+
+#include <QDBusContext>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class KesmarControl;
+
+// The running panel's scripting interface on the session bus: each member
+// calls the main window's entry point for the widget it stands for. The
+// generated adaptor calls these slots and relays the signals.
+class ScriptBridge : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+
+public:
+    explicit ScriptBridge(KesmarControl *window);
+
+    // Puts the interface on the session bus. Without a session bus, or with
+    // the name held by another panel, it logs why scripting is unavailable
+    // and returns false; the panel works as before.
+    bool registerOnSessionBus();
+
+    // Asks the panel that holds the name on the session bus to bring its
+    // window to the front; false, with the reason in `error`, when none did.
+    static bool raiseRunningPanel(QString *error);
+
+public slots:
+    int Position(int &y, int &z);
+    int Target(int &y, int &z);
+    void Goto(int x, int y, int z);
+    void MoveBy(int dx, int dy, int dz);
+    void Halt();
+    NamedPositionList Positions();
+    void GotoPosition(const QString &name);
+    void StorePosition(const QString &name);
+    int Device();
+    void SelectDevice(int n);
+    QString State();
+    void Raise();
+
+signals:
+    void PositionChanged(int x, int y, int z);
+    void StateChanged(const QString &state);
+
+private:
+    void fail(const QString &name, const QString &message);
+    void notAvailable();
+
+    KesmarControl *window_;
+    // The last reading, x, y, z; empty before the first.
+    QList<int> reading_;
+};
+
+#endif // SCRIPTBRIDGE_H
