@@ -21,7 +21,7 @@ namespace {
 int signalPipe[2] = {-1, -1};
 
 // Bytes of reports written per turn of the main loop while flooding.
-constexpr size_t FloodChunk = 4096;
+constexpr size_t FloodChunk = 65536;
 
 void onSignal(int)
 {
