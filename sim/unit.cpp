@@ -238,7 +238,7 @@ void Unit::sendGarbage(size_t count, Clock::time_point now)
 std::vector<uint8_t> Unit::floodReports(size_t size) const
 {
     std::vector<uint8_t> bytes;
-    while (bytes.size() < size) {
+    while (!faults_.quiet && bytes.size() < size) {
         for (const Device &d : devices_) {
             const std::vector<uint8_t> frame
                 = makePositionFrame(d.id, cmd::PositionReport, UnsolicitedSequence, positionOf(d)).encode();
