@@ -39,7 +39,8 @@ std::string errorText(const CtlError &e)
     case Failure::AccessDenied:
         return "access denied";
     case Failure::CannotOpen:
-        return "cannot open: " + e.reason;
+        // The caller names the port and says that it could not open it.
+        return e.reason.empty() ? "refused by the system" : e.reason;
     case Failure::NoUnit:
         return "no control unit answers" + within;
     case Failure::BadIdentification:
