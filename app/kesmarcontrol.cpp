@@ -196,11 +196,11 @@ void KesmarControl::updatePositions()
         QTimer::singleShot(50, this, SLOT(updatePositions()));
     }
 
-    if (kesmarctl_get_position_ext(ctl.handle, deviceId(dev), time, &x, &y, &z) >= 0) {
+    const bool read = kesmarctl_get_position_ext(ctl.handle, deviceId(dev), time, &x, &y, &z) >= 0;
+    if (read) {
         x = static_cast<qint16>(x & 0xffff);
         y = static_cast<qint16>(y & 0xffff);
         z = static_cast<qint16>(z & 0xffff);
-        emit positionRead(x, y, z);
     } else {
         ui->statusBar->showMessage(tr("Update failed - ") + errorText(), 200);
         timer.stop();
@@ -212,6 +212,8 @@ void KesmarControl::updatePositions()
         ui->lcdNumberY->display(y);
     if (z >= 0)
         ui->lcdNumberZ->display(z);
+    if (read)
+        emit positionRead(x, y, z);
 }
 
 // ---------------------------------------------------------------------------

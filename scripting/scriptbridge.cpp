@@ -22,6 +22,15 @@ ScriptBridge::ScriptBridge(KesmarControl *window)
     });
 }
 
+ScriptBridge::~ScriptBridge()
+{
+    if (!registered_)
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterObject(KesmarBus::path);
+    bus.interface()->unregisterService(KesmarBus::service);
+}
+
 bool ScriptBridge::registerOnSessionBus()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -42,6 +51,7 @@ bool ScriptBridge::registerOnSessionBus()
         bus.interface()->unregisterService(KesmarBus::service);
         return false;
     }
+    registered_ = true;
     return true;
 }
 

@@ -19,6 +19,8 @@ class ScriptBridge : public QObject, protected QDBusContext
 
 public:
     explicit ScriptBridge(KesmarControl *window);
+    // Gives the name back, so a panel started later can take it.
+    ~ScriptBridge() override;
 
     // Puts the interface on the session bus. Without a session bus, or with
     // the name held by another panel, it logs why scripting is unavailable
@@ -54,6 +56,7 @@ private:
     KesmarControl *window_;
     // The last reading, x, y, z; empty before the first.
     QList<int> reading_;
+    bool registered_ = false;
 };
 
 #endif // SCRIPTBRIDGE_H

@@ -8,7 +8,7 @@ set -euo pipefail
 build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev help2man)
 case "${1:-build}" in
 build) wanted=("${build[@]}") ;;
-test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev file desktop-file-utils lintian) ;;
+test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev file desktop-file-utils lintian dbus-daemon) ;;
 run) wanted=("${build[@]}" xvfb xauth) ;;
 shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
 package) wanted=("${build[@]}" dpkg-dev file lintian) ;;

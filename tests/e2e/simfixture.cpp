@@ -74,10 +74,12 @@ QString Simulator::readLine()
 QString Simulator::command(const QString &line)
 {
     process_.write(line.toUtf8() + '\n');
+    lastOutput_.clear();
     for (;;) {
         const QString answer = readLine();
         if (answer.isEmpty() || answer.startsWith(QLatin1String("ok")) || answer.startsWith(QLatin1String("error")))
             return answer;
+        lastOutput_ << answer;
     }
 }
 

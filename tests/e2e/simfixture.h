@@ -42,6 +42,8 @@ public:
     // Sends one command and returns its answer line ("ok ..."/"error ..."),
     // empty when none came.
     QString command(const QString &line);
+    // The lines the last command printed before its answer (e.g. "status").
+    QStringList lastOutput() const { return lastOutput_; }
     // SIGKILL (no clean-up: the link is left behind) or SIGTERM (clean stop:
     // the link is removed); both wait for the exit.
     bool kill();
@@ -60,6 +62,7 @@ private:
     QString link_;
     QString ptyPath_;
     QString lastError_;
+    QStringList lastOutput_;
 };
 
 // Settings store of the program: group [settings] with the given port,

@@ -1,0 +1,191 @@
+// Scripts drive the panel: the program with the real library against the
+// simulated unit, its scripting interface on a private session bus (the test
+// runs under dbus-run-session), and the kesmar client as a separate process.
+#include "scriptbridge.h"
+#include "simfixture.h"
+#include "testsettings.h"
+
+#include <QDBusConnection>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs kesmar to its end. The event loop runs meanwhile, so the panel in this
+// process answers the client's calls.
+Run kesmar(const QStringList &args)
+{
+    QProcess client;
+    QSignalSpy finished(&client, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    client.start(QStringLiteral(KESMAR_CLIENT_PATH), args);
+    if (!finished.wait(60000)) {
+        client.kill();
+        client.waitForFinished();
+        return {};
+    }
+    return {client.exitCode(), QString::fromUtf8(client.readAllStandardOutput()),
+            QString::fromUtf8(client.readAllStandardError())};
+}
+
+QString describe(const QStringList &args, const Run &run)
+{
+    return QStringLiteral("kesmar %1: exit %2, out '%3', err '%4'")
+        .arg(args.join(' '))
+        .arg(run.exitCode)
+        .arg(run.out, run.err);
+}
+
+} // namespace
+
+// Runs the client and checks its exit status, ending the test if it differs.
+#define KESMAR(run, expectedExit, ...)                                                                                 \
+    const QStringList run##Args{__VA_ARGS__};                                                                          \
+    const Run run = kesmar(run##Args);                                                                                 \
+    QVERIFY2(run.exitCode == (expectedExit), qPrintable(describe(run##Args, run)))
+
+class TestScripting : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init() { TestSettings::clear(); }
+
+    void withoutPanelTheClientSaysSo();
+    void scriptsDriveThePanel();
+    void aSecondPanelLeavesTheNameAlone();
+};
+
+void TestScripting::initTestCase()
+{
+    TestSettings::isolate();
+    qRegisterMetaType<QProcess::ExitStatus>();
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a session bus of its own: run under dbus-run-session");
+}
+
+void TestScripting::withoutPanelTheClientSaysSo()
+{
+    KESMAR(run, 1, "position");
+    QVERIFY2(run.err.contains(QStringLiteral("no panel running")), qPrintable(run.err));
+    QVERIFY(run.out.isEmpty());
+}
+
+void TestScripting::scriptsDriveThePanel()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    E2E::Simulator sim(dir.filePath(QStringLiteral("unit")));
+    QVERIFY2(sim.start({"--speed", "5000", "--start", "100,100,100"}), qPrintable(sim.lastError()));
+    E2E::writeStore(sim.link(), 500, 100, false);
+    E2E::Program p;
+    E2E_DO(p.start(sim.link()));
+    auto *bridge = new ScriptBridge(&p.window());
+    QVERIFY(bridge->registerOnSessionBus());
+
+    {
+        KESMAR(run, 0, "goto", "1000", "2000", "3000", "--wait");
+        QVERIFY(run.out.isEmpty());
+    }
+    QCOMPARE(sim.command(QStringLiteral("status")), QStringLiteral("ok status"));
+    QVERIFY2(sim.lastOutput().contains(QStringLiteral("device 49 1000 2000 3000 stopped")),
+             qPrintable(sim.lastOutput().join(" | ")));
+    // The window shows what the script did.
+    QCOMPARE(p.target(), (QList<int>{1000, 2000, 3000}));
+    QCOMPARE(p.readout(), (QList<int>{1000, 2000, 3000}));
+    {
+        KESMAR(run, 0, "position");
+        QCOMPARE(run.out, QStringLiteral("1000 2000 3000\n"));
+    }
+
+    // Refused, not clamped: nothing is sent and the targets stay.
+    {
+        KESMAR(run, 1, "goto", "0", "20501", "0");
+        QVERIFY2(run.err.contains(QStringLiteral("20501")) && run.err.contains(QStringLiteral("0..20500")),
+                 qPrintable(run.err));
+    }
+    QCOMPARE(p.target(), (QList<int>{1000, 2000, 3000}));
+
+    // A named position stored and recalled by name.
+    {
+        KESMAR(run, 0, "store", "Slice centre");
+    }
+    {
+        KESMAR(run, 0, "positions");
+        QCOMPARE(run.out, QStringLiteral("1000 2000 3000 Slice centre\n"));
+    }
+    {
+        KESMAR(run, 1, "goto-position", "Nowhere");
+        QVERIFY2(run.err.contains(QStringLiteral("Nowhere")), qPrintable(run.err));
+    }
+
+    // Every reading while the unit moves, as CSV with a header.
+    QProcess watch;
+    watch.start(QStringLiteral(KESMAR_CLIENT_PATH), {QStringLiteral("watch"), QStringLiteral("--csv")});
+    QTRY_VERIFY_WITH_TIMEOUT(watch.canReadLine(), E2E::WaitMs);
+    QCOMPARE(watch.readLine(), QByteArray("time,x,y,z\n"));
+    QCOMPARE(sim.command(QStringLiteral("move 49 9000 2000 3000")), QStringLiteral("ok move 49 9000 2000 3000"));
+    const QRegularExpression row(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z),(\\d+),(\\d+),(\\d+)$"));
+    QStringList rows;
+    const auto readRows = [&] {
+        while (watch.canReadLine())
+            rows << QString::fromUtf8(watch.readLine()).trimmed();
+        return !rows.isEmpty() && rows.last().endsWith(QStringLiteral(",9000,2000,3000"));
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(readRows(), qPrintable(rows.join(" | ")), 30000);
+    watch.terminate();
+    QVERIFY(watch.waitForFinished(E2E::WaitMs));
+    QSet<int> xsOnTheWay;
+    for (const QString &line : rows) {
+        const QRegularExpressionMatch m = row.match(line);
+        QVERIFY2(m.hasMatch(), qPrintable(line));
+        if (m.captured(2).toInt() > 1000 && m.captured(2).toInt() < 9000)
+            xsOnTheWay << m.captured(2).toInt();
+    }
+    QVERIFY2(xsOnTheWay.size() >= 3, qPrintable(rows.join(" | ")));
+
+    // The panel gone, the client says so.
+    delete bridge;
+    KESMAR(gone, 1, "position");
+    QVERIFY2(gone.err.contains(QStringLiteral("no panel running")), qPrintable(gone.err));
+}
+
+void TestScripting::aSecondPanelLeavesTheNameAlone()
+{
+    E2E::writeStore(QStringLiteral("/nonexistent/port"), 100, 1000, false);
+    KesmarControl window;
+    auto *bridge = new ScriptBridge(&window);
+    QVERIFY(bridge->registerOnSessionBus());
+
+    // A second panel, a program of its own with a store of its own, finds the
+    // name taken and runs on without it.
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    second.setProcessEnvironment(env);
+    second.setProcessChannelMode(QProcess::MergedChannels);
+    second.start(QStringLiteral(KESMARCONTROL_PATH), QStringList());
+    QByteArray log;
+    QTRY_VERIFY2_WITH_TIMEOUT((log += second.readAll()).contains("held by another panel"), log.constData(),
+                              E2E::WaitMs);
+    QCOMPARE(second.state(), QProcess::Running);
+    second.terminate();
+    QVERIFY(second.waitForFinished(E2E::WaitMs));
+
+    // The first one still answers.
+    KESMAR(run, 0, "device");
+    QCOMPARE(run.out, QStringLiteral("1\n"));
+}
+
+QTEST_MAIN(TestScripting)
+#include "tst_scripting.moc"
