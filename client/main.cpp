@@ -269,9 +269,12 @@ const QList<Command> &commands()
 QString overview()
 {
     QString text = QStringLiteral("Drives the running KesmarControl panel over the session bus.\n\nCommands:\n");
-    for (const Command &c : commands())
-        text
-            += QStringLiteral("  %1 %2\n").arg(c.name, c.synopsis).trimmed().prepend(QStringLiteral("  ")).append('\n');
+    for (const Command &c : commands()) {
+        const QString usage = (c.name + ' ' + c.synopsis).trimmed();
+        const int end = c.description.indexOf(QLatin1String(". "));
+        const QString summary = end < 0 ? c.description : c.description.left(end + 1);
+        text += QStringLiteral("  %1  %2\n").arg(usage, -44).arg(summary);
+    }
     text += QStringLiteral("\n'kesmar COMMAND --help' describes a command. Exit status: 0 on success, 1 on a failure "
                            "(the message on standard error), 2 on a usage error.");
     return text;

@@ -30,7 +30,7 @@ packages=(libkesmarctl1 libkesmarctl-dev kesmarcontrol kesmarsim)
 declare -A needs=(
     [libkesmarctl1]="libc6 libqt5core5a libqt5serialport5"
     [libkesmarctl-dev]="libkesmarctl1"
-    [kesmarcontrol]="libkesmarctl1 libc6 libqt5core5a libqt5widgets5"
+    [kesmarcontrol]="libkesmarctl1 libc6 libqt5core5a libqt5widgets5 libqt5dbus5"
     [kesmarsim]="libc6"
 )
 
@@ -72,6 +72,8 @@ has kesmarcontrol /usr/bin/kesmarcontrol
 has kesmarcontrol /usr/share/applications/kesmarcontrol.desktop
 has kesmarcontrol /usr/share/icons/hicolor/scalable/apps/kesmarcontrol.svg
 has kesmarcontrol /usr/share/man/man1/kesmarcontrol.1.gz
+has kesmarcontrol /usr/bin/kesmar
+has kesmarcontrol /usr/share/man/man1/kesmar.1.gz
 has kesmarsim /usr/bin/kesmarsim
 has kesmarsim /usr/share/man/man1/kesmarsim.1.gz
 # The simulator's page comes from its own --help.

@@ -49,7 +49,7 @@ cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || {
 }
 
 # --- The installed files ---------------------------------------------------
-for f in bin/kesmarcontrol bin/kesmarsim; do
+for f in bin/kesmarcontrol bin/kesmar bin/kesmarsim; do
     [[ -f $prefix/$f && -x $prefix/$f ]] || fail "$f is not installed as an executable"
 done
 
