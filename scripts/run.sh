@@ -28,7 +28,7 @@ fi
 
 build=build
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kesmarcontrol kesmarsim >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kesmarcontrol kesmarsim kesmar >/dev/null
 
 if [[ $mode == hardware ]]; then
     exec "$build/app/kesmarcontrol"
