@@ -80,13 +80,11 @@ void TestScripting::withoutPanelTheClientSaysSo()
 
 void TestScripting::scriptsDriveThePanel()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    E2E::Simulator sim(dir.filePath(QStringLiteral("unit")));
+    SimProcess sim(E2E::Waits);
     QVERIFY2(sim.start({"--speed", "5000", "--start", "100,100,100"}), qPrintable(sim.lastError()));
-    E2E::writeStore(sim.link(), 500, 100, false);
+    E2E::writeStore(sim.linkPath(), 500, 100, false);
     E2E::Program p;
-    E2E_DO(p.start(sim.link()));
+    RUN_STEP(p.start(sim.linkPath()));
     auto *bridge = new ScriptBridge(&p.window());
     QVERIFY(bridge->registerOnSessionBus());
 
