@@ -497,7 +497,7 @@ void KesmarControl::storeNamedPosition(const QString &name)
     on_pushButtonStore_clicked();
 }
 
-bool KesmarControl::selectDevice(int n, QString *error)
+bool KesmarControl::chooseDevice(int n, QString *error)
 {
     if (n < ui->dev->minimum() || n > ui->dev->maximum()) {
         *error = tr("Device %1 is outside %2..%3").arg(n).arg(ui->dev->minimum()).arg(ui->dev->maximum());

@@ -39,8 +39,9 @@ public:
     // Types the name into the name field and presses Store.
     void storeNamedPosition(const QString &name);
     int selectedDevice() const { return dev; }
-    // Sets the device box, which selects the device.
-    bool selectDevice(int n, QString *error);
+    // Sets the device box, which selects the device; a number outside the box's
+    // range is refused.
+    bool chooseDevice(int n, QString *error);
 
 signals:
     // Every good reading of the selected device's position.

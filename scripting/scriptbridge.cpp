@@ -157,7 +157,7 @@ int ScriptBridge::Device()
 void ScriptBridge::SelectDevice(int n)
 {
     QString error;
-    if (!window_->selectDevice(n, &error))
+    if (!window_->chooseDevice(n, &error))
         fail(KesmarBus::errorFailed, error);
 }
 
