@@ -76,6 +76,17 @@ bool PanelClient::waitForPosition(const QList<int> &target, int timeoutMs)
             loop.exit(0);
     });
     connect(this, &PanelClient::panelClosed, &loop, [&] { loop.exit(1); });
+    // No reading will come once polling has stopped or the port is closed.
+    connect(proxy_.get(), &KesmarControlProxy::StateChanged, &loop, [&](const QString &state) {
+        if (state != QLatin1String("stopped") && state != QLatin1String("not connected"))
+            return;
+        error_ = QStringLiteral("%1 %2 %3 not reached: the panel's connection is %4")
+                     .arg(target[0])
+                     .arg(target[1])
+                     .arg(target[2])
+                     .arg(state);
+        loop.exit(1);
+    });
     if (reading_ == target)
         return true;
     deadline.start(timeoutMs);

@@ -25,7 +25,7 @@ public:
     // Waits for the reply; false with the panel's message on a failure.
     bool check(QDBusPendingCall call);
     // Runs the event loop until a reading equals `target` (true) or `timeoutMs`
-    // pass, the panel closes or polling stops (false). Readings are counted
+    // pass, the panel closes or its polling stops (false). Readings are counted
     // from connectToPanel() on, so a wait after a call sees what came since.
     bool waitForPosition(const QList<int> &target, int timeoutMs);
     // Prints a line for every reading until the panel closes (returns false)
