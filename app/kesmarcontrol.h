@@ -25,6 +25,9 @@ public:
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
 
+    // Path of the settings store file that every window reads and writes.
+    static QString settingsFile();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -51,6 +54,8 @@ private slots:
 
 private:
     void loadSettings();
+    QString saveSettings();
+    QString defaultName() const;
     void gotoTarget();
     uint8_t deviceId(int n) const;
     QString errorText() const;
@@ -66,6 +71,9 @@ private:
     int dev = 1;
     QTimer timer;
     QSettings settings;
+    // Nothing is saved until loading has finished: a save in between (a
+    // device selection while loading) would write the list half loaded.
+    bool settingsLoaded = false;
     PadDialog pad;
 };
 

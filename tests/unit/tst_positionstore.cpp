@@ -88,7 +88,7 @@ private slots:
     void renameOfTheCurrentItemRunsTheNestedRestores();
     void firstStoreSelectsTheNewItem_data();
     void firstStoreSelectsTheNewItem();
-    void generatedNameCountsTheList();
+    void generatedNameFillsTheGapARemoveLeft();
     void removeRestoresTheItemThatBecomesCurrent_data();
     void removeRestoresTheItemThatBecomesCurrent();
     void removeWithNothingToRestore();
@@ -136,11 +136,14 @@ void TestPositionStore::storeRules_data()
         << QStringList{a} << rec(" a", 1, 2, 3) << "Position  a added" << QStringList{a, rec(" a", 1, 2, 3)};
     QTest::newRow("placeholder in a name stays")
         << QStringList{a} << rec("%1 %2", 1, 2, 3) << "Position %1 %2 added" << QStringList{a, rec("%1 %2", 1, 2, 3)};
+    // A generated name takes the smallest number no record has in its name.
     QTest::newRow("empty name at a new place")
-        << QStringList{a, b} << rec("", 7, 8, 9) << "Position Pos 3 added" << QStringList{a, b, rec("Pos 3", 7, 8, 9)};
-    QTest::newRow("generated names are not compared")
-        << QStringList{rec("Pos 2", 1, 1, 1)} << rec("", 2, 2, 2) << "Position Pos 2 added"
-        << QStringList{rec("Pos 2", 1, 1, 1), rec("Pos 2", 2, 2, 2)};
+        << QStringList{a, b} << rec("", 7, 8, 9) << "Position Pos 1 added" << QStringList{a, b, rec("Pos 1", 7, 8, 9)};
+    QTest::newRow("generated name skips the used numbers")
+        << QStringList{rec("Pos 1", 1, 1, 1), rec("Pos 3", 3, 3, 3), rec("Pos 2", 2, 2, 2), rec("Pos 4 ", 4, 4, 4)}
+        << rec("", 5, 5, 5) << "Position Pos 4 added"
+        << QStringList{rec("Pos 1", 1, 1, 1), rec("Pos 3", 3, 3, 3), rec("Pos 2", 2, 2, 2), rec("Pos 4 ", 4, 4, 4),
+                       rec("Pos 4", 5, 5, 5)};
 }
 
 void TestPositionStore::storeRules()
@@ -220,7 +223,7 @@ void TestPositionStore::firstStoreSelectsTheNewItem()
     }
 }
 
-void TestPositionStore::generatedNameCountsTheList()
+void TestPositionStore::generatedNameFillsTheGapARemoveLeft()
 {
     KesmarControl w;
     Panel p(w);
@@ -234,8 +237,8 @@ void TestPositionStore::generatedNameCountsTheList()
     QCOMPARE(p.storeName->text(), QStringLiteral("Pos 2"));
 
     p.store({rec("", 30, 30, 30)});
-    QCOMPARE(p.message(), QStringLiteral("Position Pos 2 added"));
-    QCOMPARE(p.records(), QStringList({rec("Pos 2", 20, 20, 20), rec("Pos 2", 30, 30, 30)}));
+    QCOMPARE(p.message(), QStringLiteral("Position Pos 1 added"));
+    QCOMPARE(p.records(), QStringList({rec("Pos 2", 20, 20, 20), rec("Pos 1", 30, 30, 30)}));
     QCOMPARE(p.items(), p.names());
 }
 
