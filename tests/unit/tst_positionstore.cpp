@@ -5,6 +5,7 @@
 #include "positionview.h"
 #include "testsettings.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -89,6 +90,7 @@ private slots:
     void firstStoreSelectsTheNewItem_data();
     void firstStoreSelectsTheNewItem();
     void generatedNameFillsTheGapARemoveLeft();
+    void longNamesKeepTheWindowOnTheScreen();
     void removeRestoresTheItemThatBecomesCurrent_data();
     void removeRestoresTheItemThatBecomesCurrent();
     void removeWithNothingToRestore();
@@ -240,6 +242,42 @@ void TestPositionStore::generatedNameFillsTheGapARemoveLeft()
     QCOMPARE(p.message(), QStringLiteral("Position Pos 1 added"));
     QCOMPARE(p.records(), QStringList({rec("Pos 2", 20, 20, 20), rec("Pos 1", 30, 30, 30)}));
     QCOMPARE(p.items(), p.names());
+}
+
+void TestPositionStore::longNamesKeepTheWindowOnTheScreen()
+{
+    // The window's width without names: the form's own.
+    int plainWidth = 0;
+    int plainMinimum = 0;
+    {
+        KesmarControl plain;
+        plain.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plain));
+        plainWidth = plain.frameGeometry().width();
+        plainMinimum = plain.minimumSizeHint().width();
+    }
+    const QString loaded = QStringLiteral("loaded ") + QString(3000, QLatin1Char('l'));
+    const QString stored = QStringLiteral("stored ") + QString(3000, QLatin1Char('s'));
+    TestSettings::writeStore("[positions]\n1\\name=short\n1\\x=1\n1\\y=1\n1\\z=1\n2\\name=" + loaded.toLatin1()
+                             + "\n2\\x=2\n2\\y=2\n2\\z=2\nsize=2\n");
+    KesmarControl w;
+    Panel p(w);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.frameGeometry().width(), plainWidth);
+    p.store({rec(stored, 3, 3, 3)});
+    QCOMPARE(w.minimumSizeHint().width(), plainMinimum);
+    QCOMPARE(w.frameGeometry().width(), plainWidth);
+
+    // The full names are there to read: as tool tips, and in the popup,
+    // which is wider than the list.
+    QCOMPARE(p.stores->itemData(1, Qt::ToolTipRole).toString(), loaded);
+    QCOMPARE(p.stores->itemData(2, Qt::ToolTipRole).toString(), stored);
+    p.stores->setCurrentIndex(2);
+    QCOMPARE(p.stores->toolTip(), stored);
+    p.stores->showPopup();
+    QVERIFY(p.stores->view()->width() > p.stores->width());
+    p.stores->hidePopup();
 }
 
 void TestPositionStore::removeRestoresTheItemThatBecomesCurrent_data()
