@@ -16,7 +16,7 @@
 
 namespace {
 
-const QString defaultPort = QStringLiteral("/dev/ttyUSB0");
+const QString defaultPort = PortSettings::defaultPort();
 const QString organization = QStringLiteral("quellmark");
 const QString application = QStringLiteral("orvex");
 

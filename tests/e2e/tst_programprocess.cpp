@@ -1,6 +1,7 @@
 // The program as a process of its own, offscreen and with a port that does
 // not exist: signals end it the way Exit does, and a second start on the same
 // settings store ends at once.
+#include "runstep.h"
 #include "simfixture.h"
 
 #include <QLockFile>
@@ -65,7 +66,7 @@ void TestProgramProcess::launch(QProcess &program)
 // takes once it watches for signals.
 void TestProgramProcess::start(QProcess &program)
 {
-    E2E_DO(launch(program));
+    RUN_STEP(launch(program));
     QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), program.processId(), E2E::WaitMs);
 }
 
@@ -90,7 +91,7 @@ void TestProgramProcess::signalClosesAndSaves()
 {
     QFETCH(int, signalNumber);
     QProcess program;
-    E2E_DO(start(program));
+    RUN_STEP(start(program));
 
     QCOMPARE(::kill(pid_t(program.processId()), signalNumber), 0);
     QVERIFY(program.waitForFinished(E2E::WaitMs));
@@ -116,10 +117,10 @@ void TestProgramProcess::signalClosesAndSaves()
 void TestProgramProcess::secondStartOnTheSameStoreEnds()
 {
     QProcess first;
-    E2E_DO(start(first));
+    RUN_STEP(start(first));
 
     QProcess second;
-    E2E_DO(launch(second));
+    RUN_STEP(launch(second));
     QVERIFY(second.waitForFinished(E2E::WaitMs));
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 1);
@@ -139,7 +140,7 @@ void TestProgramProcess::secondStartOnTheSameStoreEnds()
     QVERIFY(first.waitForFinished(E2E::WaitMs));
     QVERIFY(QFile::exists(lockFile()));
     QProcess third;
-    E2E_DO(start(third));
+    RUN_STEP(start(third));
     third.terminate();
     QVERIFY(third.waitForFinished(E2E::WaitMs));
     QCOMPARE(third.exitStatus(), QProcess::NormalExit);

@@ -418,7 +418,7 @@ void TestSettingsStore::saveFailureIsShownUntilASaveSucceeds()
     QFETCH(bool, asFolder);
     QFETCH(QString, reason);
     std::unique_ptr<KesmarControl> w;
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     store(*w, {rec("a", 1, 2, 3)});
     QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Position a added"));
 
