@@ -25,6 +25,9 @@ public:
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
 
+    // Path of the settings store file that every window reads and writes.
+    static QString settingsFile();
+
     // Entry points for scripts. Each acts through the same code as the widget
     // it stands for, so the window shows what a script did. Those returning
     // bool give false when the act failed, with the operator's message (the
@@ -36,8 +39,9 @@ public:
     QList<Position> namedPositions() const;
     // Chooses the entry at `index` of namedPositions() and presses Goto.
     bool gotoNamedPosition(int index, QString *error);
-    // Types the name into the name field and presses Store.
-    void storeNamedPosition(const QString &name);
+    // Types the name into the name field and presses Store; false when the
+    // store could not be saved.
+    bool storeNamedPosition(const QString &name, QString *error);
     int selectedDevice() const { return dev; }
     // Sets the device box, which selects the device; a number outside the box's
     // range is refused.
@@ -73,6 +77,10 @@ private slots:
 
 private:
     void loadSettings();
+    QString saveSettings();
+    // How a failed save's message starts.
+    static QString notSavedPrefix() { return tr("Settings not saved - "); }
+    QString defaultName() const;
     bool gotoTarget();
     bool pressGoto(QString *error);
     void showTargets(int x, int y, int z);
@@ -90,6 +98,9 @@ private:
     int dev = 1;
     QTimer timer;
     QSettings settings;
+    // Nothing is saved until loading has finished: a save in between (a
+    // device selection while loading) would write the list half loaded.
+    bool settingsLoaded = false;
     PadDialog pad;
 };
 

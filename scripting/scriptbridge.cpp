@@ -55,20 +55,18 @@ bool ScriptBridge::registerOnSessionBus()
     return true;
 }
 
-bool ScriptBridge::raiseRunningPanel(QString *error)
+bool ScriptBridge::raiseRunningPanel(qint64 pid)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        *error = QStringLiteral("no session bus");
+    if (!bus.isConnected())
         return false;
-    }
+    // Another panel, on another store, may hold the name.
+    const QDBusReply<uint> owner = bus.interface()->servicePid(KesmarBus::service);
+    if (!owner.isValid() || qint64(owner.value()) != pid)
+        return false;
     const QDBusMessage reply = bus.call(QDBusMessage::createMethodCall(KesmarBus::service, KesmarBus::path,
                                                                        KesmarBus::interface, QStringLiteral("Raise")));
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        *error = reply.errorMessage();
-        return false;
-    }
-    return true;
+    return reply.type() == QDBusMessage::ReplyMessage;
 }
 
 void ScriptBridge::fail(const QString &name, const QString &message)
@@ -146,7 +144,9 @@ void ScriptBridge::GotoPosition(const QString &name)
 
 void ScriptBridge::StorePosition(const QString &name)
 {
-    window_->storeNamedPosition(name);
+    QString error;
+    if (!window_->storeNamedPosition(name, &error))
+        fail(KesmarBus::errorFailed, error);
 }
 
 int ScriptBridge::Device()

@@ -27,9 +27,9 @@ public:
     // and returns false; the panel works as before.
     bool registerOnSessionBus();
 
-    // Asks the panel that holds the name on the session bus to bring its
-    // window to the front; false, with the reason in `error`, when none did.
-    static bool raiseRunningPanel(QString *error);
+    // Asks the panel that holds the name on the session bus, if it is the
+    // process `pid`, to bring its window to the front; false when none did.
+    static bool raiseRunningPanel(qint64 pid);
 
 public slots:
     int Position(int &y, int &z);
