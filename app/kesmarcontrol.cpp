@@ -5,6 +5,8 @@
 #include "settings.h"
 
 #include <QCloseEvent>
+#include <QScopedValueRollback>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -56,6 +58,10 @@ KesmarControl::KesmarControl(QWidget *parent)
         slider->setMaximum(20500);
         slider->setPageStep(2050);
     }
+    // Each slider starts where its box stands.
+    ui->sliderX->setValue(ui->targetX->value());
+    ui->sliderY->setValue(ui->targetY->value());
+    ui->sliderZ->setValue(ui->targetZ->value());
 
     connect(&timer, SIGNAL(timeout()), this, SLOT(updatePositions()));
     timer.setInterval(portSettings.update);
@@ -74,7 +80,9 @@ KesmarControl::~KesmarControl()
 void KesmarControl::loadSettings()
 {
     settings.beginGroup(QStringLiteral("settings"));
-    dev = settings.value(QStringLiteral("dev"), 1).toInt();
+    bool isNumber = false;
+    const int storedDev = settings.value(QStringLiteral("dev"), 1).toInt(&isNumber);
+    dev = isNumber && storedDev >= ui->dev->minimum() && storedDev <= ui->dev->maximum() ? storedDev : 1;
     const QString port = settings.value(QStringLiteral("port"), portSettings.port).toString();
     portSettings.port = port.isEmpty() ? defaultPort : port;
     portSettings.timeout = settings.value(QStringLiteral("timeout"), portSettings.timeout).toInt();
@@ -82,7 +90,12 @@ void KesmarControl::loadSettings()
     portSettings.pcmode = settings.value(QStringLiteral("pcmode"), portSettings.pcmode).toBool();
     settings.endGroup();
 
-    ui->dev->setValue(dev);
+    {
+        // The box only shows the stored device here; it is selected once a
+        // port is open.
+        const QSignalBlocker quiet(ui->dev);
+        ui->dev->setValue(dev);
+    }
 
     const int storedSize = settings.beginReadArray(QStringLiteral("positions"));
     settings.endArray();
@@ -142,6 +155,12 @@ uint8_t KesmarControl::deviceId(int n) const
     return static_cast<uint8_t>(48 + n);
 }
 
+// The device that polls, Goto and Restore address: always the one the box shows.
+uint8_t KesmarControl::drivenId() const
+{
+    return deviceId(ui->dev->value());
+}
+
 QString KesmarControl::errorText() const
 {
     return QString::fromUtf8(kesmarctl_last_errorstr(ctl.handle));
@@ -154,9 +173,12 @@ void KesmarControl::openPort(QString port)
 
     ctl.handle = kesmarctl_open(port.toLatin1().constData(), portSettings.timeout);
     if (ctl.handle) {
-        ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
         portSettings.port = port.isEmpty() ? defaultPort : port;
-        timer.start();
+        // The device the box shows is the one driven, so it is selected on
+        // every new connection; a failure there is reported as any failed
+        // selection is, and its message stays.
+        if (selectDevice(ui->dev->value()))
+            ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
     } else {
         const QString error = errorText();
         ui->statusBar->showMessage(tr("Can not open %1 - %2").arg(port, error), 0);
@@ -167,12 +189,17 @@ void KesmarControl::openPort(QString port)
 
 void KesmarControl::on_dev_valueChanged(int n)
 {
+    selectDevice(n);
+}
+
+bool KesmarControl::selectDevice(int n)
+{
     const QString number = QString::number(n);
     if (kesmarctl_select_dev(ctl.handle, deviceId(n)) >= 0) {
         dev = n;
         timer.start();
         ui->statusBar->showMessage(tr("Device %1 selected").arg(number), 1000);
-        return;
+        return true;
     }
     // Falling back to device 1 may run this slot again, nested, before the
     // failure below is reported; the error text is read after it.
@@ -180,6 +207,7 @@ void KesmarControl::on_dev_valueChanged(int n)
     const QString error = errorText();
     ui->statusBar->showMessage(tr("Device %1 select failed - %2").arg(number, error), 0);
     timer.stop();
+    return false;
 }
 
 void KesmarControl::updatePositions()
@@ -195,7 +223,7 @@ void KesmarControl::updatePositions()
         QTimer::singleShot(50, this, SLOT(updatePositions()));
     }
 
-    if (kesmarctl_get_position_ext(ctl.handle, deviceId(dev), time, &x, &y, &z) >= 0) {
+    if (kesmarctl_get_position_ext(ctl.handle, drivenId(), time, &x, &y, &z) >= 0) {
         x = static_cast<qint16>(x & 0xffff);
         y = static_cast<qint16>(y & 0xffff);
         z = static_cast<qint16>(z & 0xffff);
@@ -215,24 +243,47 @@ void KesmarControl::updatePositions()
 // ---------------------------------------------------------------------------
 // Target motion
 
-void KesmarControl::gotoTarget()
+bool KesmarControl::gotoTarget()
 {
     const int x = ui->targetX->value();
     const int y = ui->targetY->value();
     const int z = ui->targetZ->value();
-    const uint8_t id = deviceId(dev);
+    const uint8_t id = drivenId();
     if (kesmarctl_store_mem_position_ext(ctl.handle, id, x, y, z, 0) >= 0
         && kesmarctl_goto_mem_position_ext(ctl.handle, id, 0) >= 0) {
         ui->statusBar->showMessage(tr("Goto command sent"), 1000);
-        return;
+        return true;
     }
     ui->statusBar->showMessage(tr("Goto failed - ") + errorText(), 0);
+    return false;
 }
 
-void KesmarControl::followTargetIfChecked()
+// A target box changed: under Follow Target the new target is sent, unless
+// the change is part of an act that sends once for all its changes (or none).
+void KesmarControl::targetChanged()
 {
-    if (ui->followTarget->isChecked())
+    if (!settingTargets && ui->followTarget->isChecked())
         gotoTarget();
+}
+
+// Puts a whole target into the boxes and sliders as one act, sending nothing;
+// a negative value leaves its axis alone. Returns whether any box changed.
+bool KesmarControl::setTargets(int x, int y, int z)
+{
+    const QScopedValueRollback<bool> asOne(settingTargets, true);
+    bool changed = false;
+    const int values[] = {x, y, z};
+    QSpinBox *const boxes[] = {ui->targetX, ui->targetY, ui->targetZ};
+    QSlider *const sliders[] = {ui->sliderX, ui->sliderY, ui->sliderZ};
+    for (int axis = 0; axis < 3; ++axis) {
+        if (values[axis] < 0)
+            continue;
+        const int before = boxes[axis]->value();
+        boxes[axis]->setValue(values[axis]);
+        sliders[axis]->setValue(values[axis]);
+        changed = changed || boxes[axis]->value() != before;
+    }
+    return changed;
 }
 
 void KesmarControl::on_pushButtonGoto_clicked()
@@ -244,37 +295,36 @@ void KesmarControl::on_pushButtonGoto_clicked()
 void KesmarControl::on_targetX_valueChanged(int value)
 {
     ui->sliderX->setValue(value);
-    followTargetIfChecked();
+    targetChanged();
 }
 
 void KesmarControl::on_targetY_valueChanged(int value)
 {
     ui->sliderY->setValue(value);
-    followTargetIfChecked();
+    targetChanged();
 }
 
 void KesmarControl::on_targetZ_valueChanged(int value)
 {
     ui->sliderZ->setValue(value);
-    followTargetIfChecked();
+    targetChanged();
 }
 
+// A drag step sets its box, and the box's own change sends it: one send per
+// step, none when the box already holds the value.
 void KesmarControl::on_sliderX_sliderMoved(int position)
 {
     ui->targetX->setValue(position);
-    followTargetIfChecked();
 }
 
 void KesmarControl::on_sliderY_sliderMoved(int position)
 {
     ui->targetY->setValue(position);
-    followTargetIfChecked();
 }
 
 void KesmarControl::on_sliderZ_sliderMoved(int position)
 {
     ui->targetZ->setValue(position);
-    followTargetIfChecked();
 }
 
 void KesmarControl::on_pushButtonCopy_clicked()
@@ -282,12 +332,10 @@ void KesmarControl::on_pushButtonCopy_clicked()
     const int x = static_cast<int>(ui->lcdNumberX->value());
     const int y = static_cast<int>(ui->lcdNumberY->value());
     const int z = static_cast<int>(ui->lcdNumberZ->value());
-    ui->targetX->setValue(x);
-    ui->sliderX->setValue(x);
-    ui->targetY->setValue(y);
-    ui->sliderY->setValue(y);
-    ui->targetZ->setValue(z);
-    ui->sliderZ->setValue(z);
+    // Under Follow Target the copied target is sent once, whole; a failed
+    // send keeps its message.
+    if (setTargets(x, y, z) && ui->followTarget->isChecked() && !gotoTarget())
+        return;
     ui->statusBar->showMessage(tr("Current position copied into target values"), 1000);
 }
 
@@ -296,22 +344,12 @@ void KesmarControl::on_pushButtonRestore_clicked()
     int x = -1;
     int y = -1;
     int z = -1;
-    if (kesmarctl_get_mem_position_ext(ctl.handle, deviceId(dev), &x, &y, &z, 0) < 0) {
+    if (kesmarctl_get_mem_position_ext(ctl.handle, drivenId(), &x, &y, &z, 0) < 0) {
         ui->statusBar->showMessage(tr("No target position used yet"), 1000);
         return;
     }
-    if (x >= 0) {
-        ui->targetX->setValue(x);
-        ui->sliderX->setValue(x);
-    }
-    if (y >= 0) {
-        ui->targetY->setValue(y);
-        ui->sliderY->setValue(y);
-    }
-    if (z >= 0) {
-        ui->targetZ->setValue(z);
-        ui->sliderZ->setValue(z);
-    }
+    if (setTargets(x, y, z) && ui->followTarget->isChecked() && !gotoTarget())
+        return;
     ui->statusBar->showMessage(tr("Previous target position restored"), 1000);
 }
 
@@ -343,9 +381,9 @@ void KesmarControl::on_pushButtonStore_clicked()
             return;
         }
         if (samePlace && !name.isEmpty()) {
+            // In place: the selection, the targets and the name field stay.
             p->name = name;
-            ui->stores->removeItem(i);
-            ui->stores->insertItem(i, p->name);
+            ui->stores->setItemText(i, p->name);
             ui->statusBar->showMessage(tr("Position renamed as %1").arg(name), 1000);
             return;
         }
@@ -357,7 +395,11 @@ void KesmarControl::on_pushButtonStore_clicked()
 
     const QString newName = name.isEmpty() ? tr("Pos %1").arg(n + 1) : name;
     positions.append(new Position(newName, x, y, z));
-    ui->stores->insertItem(ui->stores->count(), newName);
+    {
+        // Adding the first entry selects it; that recall sends nothing.
+        const QScopedValueRollback<bool> adding(addingEntry, true);
+        ui->stores->insertItem(ui->stores->count(), newName);
+    }
     ui->statusBar->showMessage(tr("Position %1 added").arg(newName), 1000);
 }
 
@@ -369,16 +411,18 @@ void KesmarControl::on_stores_currentIndexChanged(int index)
         qWarning("%s position %d not stored", Q_FUNC_INFO, index);
         return;
     }
-    const Position *r = positions.at(index);
-    ui->targetX->setValue(r->x);
-    ui->sliderX->setValue(r->x);
-    ui->targetY->setValue(r->y);
-    ui->sliderY->setValue(r->y);
-    ui->targetZ->setValue(r->z);
-    ui->sliderZ->setValue(r->z);
-    ui->storeName->setText(r->name);
+    recall(index, ui->followTarget->isChecked() && !addingEntry);
+}
 
-    if (ui->followTarget->isChecked()) {
+// Puts entry `index` into the targets and the name field; `send` sends the
+// manipulator there, once, instead of naming the entry.
+void KesmarControl::recall(int index, bool send)
+{
+    const Position *r = positions.at(index);
+    // A negative coordinate stands for the boxes' lower bound here.
+    setTargets(qMax(0, r->x), qMax(0, r->y), qMax(0, r->z));
+    ui->storeName->setText(r->name);
+    if (send) {
         gotoTarget();
         return;
     }
@@ -390,10 +434,18 @@ void KesmarControl::on_pushButtonRemove_clicked()
     const int i = ui->stores->currentIndex();
     if (i < 0)
         return;
-    // The record leaves the list before its item leaves the combo box, so the
-    // selection handler that the removal runs sees the list as it will stay.
+    // The record leaves the list before its item leaves the combo box.
     delete positions.takeAt(i);
-    ui->stores->removeItem(i);
+    {
+        const QSignalBlocker quiet(ui->stores);
+        ui->stores->removeItem(i);
+    }
+    // The entry that takes the removed one's place is chosen. Its values go
+    // into the targets only without Follow Target, where that sends nothing:
+    // removing never moves the manipulator.
+    const int current = ui->stores->currentIndex();
+    if (current >= 0 && !ui->followTarget->isChecked())
+        recall(current, false);
 }
 
 // ---------------------------------------------------------------------------

@@ -51,10 +51,14 @@ private slots:
 
 private:
     void loadSettings();
-    void gotoTarget();
+    bool selectDevice(int n);
+    bool gotoTarget();
     uint8_t deviceId(int n) const;
+    uint8_t drivenId() const;
     QString errorText() const;
-    void followTargetIfChecked();
+    void targetChanged();
+    bool setTargets(int x, int y, int z);
+    void recall(int index, bool send);
 
     // Lets the tests look at the state that has no widget of its own.
     friend struct KesmarControlProbe;
@@ -64,6 +68,10 @@ private:
     KesmarCtl ctl;
     PortSettings portSettings;
     int dev = 1;
+    // Set while several targets change as one act, and while Store adds an
+    // entry: the changes then send nothing on their own.
+    bool settingTargets = false;
+    bool addingEntry = false;
     QTimer timer;
     QSettings settings;
     PadDialog pad;

@@ -102,8 +102,10 @@ void TestDeviceLink::openPort()
     QCOMPARE(Fake::callsNamed("open").size(), 1);
     QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({opened, 250}));
     QCOMPARE(KesmarControlProbe::ctl(*w).handle != nullptr, succeeds);
-    // A failed open asks for the reason with the null handle it got.
-    QCOMPARE(Fake::callNames(), succeeds ? QStringList{"open"} : QStringList({"open", "last_errorstr"}));
+    // An open connection selects the device the box shows; a failed open asks
+    // for the reason with the null handle it got.
+    QCOMPARE(Fake::callNames(),
+             succeeds ? QStringList({"open", "select_dev"}) : QStringList({"open", "last_errorstr"}));
     if (!succeeds)
         QCOMPARE(Fake::callsNamed("last_errorstr").first().args, QVariantList({quintptr(0)}));
     QCOMPARE(bar()->currentMessage(), message);

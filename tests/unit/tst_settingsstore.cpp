@@ -172,12 +172,13 @@ void TestSettingsStore::firstEntryGoesIntoTheTargets_data()
 
     // The first entry is restored while the targets still have the form's
     // range 0..21000 and the sliders their default 0..99; the constructor
-    // then narrows the targets to 20500 and widens the sliders.
+    // then narrows the targets to 20500, widens the sliders and sets each
+    // slider to its box.
     QTest::newRow("within every range") << 42 << 42 << 42;
-    QTest::newRow("above the sliders' first range") << 12000 << 12000 << 99;
-    QTest::newRow("new maximum") << 20500 << 20500 << 99;
-    QTest::newRow("form's maximum") << 21000 << 20500 << 99;
-    QTest::newRow("above every range") << 30000 << 20500 << 99;
+    QTest::newRow("above the sliders' first range") << 12000 << 12000 << 12000;
+    QTest::newRow("new maximum") << 20500 << 20500 << 20500;
+    QTest::newRow("form's maximum") << 21000 << 20500 << 20500;
+    QTest::newRow("above every range") << 30000 << 20500 << 20500;
     QTest::newRow("negative") << -5 << 0 << 0;
 }
 
