@@ -8,6 +8,7 @@
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStringList>
+#include <QToolButton>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -15,6 +16,10 @@
 namespace {
 
 const QString defaultPort = QStringLiteral("/dev/ttyUSB0");
+
+// A unit that fails this many polls in a row is taken as gone: polling stops
+// rather than hold up the window once per interval.
+constexpr int maxFailedPolls = 3;
 
 // The entries of the "positions" array that can actually be read, as array
 // indexes in ascending order: those present in the store up to its stored
@@ -63,8 +68,21 @@ KesmarControl::KesmarControl(QWidget *parent)
     ui->sliderY->setValue(ui->targetY->value());
     ui->sliderZ->setValue(ui->targetZ->value());
 
+    indicator = new QToolButton(this);
+    indicator->setObjectName(QStringLiteral("connectionIndicator"));
+    indicator->setAutoRaise(true);
+    ui->statusBar->addPermanentWidget(indicator);
+    // While the readouts are live there is nothing to repair.
+    connect(indicator, &QToolButton::clicked, this, [this] {
+        if (state != ConnectionState::Reading)
+            reconnect();
+    });
+    // A message too long for the window is read whole in the tool tip.
+    connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QWidget::setToolTip);
+
     connect(&timer, SIGNAL(timeout()), this, SLOT(updatePositions()));
     timer.setInterval(portSettings.update);
+    refreshConnectionState();
     QTimer::singleShot(100, this, SLOT(openPort()));
 }
 
@@ -86,7 +104,8 @@ void KesmarControl::loadSettings()
     const QString port = settings.value(QStringLiteral("port"), portSettings.port).toString();
     portSettings.port = port.isEmpty() ? defaultPort : port;
     portSettings.timeout = settings.value(QStringLiteral("timeout"), portSettings.timeout).toInt();
-    portSettings.update = settings.value(QStringLiteral("update"), portSettings.update).toInt();
+    portSettings.update
+        = qMax(PortSettings::minUpdate, settings.value(QStringLiteral("update"), portSettings.update).toInt());
     portSettings.pcmode = settings.value(QStringLiteral("pcmode"), portSettings.pcmode).toBool();
     settings.endGroup();
 
@@ -177,14 +196,23 @@ void KesmarControl::openPort(QString port)
         // The device the box shows is the one driven, so it is selected on
         // every new connection; a failure there is reported as any failed
         // selection is, and its message stays.
+        failedPolls = 0;
         if (selectDevice(ui->dev->value()))
             ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
     } else {
         const QString error = errorText();
-        ui->statusBar->showMessage(tr("Can not open %1 - %2").arg(port, error), 0);
+        showFailure(tr("Can not open %1 - %2").arg(port, error));
         portSettings.port = defaultPort;
         timer.stop();
     }
+    refreshConnectionState();
+}
+
+void KesmarControl::reconnect()
+{
+    kesmarctl_close(ctl.handle);
+    ctl.handle = nullptr;
+    openPort(QString());
 }
 
 void KesmarControl::on_dev_valueChanged(int n)
@@ -199,14 +227,16 @@ bool KesmarControl::selectDevice(int n)
         dev = n;
         timer.start();
         ui->statusBar->showMessage(tr("Device %1 selected").arg(number), 1000);
+        refreshConnectionState();
         return true;
     }
     // Falling back to device 1 may run this slot again, nested, before the
     // failure below is reported; the error text is read after it.
     ui->dev->setValue(1);
     const QString error = errorText();
-    ui->statusBar->showMessage(tr("Device %1 select failed - %2").arg(number, error), 0);
+    showFailure(tr("Device %1 select failed - %2").arg(number, error));
     timer.stop();
+    refreshConnectionState();
     return false;
 }
 
@@ -219,17 +249,19 @@ void KesmarControl::updatePositions()
     if (portSettings.pcmode) {
         time = timer.interval() - 10;
     } else if (ctl.handle && kesmarctl_recv(ctl.handle) > 0) {
-        // More input is on its way: look again soon.
-        QTimer::singleShot(50, this, SLOT(updatePositions()));
+        // More input is on its way: look again soon, unless polling has
+        // given up on the unit by then.
+        QTimer::singleShot(50, this, [this] {
+            if (failedPolls < maxFailedPolls)
+                updatePositions();
+        });
     }
 
-    if (kesmarctl_get_position_ext(ctl.handle, drivenId(), time, &x, &y, &z) >= 0) {
+    const bool read = kesmarctl_get_position_ext(ctl.handle, drivenId(), time, &x, &y, &z) >= 0;
+    if (read) {
         x = static_cast<qint16>(x & 0xffff);
         y = static_cast<qint16>(y & 0xffff);
         z = static_cast<qint16>(z & 0xffff);
-    } else {
-        ui->statusBar->showMessage(tr("Update failed - ") + errorText(), 200);
-        timer.stop();
     }
 
     if (x >= 0)
@@ -238,6 +270,77 @@ void KesmarControl::updatePositions()
         ui->lcdNumberY->display(y);
     if (z >= 0)
         ui->lcdNumberZ->display(z);
+
+    if (read)
+        pollSucceeded();
+    else
+        pollFailed();
+}
+
+void KesmarControl::pollSucceeded()
+{
+    failedPolls = 0;
+    if (!pollFailure.isEmpty() && ui->statusBar->currentMessage() == pollFailure)
+        ui->statusBar->clearMessage();
+    pollFailure.clear();
+    position = {ui->lcdNumberX->intValue(), ui->lcdNumberY->intValue(), ui->lcdNumberZ->intValue()};
+    refreshConnectionState();
+    emit positionRead(position[0], position[1], position[2]);
+}
+
+// The readouts go stale and say so until the next good poll; polling goes on
+// at its interval until too many polls in a row have failed.
+void KesmarControl::pollFailed()
+{
+    ++failedPolls;
+    pollFailure = tr("Update failed - ") + errorText();
+    linkFailure = pollFailure;
+    // A failed Goto's message stays: the operator must see that the
+    // manipulator was not sent.
+    if (gotoFailure.isEmpty() || ui->statusBar->currentMessage() != gotoFailure)
+        ui->statusBar->showMessage(pollFailure, 0);
+    if (failedPolls >= maxFailedPolls)
+        timer.stop();
+    refreshConnectionState();
+}
+
+// A failure message stays until something replaces it; it also tells the
+// indicator why the readouts are not live.
+void KesmarControl::showFailure(const QString &text)
+{
+    ui->statusBar->showMessage(text, 0);
+    linkFailure = text;
+}
+
+// The one place that decides the connection state, from the connection, the
+// polling timer and the failed polls; the readouts and the indicator follow it.
+void KesmarControl::refreshConnectionState()
+{
+    ConnectionState now = ConnectionState::Reading;
+    if (!ctl.handle)
+        now = ConnectionState::NotConnected;
+    else if (!timer.isActive())
+        now = ConnectionState::Stopped;
+    else if (failedPolls > 0)
+        now = ConnectionState::Stale;
+
+    const bool live = now == ConnectionState::Reading;
+    for (QLCDNumber *readout : {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ})
+        readout->setEnabled(live);
+
+    // In the order of ConnectionState.
+    static const char *const words[]
+        = {QT_TR_NOOP("not connected"), QT_TR_NOOP("reading"), QT_TR_NOOP("stale"), QT_TR_NOOP("stopped")};
+    const QString word = tr(words[int(now)]);
+    const QString text = tr("%1, device %2: %3").arg(portSettings.port, QString::number(ui->dev->value()), word);
+    indicator->setText(text);
+    indicator->setToolTip(
+        live ? text : text + QLatin1Char('\n') + linkFailure + QLatin1Char('\n') + tr("Click to reconnect."));
+
+    if (now != state) {
+        state = now;
+        emit connectionStateChanged(now);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -251,10 +354,12 @@ bool KesmarControl::gotoTarget()
     const uint8_t id = drivenId();
     if (kesmarctl_store_mem_position_ext(ctl.handle, id, x, y, z, 0) >= 0
         && kesmarctl_goto_mem_position_ext(ctl.handle, id, 0) >= 0) {
+        gotoFailure.clear();
         ui->statusBar->showMessage(tr("Goto command sent"), 1000);
         return true;
     }
-    ui->statusBar->showMessage(tr("Goto failed - ") + errorText(), 0);
+    gotoFailure = tr("Goto failed - ") + errorText();
+    ui->statusBar->showMessage(gotoFailure, 0);
     return false;
 }
 
@@ -290,6 +395,7 @@ void KesmarControl::on_pushButtonGoto_clicked()
 {
     gotoTarget();
     timer.start();
+    refreshConnectionState();
 }
 
 void KesmarControl::on_targetX_valueChanged(int value)
@@ -469,15 +575,15 @@ void KesmarControl::on_actionSettings_triggered()
     const QString oldPort = portSettings.port;
 
     Settings dialog(&portSettings);
-    dialog.exec();
+    const bool accepted = dialog.exec() == QDialog::Accepted;
 
     const bool changed
         = QString::compare(portSettings.port, oldPort, Qt::CaseSensitive) != 0 || portSettings.timeout != oldTimeout;
-    if (changed) {
-        kesmarctl_close(ctl.handle);
-        ctl.handle = nullptr;
-        openPort(QString());
-    }
+    // OK also reopens a port that is not open or no longer polled: after the
+    // unit was unplugged and plugged in again nothing needs to change.
+    const bool down = state == ConnectionState::NotConnected || state == ConnectionState::Stopped;
+    if (changed || (accepted && down))
+        reconnect();
 }
 
 void KesmarControl::on_actionPad_toggled(bool checked)

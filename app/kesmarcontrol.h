@@ -10,6 +10,9 @@
 #include <QMainWindow>
 #include <QSettings>
 #include <QTimer>
+#include <QVector>
+
+class QToolButton;
 
 namespace Ui {
 class KesmarControl;
@@ -22,8 +25,34 @@ class KesmarControl : public QMainWindow
     Q_OBJECT
 
 public:
+    // How far the readouts can be trusted: polled at the set interval
+    // (Reading), not read since the last failed poll (Stale), not polled any
+    // more (Stopped), or no port open (NotConnected).
+    enum class ConnectionState
+    {
+        NotConnected,
+        Reading,
+        Stale,
+        Stopped
+    };
+    Q_ENUM(ConnectionState)
+
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
+
+    ConnectionState connectionState() const { return state; }
+    // The readouts after the last good poll (X, Y, Z); empty before the first.
+    QVector<int> lastPosition() const { return position; }
+
+public slots:
+    // Closes the port, opens the configured one with the configured time-out,
+    // selects the device the box shows and resumes polling. Nothing moves.
+    void reconnect();
+
+signals:
+    void connectionStateChanged(KesmarControl::ConnectionState state);
+    // After every good poll, with what the readouts then show.
+    void positionRead(int x, int y, int z);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -56,6 +85,10 @@ private:
     uint8_t deviceId(int n) const;
     uint8_t drivenId() const;
     QString errorText() const;
+    void showFailure(const QString &text);
+    void pollSucceeded();
+    void pollFailed();
+    void refreshConnectionState();
     void targetChanged();
     bool setTargets(int x, int y, int z);
     void recall(int index, bool send);
@@ -72,6 +105,13 @@ private:
     // entry: the changes then send nothing on their own.
     bool settingTargets = false;
     bool addingEntry = false;
+    ConnectionState state = ConnectionState::NotConnected;
+    int failedPolls = 0; // in a row
+    QVector<int> position;
+    QString pollFailure; // the message of the last failed poll
+    QString gotoFailure; // the message of the last failed Goto
+    QString linkFailure; // why the readouts are not live, for the indicator
+    QToolButton *indicator;
     QTimer timer;
     QSettings settings;
     PadDialog pad;

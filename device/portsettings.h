@@ -8,6 +8,7 @@
 struct PortSettings
 {
     int update = 1000; // polling interval, ms
+    static constexpr int minUpdate = 20; // shortest polling interval, ms: anything shorter is taken as this
     int timeout = 100; // time-out handed to the library's open, ms
     bool pcmode = false; // the control unit is in PC mode
     QString port = QStringLiteral("/dev/ttyUSB0");

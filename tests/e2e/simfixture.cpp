@@ -9,9 +9,11 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLCDNumber>
+#include <QMetaEnum>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QtTest>
 
 namespace E2E {
@@ -166,6 +168,11 @@ void Program::clickRestore()
     QTest::mouseClick(w_->findChild<QPushButton *>(QStringLiteral("pushButtonRestore")), Qt::LeftButton);
 }
 
+void Program::clickIndicator()
+{
+    QTest::mouseClick(w_->findChild<QToolButton *>(QStringLiteral("connectionIndicator")), Qt::LeftButton);
+}
+
 QString Program::message() const
 {
     return w_->statusBar()->currentMessage();
@@ -252,6 +259,15 @@ ReadoutSampler::ReadoutSampler(QLCDNumber *lcd)
             values_ << value;
     });
     tick_.start();
+}
+
+StateRecorder::StateRecorder(KesmarControl &window)
+{
+    connect(&window, &KesmarControl::connectionStateChanged, this, [this, &window](KesmarControl::ConnectionState s) {
+        const bool live = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumberX"))->isEnabled();
+        changes_ << QString::fromLatin1(QMetaEnum::fromType<KesmarControl::ConnectionState>().valueToKey(int(s)))
+                + (live ? QStringLiteral(" live") : QStringLiteral(" greyed"));
+    });
 }
 
 int ReadoutSampler::between(int from, int to) const

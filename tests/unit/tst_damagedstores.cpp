@@ -297,8 +297,8 @@ StoreContent TestDamagedStores::readIndependently(const QByteArray &file)
         content.settings
             = settingsLines(port.isEmpty() ? QStringLiteral("/dev/ttyUSB0") : port,
                             isNumber && dev >= 0 && dev <= 99 ? dev : 1, // the device spin box's range, else 1
-                            s.value("settings/update", 1000).toInt(), s.value("settings/timeout", 100).toInt(),
-                            s.value("settings/pcmode", false).toBool());
+                            qMax(20, s.value("settings/update", 1000).toInt()), // the polling interval's floor
+                            s.value("settings/timeout", 100).toInt(), s.value("settings/pcmode", false).toBool());
         content.storedSize = s.value("positions/size").toInt();
         QMap<int, QString> named;
         for (const QString &key : s.allKeys()) {

@@ -90,7 +90,10 @@ void TestSettingsStore::loadsTheConnectionSettings_data()
         "[settings]\nport=/dev/ttyS3\ndev=4\nupdate=250\ntimeout=300\npcmode=true\n")
                                << "/dev/ttyS3" << 4 << 250 << 300 << true;
     QTest::newRow("empty port") << QByteArray("[settings]\nport=\ntimeout=50\n") << usb0 << 1 << 1000 << 50 << false;
-    QTest::newRow("update not a number") << QByteArray("[settings]\nupdate=often\n") << usb0 << 1 << 0 << 100 << false;
+    // The polling interval has a floor of 20 ms.
+    QTest::newRow("update not a number") << QByteArray("[settings]\nupdate=often\n") << usb0 << 1 << 20 << 100 << false;
+    QTest::newRow("update below the floor") << QByteArray("[settings]\nupdate=19\n") << usb0 << 1 << 20 << 100 << false;
+    QTest::newRow("update negative") << QByteArray("[settings]\nupdate=-5\n") << usb0 << 1 << 20 << 100 << false;
     QTest::newRow("device 0 keeps 0") << QByteArray("[settings]\ndev=0\n") << usb0 << 0 << 1000 << 100 << false;
     QTest::newRow("keys outside the group")
         << QByteArray("[General]\nport=/dev/ttyS9\ndev=5\nupdate=7\n") << usb0 << 1 << 1000 << 100 << false;
