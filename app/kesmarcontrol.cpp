@@ -332,10 +332,14 @@ void KesmarControl::refreshConnectionState()
     static const char *const words[]
         = {QT_TR_NOOP("not connected"), QT_TR_NOOP("reading"), QT_TR_NOOP("stale"), QT_TR_NOOP("stopped")};
     const QString word = tr(words[int(now)]);
-    const QString text = tr("%1, device %2: %3").arg(portSettings.port, QString::number(ui->dev->value()), word);
-    indicator->setText(text);
+    const QString device = QString::number(ui->dev->value());
+    // A long port name keeps its distinctive end in the text and shows whole
+    // in the tool tip, so it cannot widen the window.
+    const QString port = indicator->fontMetrics().elidedText(portSettings.port, Qt::ElideLeft, 300);
+    indicator->setText(tr("%1, device %2: %3").arg(port, device, word));
+    const QString whole = tr("%1, device %2: %3").arg(portSettings.port, device, word);
     indicator->setToolTip(
-        live ? text : text + QLatin1Char('\n') + linkFailure + QLatin1Char('\n') + tr("Click to reconnect."));
+        live ? whole : whole + QLatin1Char('\n') + linkFailure + QLatin1Char('\n') + tr("Click to reconnect."));
 
     if (now != state) {
         state = now;

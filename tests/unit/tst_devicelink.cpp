@@ -42,6 +42,7 @@ private slots:
     void failedPollsMarkTheReadoutsStale();
     void indicatorReconnects_data();
     void indicatorReconnects();
+    void longPortNameKeepsTheIndicatorNarrow();
 
 private:
     QStatusBar *bar() { return w->statusBar(); }
@@ -470,6 +471,16 @@ void TestDeviceLink::indicatorReconnects()
     QCOMPARE(stateWord(), QStringLiteral("reading"));
     QVERIFY(timer().isActive());
     QVERIFY(lcd("lcdNumberY")->isEnabled());
+}
+
+void TestDeviceLink::longPortNameKeepsTheIndicatorNarrow()
+{
+    const QByteArray port = "/dev/serial/by-id/" + QByteArray(3000, 'p') + "-port7";
+    TestSettings::writeStore("[settings]\nport=" + port + "\n");
+    START_WINDOW(w, true);
+    QVERIFY2(indicator()->sizeHint().width() < 600, qPrintable(QString::number(indicator()->sizeHint().width())));
+    QVERIFY(indicator()->text().endsWith(QStringLiteral("-port7, device 1: reading")));
+    QVERIFY(indicator()->toolTip().startsWith(QString::fromLatin1(port)));
 }
 
 QTEST_MAIN(TestDeviceLink)
