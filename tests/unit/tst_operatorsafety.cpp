@@ -7,7 +7,6 @@
 
 #include <QCheckBox>
 #include <QLCDNumber>
-#include <QSlider>
 #include <QtTest>
 
 #include <functional>
@@ -100,6 +99,12 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
     const Act pressGoto = [](KesmarControl &w) {
         click(w, "pushButtonGoto");
     };
+    const Act copy567 = [](KesmarControl &w) {
+        widget<QLCDNumber>(w, "lcdNumberX")->display(5);
+        widget<QLCDNumber>(w, "lcdNumberY")->display(6);
+        widget<QLCDNumber>(w, "lcdNumberZ")->display(7);
+        click(w, "pushButtonCopy");
+    };
     const QStringList open1{"open", "select 49"};
     const QVector<int> start{0, 0, 10000};
 
@@ -121,10 +126,6 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
     QTest::newRow("remove under Follow Target sends nothing")
         << entries << 0 << 1 << true << Act([](KesmarControl &w) { click(w, "pushButtonRemove"); }) << open1
         << QStringList() << QVector<int>{2, 2, 2} << 1 << 1;
-    QTest::newRow("choosing an entry sends it once, whole")
-        << entries << 0 << -1 << true
-        << Act([](KesmarControl &w) { widget<QComboBox>(w, "stores")->setCurrentIndex(2); }) << open1
-        << QStringList{"49: 3 3 3"} << QVector<int>{3, 3, 3} << 1 << 2;
     QTest::newRow("a typed value is sent once, when committed")
         << QByteArray() << 0 << -1 << true << Act([](KesmarControl &w) {
                QSpinBox *x = widget<QSpinBox>(w, "targetX");
@@ -133,27 +134,8 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
                QTest::keyClick(x, Qt::Key_Enter);
            })
         << open1 << QStringList{"49: 19000 0 10000"} << QVector<int>{19000, 0, 10000} << 1 << -1;
-    QTest::newRow("a drag sends each step once") << QByteArray() << 0 << -1 << true << Act([](KesmarControl &w) {
-        QSlider *x = widget<QSlider>(w, "sliderX");
-        x->setSliderDown(true);
-        x->setSliderPosition(100);
-        x->setSliderPosition(200);
-        x->setSliderDown(false);
-    }) << open1 << QStringList{"49: 100 0 10000", "49: 200 0 10000"}
-                                                 << QVector<int>{200, 0, 10000} << 1 << -1;
-    QTest::newRow("Copy sends the whole target once") << QByteArray() << 0 << -1 << true << Act([](KesmarControl &w) {
-        widget<QLCDNumber>(w, "lcdNumberX")->display(5);
-        widget<QLCDNumber>(w, "lcdNumberY")->display(6);
-        widget<QLCDNumber>(w, "lcdNumberZ")->display(7);
-        click(w, "pushButtonCopy");
-    }) << open1 << QStringList{"49: 5 6 7"} << QVector<int>{5, 6, 7}
-                                                      << 1 << -1;
-    QTest::newRow("Restore sends the whole target once")
-        << QByteArray() << 0 << -1 << true << Act([](KesmarControl &w) {
-               Fake::script().memPosition = Fake::Position{0, 100, 200, 300};
-               click(w, "pushButtonRestore");
-           })
-        << open1 << QStringList{"49: 100 200 300"} << QVector<int>{100, 200, 300} << 1 << -1;
+    QTest::newRow("Copy sends the whole target once") << QByteArray() << 0 << -1 << true << copy567 << open1
+                                                      << QStringList{"49: 5 6 7"} << QVector<int>{5, 6, 7} << 1 << -1;
 }
 
 void TestOperatorSafety::onlyExplicitActsMove()
