@@ -15,7 +15,7 @@
 
 namespace {
 
-const QString defaultPort = QStringLiteral("/dev/ttyUSB0");
+const QString defaultPort = PortSettings::defaultPort();
 
 // A unit that fails this many polls in a row is taken as gone: polling stops
 // rather than hold up the window once per interval.

@@ -12,7 +12,7 @@ test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev file desktop-file-
 run) wanted=("${build[@]}" xvfb xauth) ;;
 shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
 package) wanted=("${build[@]}" dpkg-dev file lintian) ;;
-bench) wanted=("${build[@]}" xvfb xauth valgrind) ;;
+bench) wanted=("${build[@]}" xvfb xauth) ;;
 *) echo "usage: $0 build|test|run|shots|package|bench" >&2; exit 2 ;;
 esac
 

@@ -4,7 +4,6 @@
 #include "simfixture.h"
 #include "testsettings.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -27,16 +26,14 @@ private slots:
 
 void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     // 2500 steps/s: the move below takes over three seconds, several polling
     // intervals. Reports every 20 ms: each extra poll finds a new one.
-    E2E::Simulator sim(dir.filePath(QStringLiteral("unit")));
+    SimProcess sim(E2E::Waits);
     QVERIFY2(sim.start({"--speed", "2500", "--start", "1000,1000,1000", "--report-interval", "20"}),
              qPrintable(sim.lastError()));
-    E2E::writeStore(sim.link(), Timeout, Update, false);
+    E2E::writeStore(sim.linkPath(), Timeout, Update, false);
     E2E::Program p;
-    E2E_DO(p.start(sim.link()));
+    RUN_STEP(p.start(sim.linkPath()));
 
     // Polling shows where the unit stands.
     QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1000, 1000, 1000}), E2E::WaitMs);

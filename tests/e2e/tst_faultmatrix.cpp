@@ -15,7 +15,6 @@
 #include <QLCDNumber>
 #include <QLineEdit>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -68,8 +67,7 @@ private:
     void reopenBySettings(const QString &port = {});
     void reconnectUntilReading();
 
-    std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<E2E::Simulator> sim;
+    std::unique_ptr<SimProcess> sim;
     std::unique_ptr<E2E::Program> p;
     int moves = 0;
 };
@@ -77,9 +75,7 @@ private:
 void TestFaultMatrix::init()
 {
     TestSettings::clear();
-    dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir->isValid());
-    sim = std::make_unique<E2E::Simulator>(dir->filePath(QStringLiteral("unit")));
+    sim = std::make_unique<SimProcess>(E2E::Waits);
     p = std::make_unique<E2E::Program>();
 }
 
@@ -87,14 +83,13 @@ void TestFaultMatrix::cleanup()
 {
     p.reset();
     sim.reset();
-    dir.reset();
 }
 
 void TestFaultMatrix::startBoth(const QStringList &simArguments, bool pcmode)
 {
     QVERIFY2(sim->start(simArguments), qPrintable(sim->lastError()));
-    E2E::writeStore(sim->link(), Timeout, Update, pcmode);
-    E2E_DO(p->start(sim->link()));
+    E2E::writeStore(sim->linkPath(), Timeout, Update, pcmode);
+    RUN_STEP(p->start(sim->linkPath()));
     QTRY_COMPARE_WITH_TIMEOUT(p->readout(), (QList<int>{10250, 10250, 10250}), E2E::WaitMs);
 }
 
@@ -133,7 +128,7 @@ void TestFaultMatrix::expectUpdateFailed(const QString &start)
 void TestFaultMatrix::reopenBySettings(const QString &port)
 {
     p->forget();
-    E2E_DO(p->acceptSettings([port](QDialog *dialog) {
+    RUN_STEP(p->acceptSettings([port](QDialog *dialog) {
         if (!port.isEmpty()) {
             auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("port"));
             QVERIFY(edit);
@@ -152,14 +147,14 @@ void TestFaultMatrix::reopenBySettings(const QString &port)
 // in Settings where a failed open has replaced it.
 void TestFaultMatrix::reconnectUntilReading()
 {
-    const QString link = sim->link();
+    const QString link = sim->linkPath();
     QElapsedTimer trying;
     trying.start();
     while (p->state() != State::Reading && trying.elapsed() < E2E::WaitMs) {
         if (p->state() == State::Stopped) {
             p->clickIndicator();
         } else if (p->state() == State::NotConnected) {
-            E2E_DO(p->acceptSettings([link](QDialog *dialog) {
+            RUN_STEP(p->acceptSettings([link](QDialog *dialog) {
                 auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("port"));
                 QVERIFY(edit);
                 edit->setText(link);
@@ -199,7 +194,7 @@ void TestFaultMatrix::lineFault()
     QFETCH(QString, fault);
     QFETCH(QString, failure);
     QFETCH(bool, lateAnswer);
-    E2E_DO(startBoth(FastUnit));
+    RUN_STEP(startBoth(FastUnit));
 
     E2E::StallMeter stalls;
     E2E::TickCounter ticks(p->timer());
@@ -211,12 +206,12 @@ void TestFaultMatrix::lineFault()
     if (failure.isEmpty()) {
         // Absorbed: polling goes on through the fault, and so does Goto.
         QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 4, E2E::WaitMs);
-        E2E_DO(expectPollingWorks());
-        E2E_DO(expectGotoWorks(12000, 13000, 14000));
+        RUN_STEP(expectPollingWorks());
+        RUN_STEP(expectGotoWorks(12000, 13000, 14000));
         QVERIFY2(!p->seen(QStringLiteral("Update failed")), qPrintable(p->messages().join(" | ")));
         QCOMPARE(states.changes(), QStringList());
     } else {
-        E2E_DO(expectUpdateFailed(failure));
+        RUN_STEP(expectUpdateFailed(failure));
         // A failed poll leaves the readouts' values alone.
         QCOMPARE(p->readout(), (QList<int>{10250, 10250, 10250}));
         if (lateAnswer) {
@@ -225,7 +220,7 @@ void TestFaultMatrix::lineFault()
             QTRY_COMPARE_WITH_TIMEOUT(p->state(), State::Stopped, E2E::WaitMs);
             QCOMPARE(states.changes(), QStringList({"Stale greyed", "Stopped greyed"}));
             QCOMPARE(sim->command("clear"), QString("ok clear"));
-            E2E_DO(reconnectUntilReading());
+            RUN_STEP(reconnectUntilReading());
         } else {
             // Polling goes on: the readouts are greyed until the next good
             // poll, then live again and the failure message gone, with no
@@ -235,8 +230,8 @@ void TestFaultMatrix::lineFault()
             QCOMPARE(sim->command("clear"), QString("ok clear"));
         }
         QVERIFY(p->timer().isActive());
-        E2E_DO(expectPollingWorks());
-        E2E_DO(expectGotoWorks(12000, 13000, 14000));
+        RUN_STEP(expectPollingWorks());
+        RUN_STEP(expectGotoWorks(12000, 13000, 14000));
     }
     QVERIFY2(stalls.longestMs() < StallBound, qPrintable(QString::number(stalls.longestMs())));
 }
@@ -261,14 +256,14 @@ void TestFaultMatrix::pcModeMismatch()
     QFETCH(bool, extraPolls);
     // A move of 8000 steps at 4000 steps/s spans several polling intervals;
     // outside PC mode the unit reports every 20 ms while it moves.
-    E2E_DO(startBoth({"--speed", "4000", "--report-interval", "20"}, programPcMode));
+    RUN_STEP(startBoth({"--speed", "4000", "--report-interval", "20"}, programPcMode));
     const QString mode = unitPcMode ? QStringLiteral("pcmode on") : QStringLiteral("pcmode off");
     QCOMPARE(sim->command(mode), "ok " + mode);
 
     E2E::StallMeter stalls;
     E2E::ReadoutSampler xs(p->lcd("lcdNumberX"));
     E2E::TickCounter ticks(p->timer());
-    E2E_DO(expectGotoWorks(2250, 10250, 10250));
+    RUN_STEP(expectGotoWorks(2250, 10250, 10250));
     QVERIFY2(!p->seen(QStringLiteral("Update failed")), qPrintable(p->messages().join(" | ")));
 
     // Each readout comes from one poll. Without extra polls there are no
@@ -294,10 +289,10 @@ void TestFaultMatrix::portLost()
 {
     QFETCH(Loss, loss);
     // A slow move keeps polls going at the timer and in between.
-    E2E_DO(startBoth({"--speed", "4000"}));
+    RUN_STEP(startBoth({"--speed", "4000"}));
     QCOMPARE(sim->command("move 49 0 0 0"), QString("ok move 49 0 0 0"));
     QTRY_VERIFY_WITH_TIMEOUT(p->readout().value(0) < 9000, E2E::WaitMs);
-    const QString link = sim->link();
+    const QString link = sim->linkPath();
 
     E2E::StallMeter stalls;
     p->forget();
@@ -316,7 +311,7 @@ void TestFaultMatrix::portLost()
     }
     }
     const QString gone = "Update failed - " + link + " went away; reconnect";
-    E2E_DO(expectUpdateFailed(gone));
+    RUN_STEP(expectUpdateFailed(gone));
     // Polls fail until polling stops; the readouts stay greyed.
     QTRY_COMPARE_WITH_TIMEOUT(p->state(), State::Stopped, E2E::WaitMs);
     QVERIFY(!p->lcd("lcdNumberX")->isEnabled());
@@ -339,18 +334,18 @@ void TestFaultMatrix::portLost()
         // changed opens it again.
         QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
         p->forget();
-        E2E_DO(p->acceptSettings([](QDialog *) {}));
+        RUN_STEP(p->acceptSettings([](QDialog *) {}));
         break;
     case Loss::Stop: {
         // Reopening while the port is missing fails and falls back to the
         // default port name; once the port is back, naming it again opens it.
-        E2E_DO(reopenBySettings());
+        RUN_STEP(reopenBySettings());
         const QString text = p->message();
         QCOMPARE(text, "Can not open " + link + " - no such port");
         QVERIFY(!p->timer().isActive());
         QCOMPARE(KesmarControlProbe::portSettings(p->window()).port, QStringLiteral("/dev/ttyUSB0"));
         QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
-        E2E_DO(reopenBySettings(link));
+        RUN_STEP(reopenBySettings(link));
         break;
     }
     case Loss::Reopen:
@@ -365,14 +360,14 @@ void TestFaultMatrix::portLost()
     // terminal leads to the same unit, which went on with its move.
     QTRY_COMPARE_WITH_TIMEOUT(
         p->readout(), loss == Loss::Reopen ? (QList<int>{0, 0, 0}) : (QList<int>{10250, 10250, 10250}), E2E::WaitMs);
-    E2E_DO(expectPollingWorks());
-    E2E_DO(expectGotoWorks(4000, 5000, 6000));
+    RUN_STEP(expectPollingWorks());
+    RUN_STEP(expectGotoWorks(4000, 5000, 6000));
     QVERIFY2(stalls.longestMs() < StallBound, qPrintable(QString::number(stalls.longestMs())));
 }
 
 void TestFaultMatrix::hangupDuringGoto()
 {
-    E2E_DO(startBoth(FastUnit));
+    RUN_STEP(startBoth(FastUnit));
     // Polling is stopped so that the goto's request is the next one the unit
     // gets; the unit is at rest, so no extra poll is pending either.
     p->timer().stop();
@@ -402,9 +397,9 @@ void TestFaultMatrix::hangupDuringGoto()
     QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
     p->forget();
     p->clickIndicator();
-    QCOMPARE(p->message(), sim->link() + " opened");
-    E2E_DO(expectPollingWorks());
-    E2E_DO(expectGotoWorks(3000, 4000, 5000));
+    QCOMPARE(p->message(), sim->linkPath() + " opened");
+    RUN_STEP(expectPollingWorks());
+    RUN_STEP(expectGotoWorks(3000, 4000, 5000));
     QVERIFY2(stalls.longestMs() < StallBound, qPrintable(QString::number(stalls.longestMs())));
 }
 

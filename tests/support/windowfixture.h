@@ -4,6 +4,7 @@
 #include "fakekesmarctl.h"
 #include "kesmarcontrol.h"
 #include "probe.h"
+#include "runstep.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -87,13 +88,5 @@ inline void expectShownFor(QStatusBar *bar, int ms)
 }
 
 } // namespace WindowFixture
-
-// Starts the window held in `w`, ending the test if that failed.
-#define START_WINDOW(w, connected)                                                                                     \
-    do {                                                                                                               \
-        WindowFixture::start(w, connected);                                                                            \
-        if (QTest::currentTestFailed())                                                                                \
-            return;                                                                                                    \
-    } while (0)
 
 #endif // WINDOWFIXTURE_H

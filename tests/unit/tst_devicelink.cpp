@@ -5,6 +5,7 @@
 #include "kesmarcontrol.h"
 #include "probe.h"
 #include "testsettings.h"
+#include "widgetlookup.h"
 #include "windowfixture.h"
 
 #include <QLCDNumber>
@@ -46,8 +47,8 @@ private slots:
 
 private:
     QStatusBar *bar() { return w->statusBar(); }
-    QLCDNumber *lcd(const char *name) { return w->findChild<QLCDNumber *>(QString::fromLatin1(name)); }
-    QSpinBox *devBox() { return w->findChild<QSpinBox *>(QStringLiteral("dev")); }
+    QLCDNumber *lcd(const char *name) { return widget<QLCDNumber>(*w, QString::fromLatin1(name)); }
+    QSpinBox *devBox() { return widget<QSpinBox>(*w, QStringLiteral("dev")); }
     QTimer &timer() { return KesmarControlProbe::timer(*w); }
     bool poll() { return QMetaObject::invokeMethod(w.get(), "updatePositions"); }
     QToolButton *indicator() { return w->findChild<QToolButton *>(QStringLiteral("connectionIndicator")); }
@@ -94,7 +95,7 @@ void TestDeviceLink::openPort()
     QFETCH(int, duration);
     QFETCH(QString, portAfter);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     // Reopen the way the Settings action does: close, clear, open.
     kesmarctl_close(KesmarControlProbe::ctl(*w).handle);
     KesmarControlProbe::ctl(*w).handle = nullptr;
@@ -146,7 +147,7 @@ void TestDeviceLink::selectedDeviceIsAddressed()
     QFETCH(int, number);
     QFETCH(int, id);
 
-    START_WINDOW(w, connected);
+    RUN_STEP(WindowFixture::start(w, connected));
     devBox()->setValue(number);
 
     QCOMPARE(Fake::callNames(), QStringList{"select_dev"});
@@ -194,7 +195,7 @@ void TestDeviceLink::failedSelectionFallsBackToDeviceOne()
     QFETCH(QStringList, messages);
     QFETCH(int, devAfter);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     devBox()->setValue(from);
     QCOMPARE(KesmarControlProbe::dev(*w), from);
     Fake::reset();
@@ -250,7 +251,7 @@ void TestDeviceLink::pollShowsLow16BitsOfNonNegativeValues()
     QFETCH(int, z);
     QFETCH(QVector<int>, shown);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     lcd("lcdNumberX")->display(7);
     lcd("lcdNumberY")->display(8);
     lcd("lcdNumberZ")->display(9);
@@ -301,7 +302,7 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
     QFETCH(int, time);
     QFETCH(QStringList, calls);
 
-    START_WINDOW(w, connected);
+    RUN_STEP(WindowFixture::start(w, connected));
     KesmarControlProbe::portSettings(*w).pcmode = pcmode;
     // The time argument follows the timer's interval, not a changed setting.
     KesmarControlProbe::portSettings(*w).update = 300;
@@ -318,7 +319,7 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
 
 void TestDeviceLink::receivedInputBringsExtraPolls()
 {
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     QVERIFY(!timer().isActive());
     // Input arrives for two receives, then the line is quiet.
     auto pending = std::make_shared<int>(2);
@@ -377,7 +378,7 @@ void TestDeviceLink::failedPollsMarkTheReadoutsStale()
     QFETCH(QString, message);
     QFETCH(bool, polling);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     if (gotoFails) {
         Fake::script().gotoResult = -1;
         w->findChild<QPushButton *>(QStringLiteral("pushButtonGoto"))->click();
@@ -441,7 +442,7 @@ void TestDeviceLink::indicatorReconnects()
     QFETCH(int, device);
 
     TestSettings::writeStore("[settings]\nport=/dev/ttyS4\ntimeout=250\ndev=3\n");
-    START_WINDOW(w, opens);
+    RUN_STEP(WindowFixture::start(w, opens));
     timer().start(3600 * 1000);
     pollWith(polls);
     for (int i = 0; i < polls.size(); ++i)
@@ -477,7 +478,7 @@ void TestDeviceLink::longPortNameKeepsTheIndicatorNarrow()
 {
     const QByteArray port = "/dev/serial/by-id/" + QByteArray(3000, 'p') + "-port7";
     TestSettings::writeStore("[settings]\nport=" + port + "\n");
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     QVERIFY2(indicator()->sizeHint().width() < 600, qPrintable(QString::number(indicator()->sizeHint().width())));
     QVERIFY(indicator()->text().endsWith(QStringLiteral("-port7, device 1: reading")));
     QVERIFY(indicator()->toolTip().startsWith(QString::fromLatin1(port)));

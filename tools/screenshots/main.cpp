@@ -8,6 +8,7 @@
 // prepares both.
 
 #include "kesmarcontrol.h"
+#include "widgetlookup.h"
 
 #include <QAction>
 #include <QApplication>
@@ -66,14 +67,6 @@ void save(QWidget *widget, const QString &name)
     std::printf("%s\n", qPrintable(path));
 }
 
-template <typename T> T *child(const char *name)
-{
-    T *widget = mainWindow->findChild<T *>(QString::fromLatin1(name));
-    if (!widget)
-        fail(QStringLiteral("no widget named ") + QLatin1String(name));
-    return widget;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -90,10 +83,11 @@ int main(int argc, char *argv[])
     mainWindow = &window;
     window.show();
 
-    QLCDNumber *readouts[]
-        = {child<QLCDNumber>("lcdNumberX"), child<QLCDNumber>("lcdNumberY"), child<QLCDNumber>("lcdNumberZ")};
-    QSpinBox *targets[] = {child<QSpinBox>("targetX"), child<QSpinBox>("targetY"), child<QSpinBox>("targetZ")};
-    auto *stores = child<QComboBox>("stores");
+    QLCDNumber *readouts[] = {widget<QLCDNumber>(window, "lcdNumberX"), widget<QLCDNumber>(window, "lcdNumberY"),
+                              widget<QLCDNumber>(window, "lcdNumberZ")};
+    QSpinBox *targets[] = {widget<QSpinBox>(window, "targetX"), widget<QSpinBox>(window, "targetY"),
+                           widget<QSpinBox>(window, "targetZ")};
+    auto *stores = widget<QComboBox>(window, "stores");
 
     // The readouts start at 0; the simulator's start position replaces that.
     waitUntil([&] { return readouts[0]->intValue() > 0; }, 20000, QStringLiteral("the first position"));
@@ -101,7 +95,7 @@ int main(int argc, char *argv[])
     if (stores->count() < 2)
         fail(QStringLiteral("the settings store holds fewer than two named positions"));
     stores->setCurrentIndex(1);
-    child<QPushButton>("pushButtonGoto")->click();
+    widget<QPushButton>(window, "pushButtonGoto")->click();
 
     // Polling follows the move; the shot is taken once the manipulator has
     // arrived and the Goto confirmation has left the status bar.
@@ -125,15 +119,15 @@ int main(int argc, char *argv[])
         save(dialog, QStringLiteral("settings-dialog.png"));
         dialog->reject();
     });
-    child<QAction>("actionSettings")->trigger();
+    widget<QAction>(window, "actionSettings")->trigger();
 
-    child<QAction>("actionPad")->trigger();
+    widget<QAction>(window, "actionPad")->trigger();
     auto *pad = window.findChild<QDialog *>(QStringLiteral("PadDialog"));
     if (!pad)
         fail(QStringLiteral("no pad window"));
     waitUntil([&] { return pad->isVisible(); }, 10000, QStringLiteral("the pad window"));
     save(pad, QStringLiteral("pad-window.png"));
-    child<QAction>("actionPad")->trigger();
+    widget<QAction>(window, "actionPad")->trigger();
 
     window.close();
     return 0;
