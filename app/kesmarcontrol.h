@@ -40,6 +40,9 @@ public:
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
 
+    // Path of the settings store file that every window reads and writes.
+    static QString settingsFile();
+
     ConnectionState connectionState() const { return state; }
     // The readouts after the last good poll (X, Y, Z); empty before the first.
     QVector<int> lastPosition() const { return position; }
@@ -80,6 +83,8 @@ private slots:
 
 private:
     void loadSettings();
+    QString saveSettings();
+    QString defaultName() const;
     bool selectDevice(int n);
     bool gotoTarget();
     uint8_t deviceId(int n) const;
@@ -114,6 +119,9 @@ private:
     QToolButton *indicator;
     QTimer timer;
     QSettings settings;
+    // Nothing is saved until loading has finished: a save in between (a
+    // device selection while loading) would write the list half loaded.
+    bool settingsLoaded = false;
     PadDialog pad;
 };
 
