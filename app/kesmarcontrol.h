@@ -10,6 +10,9 @@
 #include <QMainWindow>
 #include <QSettings>
 #include <QTimer>
+#include <QVector>
+
+class QToolButton;
 
 namespace Ui {
 class KesmarControl;
@@ -22,11 +25,30 @@ class KesmarControl : public QMainWindow
     Q_OBJECT
 
 public:
+    // How far the readouts can be trusted: polled at the set interval
+    // (Reading), not read since the last failed poll (Stale), not polled any
+    // more (Stopped), or no port open (NotConnected).
+    enum class ConnectionState
+    {
+        NotConnected,
+        Reading,
+        Stale,
+        Stopped
+    };
+    Q_ENUM(ConnectionState)
+
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
 
     // Path of the settings store file that every window reads and writes.
     static QString settingsFile();
+
+    ConnectionState connectionState() const { return state; }
+    // The indicator's word for a state, untranslated: "reading", "stale",
+    // "stopped" or "not connected".
+    static const char *connectionWord(ConnectionState state);
+    // The readouts after the last good poll (X, Y, Z); empty before the first.
+    QVector<int> lastPosition() const { return position; }
 
     // Entry points for scripts. Each acts through the same code as the widget
     // it stands for, so the window shows what a script did. Those returning
@@ -47,8 +69,14 @@ public:
     // range is refused.
     bool chooseDevice(int n, QString *error);
 
+public slots:
+    // Closes the port, opens the configured one with the configured time-out,
+    // selects the device the box shows and resumes polling. Nothing moves.
+    void reconnect();
+
 signals:
-    // Every good reading of the selected device's position.
+    void connectionStateChanged(KesmarControl::ConnectionState state);
+    // After every good poll, with what the readouts then show.
     void positionRead(int x, int y, int z);
 
 protected:
@@ -81,12 +109,19 @@ private:
     // How a failed save's message starts.
     static QString notSavedPrefix() { return tr("Settings not saved - "); }
     QString defaultName() const;
+    bool selectDevice(int n);
     bool gotoTarget();
     bool pressGoto(QString *error);
-    void showTargets(int x, int y, int z);
     uint8_t deviceId(int n) const;
+    uint8_t drivenId() const;
     QString errorText() const;
-    void followTargetIfChecked();
+    void showFailure(const QString &text);
+    void pollSucceeded();
+    void pollFailed();
+    void refreshConnectionState();
+    void targetChanged();
+    bool setTargets(int x, int y, int z);
+    void recall(int index, bool send);
 
     // Lets the tests look at the state that has no widget of its own.
     friend struct KesmarControlProbe;
@@ -96,6 +131,17 @@ private:
     KesmarCtl ctl;
     PortSettings portSettings;
     int dev = 1;
+    // Set while several targets change as one act, and while Store adds an
+    // entry: the changes then send nothing on their own.
+    bool settingTargets = false;
+    bool addingEntry = false;
+    ConnectionState state = ConnectionState::NotConnected;
+    int failedPolls = 0; // in a row
+    QVector<int> position;
+    QString pollFailure; // the message of the last failed poll
+    QString gotoFailure; // the message of the last failed Goto
+    QString linkFailure; // why the readouts are not live, for the indicator
+    QToolButton *indicator;
     QTimer timer;
     QSettings settings;
     // Nothing is saved until loading has finished: a save in between (a

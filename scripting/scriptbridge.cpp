@@ -16,9 +16,9 @@ ScriptBridge::ScriptBridge(KesmarControl *window)
 {
     KesmarBus::registerTypes();
     new KesmarControl1Adaptor(this);
-    connect(window, &KesmarControl::positionRead, this, [this](int x, int y, int z) {
-        reading_ = {x, y, z};
-        emit PositionChanged(x, y, z);
+    connect(window, &KesmarControl::positionRead, this, &ScriptBridge::PositionChanged);
+    connect(window, &KesmarControl::connectionStateChanged, this, [this](KesmarControl::ConnectionState state) {
+        emit StateChanged(QString::fromLatin1(KesmarControl::connectionWord(state)));
     });
 }
 
@@ -81,13 +81,25 @@ void ScriptBridge::notAvailable()
 
 int ScriptBridge::Position(int &y, int &z)
 {
-    if (reading_.isEmpty()) {
+    const QVector<int> reading = window_->lastPosition();
+    if (reading.isEmpty()) {
         fail(KesmarBus::errorNoReading, tr("No reading yet"));
         return 0;
     }
-    y = reading_.at(1);
-    z = reading_.at(2);
-    return reading_.at(0);
+    // Only readouts that polling keeps live are the position now.
+    const KesmarControl::ConnectionState state = window_->connectionState();
+    if (state != KesmarControl::ConnectionState::Reading) {
+        fail(KesmarBus::errorNoReading,
+             tr("The last reading, %1 %2 %3, is %4")
+                 .arg(reading.at(0))
+                 .arg(reading.at(1))
+                 .arg(reading.at(2))
+                 .arg(QString::fromLatin1(KesmarControl::connectionWord(state))));
+        return 0;
+    }
+    y = reading.at(1);
+    z = reading.at(2);
+    return reading.at(0);
 }
 
 int ScriptBridge::Target(int &y, int &z)
@@ -163,8 +175,7 @@ void ScriptBridge::SelectDevice(int n)
 
 QString ScriptBridge::State()
 {
-    notAvailable();
-    return {};
+    return QString::fromLatin1(KesmarControl::connectionWord(window_->connectionState()));
 }
 
 void ScriptBridge::Raise()

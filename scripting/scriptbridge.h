@@ -54,8 +54,6 @@ private:
     void notAvailable();
 
     KesmarControl *window_;
-    // The last reading, x, y, z; empty before the first.
-    QList<int> reading_;
     bool registered_ = false;
 };
 

@@ -102,6 +102,10 @@ void TestScripting::scriptsDriveThePanel()
         KESMAR(run, 0, "position");
         QCOMPARE(run.out, QStringLiteral("1000 2000 3000\n"));
     }
+    {
+        KESMAR(run, 0, "state");
+        QCOMPARE(run.out, QStringLiteral("reading\n"));
+    }
 
     // Refused, not clamped: nothing is sent and the targets stay.
     {
