@@ -5,6 +5,7 @@
 #include "settings.h"
 
 #include <QCloseEvent>
+#include <QScopedValueRollback>
 #include <QStringList>
 #include <QtGlobal>
 
@@ -48,18 +49,24 @@ KesmarControl::KesmarControl(QWidget *parent)
 {
     ui->setupUi(this);
     loadSettings();
+    pad.loadSettings(settings);
 
-    ui->targetX->setMaximum(20500);
-    ui->targetY->setMaximum(20500);
-    ui->targetZ->setMaximum(20500);
+    ui->targetX->setMaximum(positionMax);
+    ui->targetY->setMaximum(positionMax);
+    ui->targetZ->setMaximum(positionMax);
     for (QSlider *slider : {ui->sliderX, ui->sliderY, ui->sliderZ}) {
-        slider->setMaximum(20500);
+        slider->setMaximum(positionMax);
         slider->setPageStep(2050);
     }
 
     connect(&timer, SIGNAL(timeout()), this, SLOT(updatePositions()));
     timer.setInterval(portSettings.update);
     QTimer::singleShot(100, this, SLOT(openPort()));
+
+    connect(&pad, &PadDialog::jogRequested, this, [this](int axis, int delta) {
+        moveBy(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0);
+    });
+    connect(&pad, &PadDialog::haltRequested, this, &KesmarControl::halt);
 }
 
 KesmarControl::~KesmarControl()
@@ -130,6 +137,8 @@ void KesmarControl::closeEvent(QCloseEvent *event)
         settings.setValue(QStringLiteral("z"), p->z);
     }
     settings.endArray();
+
+    pad.saveSettings(settings);
 }
 
 // ---------------------------------------------------------------------------
@@ -195,21 +204,38 @@ void KesmarControl::updatePositions()
         QTimer::singleShot(50, this, SLOT(updatePositions()));
     }
 
-    if (kesmarctl_get_position_ext(ctl.handle, deviceId(dev), time, &x, &y, &z) >= 0) {
-        x = static_cast<qint16>(x & 0xffff);
-        y = static_cast<qint16>(y & 0xffff);
-        z = static_cast<qint16>(z & 0xffff);
-    } else {
+    if (!readPosition(time, &x, &y, &z)) {
         ui->statusBar->showMessage(tr("Update failed - ") + errorText(), 200);
         timer.stop();
     }
 
     if (x >= 0)
-        ui->lcdNumberX->display(x);
+        showReading(0, x);
     if (y >= 0)
-        ui->lcdNumberY->display(y);
+        showReading(1, y);
     if (z >= 0)
-        ui->lcdNumberZ->display(z);
+        showReading(2, z);
+}
+
+// Reads the position of the selected device; the device reports each
+// coordinate in its low 16 bits, as a signed number. On failure the outputs
+// keep what the library left in them.
+bool KesmarControl::readPosition(int time, int *x, int *y, int *z)
+{
+    if (kesmarctl_get_position_ext(ctl.handle, deviceId(dev), time, x, y, z) < 0)
+        return false;
+    *x = static_cast<qint16>(*x & 0xffff);
+    *y = static_cast<qint16>(*y & 0xffff);
+    *z = static_cast<qint16>(*z & 0xffff);
+    return true;
+}
+
+// Every reading goes to the main window's readouts and the pad's alike.
+void KesmarControl::showReading(int axis, int value)
+{
+    QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
+    readouts[axis]->display(value);
+    pad.showReading(axis, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -217,22 +243,98 @@ void KesmarControl::updatePositions()
 
 void KesmarControl::gotoTarget()
 {
-    const int x = ui->targetX->value();
-    const int y = ui->targetY->value();
-    const int z = ui->targetZ->value();
+    jogBurst.reset();
+    sendTarget({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
+}
+
+// Stores the target in the device's memory position 0 and sends the device there.
+bool KesmarControl::sendTarget(const Xyz &target)
+{
     const uint8_t id = deviceId(dev);
-    if (kesmarctl_store_mem_position_ext(ctl.handle, id, x, y, z, 0) >= 0
+    if (kesmarctl_store_mem_position_ext(ctl.handle, id, target[0], target[1], target[2], 0) >= 0
         && kesmarctl_goto_mem_position_ext(ctl.handle, id, 0) >= 0) {
         ui->statusBar->showMessage(tr("Goto command sent"), 1000);
-        return;
+        return true;
     }
+    showGotoFailed();
+    return false;
+}
+
+void KesmarControl::showGotoFailed()
+{
     ui->statusBar->showMessage(tr("Goto failed - ") + errorText(), 0);
 }
 
 void KesmarControl::followTargetIfChecked()
 {
-    if (ui->followTarget->isChecked())
+    if (ui->followTarget->isChecked() && !showingSentTarget)
         gotoTarget();
+}
+
+// ---------------------------------------------------------------------------
+// Jogging and halting
+
+bool KesmarControl::moveBy(int dx, int dy, int dz)
+{
+    const uint8_t id = deviceId(dev);
+    std::optional<Xyz> from;
+    if (jogBurst && jogBurst->handle == ctl.handle && jogBurst->id == id)
+        from = jogBurst->target;
+    else
+        from = positionNow();
+    jogBurst.reset();
+
+    bool sent = false;
+    if (from) {
+        const qint64 deltas[] = {dx, dy, dz};
+        Xyz to;
+        for (int i = 0; i < 3; ++i)
+            to[i] = int(qBound<qint64>(0, from->at(i) + deltas[i], positionMax));
+        sent = moveTo(to);
+        if (sent)
+            jogBurst = JogBurst{ctl.handle, id, to};
+    }
+    timer.start();
+    return sent;
+}
+
+bool KesmarControl::halt()
+{
+    jogBurst.reset();
+    const std::optional<Xyz> at = positionNow();
+    const bool sent = at && moveTo(*at);
+    timer.start();
+    return sent;
+}
+
+// The position the device reports now, within 0..20500, read without waiting
+// for a move to end. A failed read is reported as a failed goto.
+std::optional<KesmarControl::Xyz> KesmarControl::positionNow()
+{
+    int x = -1;
+    int y = -1;
+    int z = -1;
+    if (!readPosition(0, &x, &y, &z)) {
+        showGotoFailed();
+        return std::nullopt;
+    }
+    return Xyz{qBound(0, x, positionMax), qBound(0, y, positionMax), qBound(0, z, positionMax)};
+}
+
+// Sends the target as Goto does; once sent, the targets and sliders show it
+// without sending it again, Follow Target or not.
+bool KesmarControl::moveTo(const Xyz &target)
+{
+    if (!sendTarget(target))
+        return false;
+    const QScopedValueRollback<bool> quiet(showingSentTarget, true);
+    ui->targetX->setValue(target[0]);
+    ui->sliderX->setValue(target[0]);
+    ui->targetY->setValue(target[1]);
+    ui->sliderY->setValue(target[1]);
+    ui->targetZ->setValue(target[2]);
+    ui->sliderZ->setValue(target[2]);
+    return true;
 }
 
 void KesmarControl::on_pushButtonGoto_clicked()

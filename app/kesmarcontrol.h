@@ -11,6 +11,9 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <array>
+#include <optional>
+
 namespace Ui {
 class KesmarControl;
 }
@@ -24,6 +27,16 @@ class KesmarControl : public QMainWindow
 public:
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
+
+    // Jogs the manipulator by dx, dy, dz from where it stands, each axis kept
+    // within 0..20500, and sends it there as Goto does. Jogs that follow one
+    // another with no other move in between add up: each starts from the
+    // target of the one before instead of a fresh reading. False if reading
+    // the position or sending failed; the status bar says why.
+    bool moveBy(int dx, int dy, int dz);
+    // Sends the manipulator to the position it reports now, so it stops
+    // there. False if reading the position or sending failed.
+    bool halt();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -56,6 +69,14 @@ private:
     QString errorText() const;
     void followTargetIfChecked();
 
+    using Xyz = std::array<int, 3>;
+    void showReading(int axis, int value);
+    bool readPosition(int time, int *x, int *y, int *z);
+    std::optional<Xyz> positionNow();
+    bool sendTarget(const Xyz &target);
+    void showGotoFailed();
+    bool moveTo(const Xyz &target);
+
     // Lets the tests look at the state that has no widget of its own.
     friend struct KesmarControlProbe;
 
@@ -67,6 +88,17 @@ private:
     QTimer timer;
     QSettings settings;
     PadDialog pad;
+
+    // The last jog while no other move has followed it, and whom it was sent to.
+    struct JogBurst
+    {
+        const kesmarctl_connection *handle;
+        uint8_t id;
+        Xyz target;
+    };
+    std::optional<JogBurst> jogBurst;
+    // Set while a target already sent is put into the boxes, so Follow Target does not send it again.
+    bool showingSentTarget = false;
 };
 
 #endif // KESMARCONTROL_H

@@ -4,6 +4,11 @@
 #include "simfixture.h"
 #include "testsettings.h"
 
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QLCDNumber>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,6 +28,7 @@ private slots:
     void init() { TestSettings::clear(); }
 
     void gotoMovesTheManipulatorAndRestoreReadsTheTargetBack();
+    void padJogMovesTheUnitByTheStep();
 };
 
 void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
@@ -70,6 +76,27 @@ void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
     p.clickRestore();
     QCOMPARE(p.target(), (QList<int>{9000, 6000, 3000}));
     QCOMPARE(p.message(), QStringLiteral("Previous target position restored"));
+}
+
+void TestEndToEnd::padJogMovesTheUnitByTheStep()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    E2E::Simulator sim(dir.filePath(QStringLiteral("unit")));
+    QVERIFY2(sim.start({"--start", "1000,1000,1000"}), qPrintable(sim.lastError()));
+    E2E::writeStore(sim.link(), Timeout, Update, false);
+    E2E::Program p;
+    E2E_DO(p.start(sim.link()));
+    QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1000, 1000, 1000}), E2E::WaitMs);
+
+    p.window().findChild<QAction *>(QStringLiteral("actionPad"))->trigger();
+    auto *pad = p.window().findChild<QDialog *>(QStringLiteral("PadDialog"));
+    pad->findChild<QComboBox *>(QStringLiteral("comboBoxStep"))->setCurrentText(QStringLiteral("100"));
+    pad->findChild<QPushButton *>(QStringLiteral("pushButtonXPlus"))->click();
+    QCOMPARE(p.message(), QStringLiteral("Goto command sent"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1100, 1000, 1000}), E2E::WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(pad->findChild<QLCDNumber *>(QStringLiteral("X"))->intValue(), 1100, E2E::WaitMs);
 }
 
 QTEST_MAIN(TestEndToEnd)

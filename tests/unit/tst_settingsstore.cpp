@@ -216,11 +216,13 @@ void TestSettingsStore::closeWritesEveryKeyAndNothingElse()
     widget<QComboBox>(w, "stores")->setCurrentIndex(1);
 
     w.close();
-    const QStringList expected
-        = {"positions/1/name=alpha", "positions/1/x=11",   "positions/1/y=0",      "positions/1/z=10000",
-           "positions/2/name=beta",  "positions/2/x=22",   "positions/2/y=0",      "positions/2/z=10000",
-           "positions/size=2",       "settings/dev=7",     "settings/pcmode=true", "settings/port=/dev/ttyACM1",
-           "settings/timeout=250",   "settings/update=500"};
+    // The pad's group holds its step; its place only once it has been shown.
+    const QStringList expected = QStringList{"pad/step=100"}
+        + QStringList{"positions/1/name=alpha", "positions/1/x=11",      "positions/1/y=0",
+                      "positions/1/z=10000",    "positions/2/name=beta", "positions/2/x=22",
+                      "positions/2/y=0",        "positions/2/z=10000",   "positions/size=2",
+                      "settings/dev=7",         "settings/pcmode=true",  "settings/port=/dev/ttyACM1",
+                      "settings/timeout=250",   "settings/update=500"};
     QCOMPARE(storedKeys(), expected);
 
     // Saving leaves the list alone, so a second close writes the same store.
