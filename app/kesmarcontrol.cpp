@@ -3,6 +3,7 @@
 
 #include "about.h"
 #include "settings.h"
+#include "travel.h"
 
 #include <QCloseEvent>
 #include <QScopedValueRollback>
@@ -13,7 +14,7 @@
 
 namespace {
 
-const QString defaultPort = QStringLiteral("/dev/ttyUSB0");
+const QString defaultPort = PortSettings::defaultPort();
 
 // The entries of the "positions" array that can actually be read, as array
 // indexes in ascending order: those present in the store up to its stored

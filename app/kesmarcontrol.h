@@ -1,7 +1,7 @@
 #ifndef KESMARCONTROL_H
 #define KESMARCONTROL_H
 
-#include "kesmarctl.h"
+#include "kesmarctlowner.h"
 #include "paddialog.h"
 #include "portsettings.h"
 #include "position.h"

@@ -3,9 +3,6 @@
 
 #include <QString>
 
-// Every axis of the manipulator runs from 0 to this, in the readouts' units.
-constexpr int positionMax = 20500;
-
 // A named target position.
 struct Position
 {

@@ -1,22 +1,25 @@
-// Child processes of the driver that run the main window with many named positions.
+// The main window with many named positions, in the driver's own process
+// (offscreen): loading, Store, Remove and saving; loading and saving next to
+// raw QSettings reads and writes of the same store.
 #ifndef BENCH_SCALE_H
 #define BENCH_SCALE_H
 
+#include <QString>
+
+#include <map>
 #include <string>
+#include <vector>
 
 namespace bench {
 
-// Builds a store of `n` positions in `work`/template, then `reps` times:
-// constructs the window with it (and with no store), shows it, clicks Store
-// and Remove `ops` times each, closes it (the save), and reads and writes the
-// same store with raw QSettings calls. Prints one line of µs figures per
-// measure ("construct 812.1 790.4 ...") and "checked yes|no".
-int runScaleChild(int argc, char **argv, int n, int reps, int ops, const std::string &work);
+// µs samples per measure: "load", "raw_read", "store", "remove", "save",
+// "raw_write"; "checked" holds 1 when every run left the window and the store
+// with the counts expected, else 0.
+using Figures = std::map<std::string, std::vector<double>>;
 
-// Loads a copy of the store in `templateDir` once, by constructing the window
-// (`kind` "window") or by a raw QSettings read ("raw"). Run under callgrind.
-int runLoadChild(int argc, char **argv, const std::string &kind, const std::string &templateDir,
-                 const std::string &work);
+// `reps` runs with a store of `n` positions under the folder `work`; Store and
+// Remove are clicked `ops` times each per run.
+Figures measureScale(int n, int reps, int ops, const QString &work);
 
 } // namespace bench
 

@@ -1,15 +1,22 @@
 #include "connection.h"
 
+#include <QByteArray>
+#include <QLoggingCategory>
+
 #include <algorithm>
-#include <cstdio>
 
 using namespace kesmarproto;
 
+// Every frame sent and received, in hex; off unless switched on, e.g. with
+// QT_LOGGING_RULES="kesmar.ctl.debug=true".
+Q_LOGGING_CATEGORY(ctlLog, "kesmar.ctl", QtInfoMsg)
+
 namespace {
 
-std::string number(long long v)
+QByteArray hex(const Frame &frame)
 {
-    return std::to_string(v);
+    const std::vector<uint8_t> bytes = frame.encode();
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size())).toHex(' ');
 }
 
 } // namespace
@@ -21,14 +28,23 @@ int Connection::effectiveTimeout(int timeoutMs)
     return std::clamp(timeoutMs, MinTimeoutMs, MaxTimeoutMs);
 }
 
-std::string Connection::describe(uint8_t address) const
+bool Connection::fail(const CtlError &error)
 {
-    if (address == UnitAddress)
-        return "the control unit";
-    std::string text = "device " + number(address);
-    if (address >= 0x21 && address < 0x7f)
-        text += std::string(" ('") + static_cast<char>(address) + "')";
-    return text;
+    error_ = error;
+    error_.port = portName_;
+    error_.timeoutMs = timeoutMs_;
+    error_.unitId = unitId_;
+    errorText_ = ::errorText(error_);
+    return false;
+}
+
+bool Connection::fail(Failure kind, int address, long long number)
+{
+    CtlError e;
+    e.kind = kind;
+    e.address = address;
+    e.number = number;
+    return fail(e);
 }
 
 bool Connection::open(const QString &port, int timeoutMs)
@@ -37,29 +53,31 @@ bool Connection::open(const QString &port, int timeoutMs)
     timeoutMs_ = effectiveTimeout(timeoutMs);
     const QDeadlineTimer deadline(timeoutMs_);
     portName_ = port.toStdString();
-    if (!line_.open(port, error_))
-        return false;
+    const Failure opened = line_.open(port);
+    if (opened != Failure::None) {
+        CtlError e;
+        e.kind = opened;
+        e.reason = line_.reason();
+        return fail(e);
+    }
     open_ = true;
 
     Frame reply;
     if (!exchange(Frame(UnitAddress, cmd::Identify, 0), reply, deadline)) {
-        if (!lost_ && error_.rfind("no answer", 0) == 0)
-            error_ = "no control unit answers on " + portName_ + " within " + number(timeoutMs_) + " ms";
+        if (error_.kind == Failure::NoAnswer)
+            fail(Failure::NoUnit);
         close();
         return false;
     }
     uint8_t id = 0, version = 0, flags = 0;
     if (reply.size() < len::IdentifyReply || !reply.readU8(0, id) || !reply.readU8(1, version)
         || !reply.readU8(2, flags) || id == UnitAddress) {
-        error_ = "the unit on " + portName_ + " sent a malformed identification";
         close();
-        return false;
+        return fail(Failure::BadIdentification);
     }
     if (version != ProtocolVersion) {
-        error_ = "the unit on " + portName_ + " speaks protocol version " + number(version) + ", not "
-            + number(ProtocolVersion);
         close();
-        return false;
+        return fail(Failure::WrongProtocol, -1, version);
     }
     unitId_ = id;
     return true;
@@ -71,41 +89,43 @@ void Connection::close()
     open_ = false;
 }
 
-void Connection::lose(const std::string &why)
+void Connection::lose()
 {
     lost_ = true;
-    error_ = "connection to " + portName_ + " lost: " + why + "; close it and open it again";
+    fail(Failure::PortGone);
     line_.close();
+}
+
+qint64 Connection::unreadBytes() const
+{
+    return line_.unread() + static_cast<qint64>(decoder_.buffered());
 }
 
 int Connection::takeFrames(bool flush)
 {
+    // Nothing taken in outside an exchange can be the answer to a request:
+    // reports, and answers to requests whose time ran out. They are counted
+    // and dropped.
     int count = 0;
     Frame frame;
     while (flush ? decoder_.flushNext(frame) : decoder_.next(frame)) {
+        qCDebug(ctlLog) << "received" << hex(frame).constData();
         ++count;
-        if (frame.command == cmd::PositionReport) {
-            Position p;
-            if (readPosition(frame, p))
-                reported_[frame.address] = p;
-        }
-        // Anything else here answers a request whose time ran out: stale.
     }
     return count;
 }
 
 int Connection::takeIn()
 {
-    if (lost_ || !open_) {
-        if (!lost_)
-            error_ = "the connection is closed";
+    if (lost_)
+        return -1; // error_ still tells how it was lost
+    if (!open_) {
+        fail(Failure::NotConnected);
         return -1;
     }
     std::vector<uint8_t> bytes;
-    std::string why;
-    const SerialLine::Read r = line_.readAvailable(bytes, why);
-    if (r == SerialLine::Read::Lost) {
-        lose(why);
+    if (line_.readAvailable(bytes) == Failure::PortGone) {
+        lose();
         return -1;
     }
     decoder_.feed(bytes.data(), bytes.size());
@@ -116,10 +136,8 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
 {
     if (lost_)
         return false; // error_ still tells how it was lost
-    if (!open_) {
-        error_ = "the connection is closed";
-        return false;
-    }
+    if (!open_)
+        return fail(Failure::NotConnected);
     // Take in what came before the request: reports, late answers to earlier
     // requests, and the remains of damaged frames, which cannot belong to the
     // answer to this request.
@@ -132,15 +150,18 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
     const uint8_t expected = static_cast<uint8_t>(request.command | ReplyFlag);
     const uint64_t damagedBefore = decoder_.badChecksums() + decoder_.badLengths();
 
-    std::string why;
-    bool lost = false;
-    if (!line_.write(request.encode(), deadline, why, lost)) {
-        if (lost)
-            lose(why);
-        else
-            error_ = why;
+    const Failure sent = line_.write(request.encode(), deadline);
+    if (sent == Failure::PortGone) {
+        lose();
         return false;
     }
+    if (sent != Failure::None) {
+        CtlError e;
+        e.kind = sent;
+        e.reason = line_.reason();
+        return fail(e);
+    }
+    qCDebug(ctlLog) << "sent" << hex(request).constData();
 
     // What one decoded frame means for this exchange.
     enum class Verdict
@@ -151,16 +172,11 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
     };
     int otherAddress = -1;
     const auto consider = [&](const Frame &frame) {
-        if (frame.command == cmd::PositionReport) {
-            Position p;
-            if (readPosition(frame, p))
-                reported_[frame.address] = p;
-            return Verdict::Other;
-        }
+        qCDebug(ctlLog) << "received" << hex(frame).constData();
         uint8_t rejected = 0;
         const bool nak = frame.command == cmd::Nak && frame.readU8(0, rejected) && rejected == request.command;
         if (frame.sequence != request.sequence || (frame.command != expected && !nak))
-            return Verdict::Other; // a late answer to an earlier request
+            return Verdict::Other; // a report, or a late answer to an earlier request
         if (frame.address != request.address) {
             otherAddress = frame.address;
             return Verdict::Other;
@@ -168,8 +184,7 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
         if (nak) {
             uint8_t code = 0;
             frame.readU8(1, code);
-            error_
-                = describe(request.address) + " refused the " + commandName(request.command) + ": " + errorText(code);
+            fail(Failure::Refused, request.address, code);
             return Verdict::Refused;
         }
         reply = frame;
@@ -177,6 +192,9 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
     };
 
     for (;;) {
+        // However much arrives, the call ends at its deadline.
+        if (deadline.hasExpired())
+            break;
         Frame frame;
         while (decoder_.next(frame)) {
             const Verdict v = consider(frame);
@@ -191,52 +209,39 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
         if (partial)
             wait = std::min(deadline, QDeadlineTimer(InterFrameGapMs));
         std::vector<uint8_t> bytes;
-        const SerialLine::Read r = line_.waitAndRead(bytes, wait, why);
-        if (r == SerialLine::Read::Lost) {
-            lose(why);
+        if (line_.waitAndRead(bytes, wait) == Failure::PortGone) {
+            lose();
             return false;
         }
-        if (r == SerialLine::Read::Data) {
+        if (!bytes.empty()) {
             decoder_.feed(bytes.data(), bytes.size());
             continue;
         }
-        if (partial) {
-            while (decoder_.flushNext(frame)) {
-                const Verdict v = consider(frame);
-                if (v != Verdict::Other)
-                    return v == Verdict::Answer;
-            }
-            continue;
+        while (partial && decoder_.flushNext(frame)) {
+            const Verdict v = consider(frame);
+            if (v != Verdict::Other)
+                return v == Verdict::Answer;
         }
-        if (deadline.hasExpired())
-            break;
     }
 
-    error_ = "no answer from " + describe(request.address) + " to the " + commandName(request.command) + " within "
-        + number(timeoutMs_) + " ms";
-    if (otherAddress >= 0)
-        error_ += " (an answer came from " + describe(static_cast<uint8_t>(otherAddress)) + " instead)";
-    else if (decoder_.badChecksums() + decoder_.badLengths() > damagedBefore)
-        error_ += " (damaged data was received)";
-    return false;
+    CtlError e;
+    e.kind = Failure::NoAnswer;
+    e.address = request.address;
+    e.otherAddress = otherAddress;
+    e.damaged = decoder_.badChecksums() + decoder_.badLengths() > damagedBefore;
+    return fail(e);
 }
 
 bool Connection::checkDevice(uint8_t device)
 {
-    if (device == UnitAddress) {
-        error_ = "device id 255 is reserved for the control unit itself";
-        return false;
-    }
-    return true;
+    return device == UnitAddress ? fail(Failure::ReservedId, device) : true;
 }
 
-bool Connection::checkSlot(int slot)
+bool Connection::checkSlot(uint8_t device, int slot)
 {
-    if (slot < 0 || slot >= MemorySlots) {
-        error_ = "memory position " + number(slot) + " does not exist (0.." + number(MemorySlots - 1) + ")";
+    if (!checkDevice(device))
         return false;
-    }
-    return true;
+    return slot < 0 || slot >= MemorySlots ? fail(Failure::NoSuchSlot, device, slot) : true;
 }
 
 bool Connection::selectDevice(uint8_t device)
@@ -259,16 +264,12 @@ bool Connection::position(uint8_t device, int waitMs, Position &position)
     Frame reply;
     if (!exchange(request, reply, QDeadlineTimer(timeoutMs_)))
         return false;
-    if (!readPosition(reply, position)) {
-        error_ = describe(device) + " sent a malformed position";
-        return false;
-    }
-    return true;
+    return readPosition(reply, position) ? true : fail(Failure::Malformed, device);
 }
 
 bool Connection::storeMemory(uint8_t device, int slot, int x, int y, int z)
 {
-    if (!checkDevice(device) || !checkSlot(slot))
+    if (!checkSlot(device, slot))
         return false;
     Frame request(device, cmd::StoreMemory, 0);
     request.appendU8(static_cast<uint8_t>(slot));
@@ -281,7 +282,7 @@ bool Connection::storeMemory(uint8_t device, int slot, int x, int y, int z)
 
 bool Connection::gotoMemory(uint8_t device, int slot)
 {
-    if (!checkDevice(device) || !checkSlot(slot))
+    if (!checkSlot(device, slot))
         return false;
     Frame request(device, cmd::GotoMemory, 0);
     request.appendU8(static_cast<uint8_t>(slot));
@@ -291,7 +292,7 @@ bool Connection::gotoMemory(uint8_t device, int slot)
 
 bool Connection::readMemory(uint8_t device, int slot, int &x, int &y, int &z)
 {
-    if (!checkDevice(device) || !checkSlot(slot))
+    if (!checkSlot(device, slot))
         return false;
     Frame request(device, cmd::ReadMemory, 0);
     request.appendU8(static_cast<uint8_t>(slot));
@@ -301,10 +302,8 @@ bool Connection::readMemory(uint8_t device, int slot, int &x, int &y, int &z)
     uint8_t echoed = 0;
     int32_t px = 0, py = 0, pz = 0;
     if (reply.size() != len::ReadMemoryReply || !reply.readU8(0, echoed) || echoed != slot || !reply.readI32(1, px)
-        || !reply.readI32(5, py) || !reply.readI32(9, pz)) {
-        error_ = describe(device) + " sent a malformed memory position";
-        return false;
-    }
+        || !reply.readI32(5, py) || !reply.readI32(9, pz))
+        return fail(Failure::Malformed, device);
     x = px;
     y = py;
     z = pz;

@@ -3,6 +3,7 @@
 #ifndef KESMARCTL_CONNECTION_H
 #define KESMARCTL_CONNECTION_H
 
+#include "ctlerror.h"
 #include "serialline.h"
 
 #include "decoder.h"
@@ -12,7 +13,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <map>
 #include <string>
 
 class Connection
@@ -35,8 +35,11 @@ public:
 
     uint8_t unitId() const { return unitId_; }
     int timeoutMs() const { return timeoutMs_; }
-    const std::string &error() const { return error_; }
-    void setError(std::string text) { error_ = std::move(text); }
+    const CtlError &error() const { return error_; }
+    // The operator's text of error(); stays valid until the next failure.
+    const std::string &errorText() const { return errorText_; }
+    // Records a failure found outside the exchanges (e.g. by the C interface).
+    bool fail(Failure kind, int address = -1, long long number = 0);
 
     bool selectDevice(uint8_t device);
     // Takes in what has arrived without waiting; returns the number of frames
@@ -47,23 +50,23 @@ public:
     bool gotoMemory(uint8_t device, int slot);
     bool readMemory(uint8_t device, int slot, int &x, int &y, int &z);
 
-    // The last position each device reported by itself while moving.
-    const std::map<uint8_t, kesmarproto::Position> &reported() const { return reported_; }
+    // Input held and not yet taken in: by the port and by the frame decoder.
+    qint64 unreadBytes() const;
+    uint64_t discardedBytes() const { return line_.discarded(); }
 
 private:
     bool exchange(kesmarproto::Frame request, kesmarproto::Frame &reply, const QDeadlineTimer &deadline);
+    bool fail(const CtlError &error);
     bool checkDevice(uint8_t device);
-    bool checkSlot(int slot);
+    bool checkSlot(uint8_t device, int slot);
     int takeFrames(bool flush);
-    void lose(const std::string &why);
-    std::string describe(uint8_t address) const;
-    std::string replyError(const kesmarproto::Frame &request, const char *what) const;
+    void lose();
 
     SerialLine line_;
     kesmarproto::Decoder decoder_;
     std::string portName_;
-    std::string error_;
-    std::map<uint8_t, kesmarproto::Position> reported_;
+    CtlError error_;
+    std::string errorText_ = "no error";
     int timeoutMs_ = DefaultTimeoutMs;
     uint8_t unitId_ = 0;
     uint8_t sequence_ = 0;

@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr uint32_t RecordMagic = 0x524d534bu; // "KSMR"
-
 // What the caller holds: the public record first, so the unit id sits at offset 4.
 struct Record
 {
@@ -32,47 +30,50 @@ static_assert(std::is_standard_layout_v<Record>, "the record must be pointer-int
 static_assert(offsetof(Record, pub) == 0, "the public record comes first");
 static_assert(offsetof(kesmarctl_connection, id) == 4, "callers read the unit id at byte offset 4");
 
+constexpr size_t MaxPortName = 4096;
+
 std::mutex liveMutex;
 std::unordered_set<const kesmarctl_connection *> live;
 
-thread_local std::string noHandleError = "no error";
+thread_local std::string noHandleError = errorText(CtlError());
 
-Connection *lookup(kesmarctl_connection *handle, const char *function)
+void failWithoutHandle(Failure kind)
 {
-    if (!handle) {
-        noHandleError = std::string(function) + ": no connection (null handle)";
-        return nullptr;
+    CtlError e;
+    e.kind = kind;
+    noHandleError = errorText(e);
+}
+
+Connection *lookup(kesmarctl_connection *handle)
+{
+    {
+        std::lock_guard<std::mutex> lock(liveMutex);
+        if (handle && live.count(handle))
+            return reinterpret_cast<Record *>(handle)->connection;
     }
-    std::lock_guard<std::mutex> lock(liveMutex);
-    if (!live.count(handle)) {
-        noHandleError = std::string(function) + ": not an open connection (closed or invalid handle)";
-        return nullptr;
-    }
-    return reinterpret_cast<Record *>(handle)->connection;
+    failWithoutHandle(Failure::NotConnected);
+    return nullptr;
 }
 
 // Runs `body` on the connection, turning any escaping exception into a failure.
-template <typename Body> int guarded(kesmarctl_connection *handle, const char *function, Body body)
+template <typename Body> int guarded(kesmarctl_connection *handle, Body body)
 {
-    Connection *c = lookup(handle, function);
+    Connection *c = lookup(handle);
     if (!c)
         return -1;
     try {
         return body(*c);
     } catch (const std::bad_alloc &) {
-        c->setError(std::string(function) + ": out of memory");
+        c->fail(Failure::OutOfMemory);
     } catch (...) {
-        c->setError(std::string(function) + ": internal error");
+        c->fail(Failure::Internal);
     }
     return -1;
 }
 
 bool outputsValid(Connection &c, const int *x, const int *y, const int *z)
 {
-    if (x && y && z)
-        return true;
-    c.setError("no place given for the coordinates (null pointer)");
-    return false;
+    return (x && y && z) || c.fail(Failure::NoOutputs);
 }
 
 } // namespace
@@ -82,27 +83,27 @@ extern "C" {
 KESMARCTL_API kesmarctl_connection *kesmarctl_open(const char *port, int timeout)
 {
     if (!port || !*port) {
-        noHandleError = "kesmarctl_open: no port name given";
+        failWithoutHandle(Failure::NoPortName);
         return nullptr;
     }
-    if (std::strlen(port) > 4096) {
-        noHandleError = "kesmarctl_open: port name too long";
+    if (std::strlen(port) > MaxPortName) {
+        failWithoutHandle(Failure::PortNameTooLong);
         return nullptr;
     }
     Record *record = nullptr;
     try {
         auto connection = std::make_unique<Connection>();
         if (!connection->open(QString::fromLatin1(port), timeout)) {
-            noHandleError = connection->error();
+            noHandleError = connection->errorText();
             return nullptr;
         }
-        record = new Record{{RecordMagic, connection->unitId()}, connection.get()};
+        record = new Record{{0, connection->unitId()}, connection.get()};
         std::lock_guard<std::mutex> lock(liveMutex);
         live.insert(&record->pub);
         connection.release();
     } catch (const std::bad_alloc &) {
         delete record;
-        noHandleError = "kesmarctl_open: out of memory";
+        failWithoutHandle(Failure::OutOfMemory);
         return nullptr;
     }
     return &record->pub;
@@ -115,31 +116,30 @@ KESMARCTL_API int kesmarctl_close(kesmarctl_connection *handle)
     {
         std::lock_guard<std::mutex> lock(liveMutex);
         if (!live.erase(handle)) {
-            noHandleError = "kesmarctl_close: not an open connection (closed or invalid handle)";
+            failWithoutHandle(Failure::NotConnected);
             return -1;
         }
     }
     Record *record = reinterpret_cast<Record *>(handle);
     delete record->connection;
-    record->pub.reserved = 0;
     delete record;
     return 0;
 }
 
 KESMARCTL_API int kesmarctl_select_dev(kesmarctl_connection *handle, uint8_t dev)
 {
-    return guarded(handle, "kesmarctl_select_dev", [&](Connection &c) { return c.selectDevice(dev) ? 0 : -1; });
+    return guarded(handle, [&](Connection &c) { return c.selectDevice(dev) ? 0 : -1; });
 }
 
 KESMARCTL_API int kesmarctl_recv(kesmarctl_connection *handle)
 {
-    return guarded(handle, "kesmarctl_recv", [&](Connection &c) { return c.takeIn(); });
+    return guarded(handle, [&](Connection &c) { return c.takeIn(); });
 }
 
 KESMARCTL_API int kesmarctl_get_position_ext(kesmarctl_connection *handle, uint8_t dev, int time, int *x, int *y,
                                              int *z)
 {
-    return guarded(handle, "kesmarctl_get_position_ext", [&](Connection &c) {
+    return guarded(handle, [&](Connection &c) {
         if (!outputsValid(c, x, y, z))
             return -1;
         kesmarproto::Position p;
@@ -155,20 +155,18 @@ KESMARCTL_API int kesmarctl_get_position_ext(kesmarctl_connection *handle, uint8
 KESMARCTL_API int kesmarctl_store_mem_position_ext(kesmarctl_connection *handle, uint8_t dev, int x, int y, int z,
                                                    int pos)
 {
-    return guarded(handle, "kesmarctl_store_mem_position_ext",
-                   [&](Connection &c) { return c.storeMemory(dev, pos, x, y, z) ? 0 : -1; });
+    return guarded(handle, [&](Connection &c) { return c.storeMemory(dev, pos, x, y, z) ? 0 : -1; });
 }
 
 KESMARCTL_API int kesmarctl_goto_mem_position_ext(kesmarctl_connection *handle, uint8_t dev, int pos)
 {
-    return guarded(handle, "kesmarctl_goto_mem_position_ext",
-                   [&](Connection &c) { return c.gotoMemory(dev, pos) ? 0 : -1; });
+    return guarded(handle, [&](Connection &c) { return c.gotoMemory(dev, pos) ? 0 : -1; });
 }
 
 KESMARCTL_API int kesmarctl_get_mem_position_ext(kesmarctl_connection *handle, uint8_t dev, int *x, int *y, int *z,
                                                  int pos)
 {
-    return guarded(handle, "kesmarctl_get_mem_position_ext", [&](Connection &c) {
+    return guarded(handle, [&](Connection &c) {
         if (!outputsValid(c, x, y, z))
             return -1;
         return c.readMemory(dev, pos, *x, *y, *z) ? 0 : -1;
@@ -177,13 +175,13 @@ KESMARCTL_API int kesmarctl_get_mem_position_ext(kesmarctl_connection *handle, u
 
 KESMARCTL_API const char *kesmarctl_last_errorstr(kesmarctl_connection *handle)
 {
-    if (!handle)
-        return noHandleError.c_str();
-    std::lock_guard<std::mutex> lock(liveMutex);
-    if (!live.count(handle)) {
-        noHandleError = "not an open connection (closed or invalid handle)";
-        return noHandleError.c_str();
+    if (handle) {
+        std::lock_guard<std::mutex> lock(liveMutex);
+        if (live.count(handle))
+            return reinterpret_cast<Record *>(handle)->connection->errorText().c_str();
     }
-    return reinterpret_cast<Record *>(handle)->connection->error().c_str();
+    if (handle)
+        failWithoutHandle(Failure::NotConnected);
+    return noHandleError.c_str();
 }
 }

@@ -8,32 +8,39 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <set>
 
 namespace {
-
-// Ports held open by connections of this process, by canonical path: a second
-// connection to the same port would steal the first one's answers.
-std::mutex openPortsMutex;
-std::set<std::string> openPorts;
-
-std::string canonical(const QString &path)
-{
-    char resolved[PATH_MAX];
-    const QByteArray local = path.toLocal8Bit();
-    if (realpath(local.constData(), resolved))
-        return resolved;
-    return local.toStdString();
-}
 
 // Upper bound on the reads of one non-waiting take-in, so a flood of bytes on
 // the line cannot keep a call busy.
 constexpr int MaxReadsWithoutWaiting = 64;
+
+int waitMs(const QDeadlineTimer &deadline)
+{
+    return static_cast<int>(std::min<qint64>(deadline.remainingTime(), INT_MAX));
+}
+
+// Marks the line busy for the length of a call, so input read meanwhile is
+// left alone for the call itself.
+class Busy
+{
+public:
+    explicit Busy(bool &flag)
+        : flag_(flag)
+    {
+        flag_ = true;
+    }
+    ~Busy() { flag_ = false; }
+    Busy(const Busy &) = delete;
+    Busy &operator=(const Busy &) = delete;
+
+private:
+    bool &flag_;
+};
 
 } // namespace
 
@@ -44,69 +51,51 @@ SerialLine::~SerialLine()
     close();
 }
 
-bool SerialLine::open(const QString &path, std::string &error)
+Failure SerialLine::open(const QString &path)
 {
     close();
-    const std::string shown = path.toStdString();
+    reason_.clear();
     const QByteArray local = path.toLocal8Bit();
     struct stat st
     { };
     if (stat(local.constData(), &st) != 0) {
         const int e = errno;
         if (e == ENOENT || e == ENOTDIR)
-            error = "port " + shown + " does not exist";
-        else
-            error = "cannot open port " + shown + ": " + std::strerror(e);
-        return false;
+            return Failure::NoSuchPort;
+        reason_ = std::strerror(e);
+        return Failure::CannotOpen;
     }
-    if (S_ISDIR(st.st_mode)) {
-        error = shown + " is a directory, not a serial port";
-        return false;
-    }
-    if (!S_ISCHR(st.st_mode)) {
-        error = shown + " is not a serial port (not a character device)";
-        return false;
-    }
-
-    const std::string canonicalPath = canonical(path);
-    {
-        std::lock_guard<std::mutex> lock(openPortsMutex);
-        if (openPorts.count(canonicalPath)) {
-            error = "port " + shown + " is already in use by another connection of this program";
-            return false;
-        }
-        openPorts.insert(canonicalPath);
-    }
-    canonicalPath_ = canonicalPath;
+    if (S_ISDIR(st.st_mode))
+        return Failure::IsDirectory;
+    if (!S_ISCHR(st.st_mode))
+        return Failure::NotAPort;
 
     port_ = std::make_unique<QSerialPort>();
     port_->setPortName(path);
     if (!port_->open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError code = port_->error();
-        const std::string reason = port_->errorString().toStdString();
-        if (code == QSerialPort::PermissionError)
-            error = "port " + shown + " is in use by another program or access is denied (" + reason + ")";
-        else if (code == QSerialPort::DeviceNotFoundError)
-            error = "port " + shown + " does not exist";
-        else if (port_->errorString() == QString::fromLocal8Bit(std::strerror(ENOTTY)))
-            error = shown + " is not a serial port (" + reason + ")"; // a character device without line settings
-        else
-            error = "cannot open port " + shown + ": " + reason;
+        reason_ = port_->errorString().toStdString();
         close();
-        return false;
+        if (code == QSerialPort::PermissionError)
+            // The port's lock file is held, or the device refuses us.
+            return access(local.constData(), R_OK | W_OK) == 0 ? Failure::PortInUse : Failure::AccessDenied;
+        if (code == QSerialPort::DeviceNotFoundError)
+            return Failure::NoSuchPort;
+        if (reason_ == std::strerror(ENOTTY))
+            return Failure::NotAPort; // a character device without line settings
+        return Failure::CannotOpen;
     }
     const int fd = static_cast<int>(port_->handle());
     if (fd < 0 || !isatty(fd)) {
-        error = shown + " is not a serial port";
         close();
-        return false;
+        return Failure::NotAPort;
     }
     // An advisory lock on the device itself: unlike a lock file it holds
-    // whatever name (e.g. a symbolic link) other programs open the port by.
+    // whatever name (e.g. a symbolic link) the port is opened by, and it keeps
+    // out a second connection of this process as well as other programs.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = "port " + shown + " is in use by another program";
         close();
-        return false;
+        return Failure::PortInUse;
     }
     // Pseudo-terminals may refuse some line settings; they carry bytes all the
     // same, so a refused setting is not an error.
@@ -118,7 +107,14 @@ bool SerialLine::open(const QString &path, std::string &error)
     // Reports the unit sent while nobody listened are out of date.
     port_->clear(QSerialPort::AllDirections);
     port_->clearError();
-    return true;
+    // A running event loop reads the port between calls; keep what it
+    // gathers bounded.
+    port_->setReadBufferSize(MaxUnread);
+    QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] {
+        if (!busy_)
+            dropOldest();
+    });
+    return Failure::None;
 }
 
 void SerialLine::close()
@@ -128,11 +124,23 @@ void SerialLine::close()
             port_->close();
         port_.reset();
     }
-    if (!canonicalPath_.empty()) {
-        std::lock_guard<std::mutex> lock(openPortsMutex);
-        openPorts.erase(canonicalPath_);
-        canonicalPath_.clear();
-    }
+}
+
+qint64 SerialLine::unread() const
+{
+    return port_ ? port_->bytesAvailable() : 0;
+}
+
+void SerialLine::dropOldest()
+{
+    // Make room for newer input once the buffer is full: the port stops
+    // reading when it holds MaxUnread bytes.
+    const qint64 held = port_->bytesAvailable();
+    if (held < MaxUnread)
+        return;
+    const qint64 skipped = port_->skip(held - MaxUnread / 2);
+    if (skipped > 0)
+        discarded_ += static_cast<uint64_t>(skipped);
 }
 
 bool SerialLine::hungUp() const
@@ -145,68 +153,56 @@ bool SerialLine::hungUp() const
     return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-SerialLine::Read SerialLine::lostOrNothing(std::string &error)
+Failure SerialLine::lostOrNothing()
 {
     const QSerialPort::SerialPortError code = port_->error();
-    const QString reason = port_->errorString();
     port_->clearError();
     if (code == QSerialPort::NoError || code == QSerialPort::TimeoutError)
-        return Read::Nothing;
-    if (hungUp() || code == QSerialPort::ResourceError) {
-        error = "the port was hung up or removed";
-        return Read::Lost;
-    }
+        return Failure::None;
+    if (hungUp() || code == QSerialPort::ResourceError)
+        return Failure::PortGone;
     // A failed read on a line that is still there: report nothing and let the
     // caller's deadline decide.
-    return Read::Nothing;
+    return Failure::None;
 }
 
-bool SerialLine::write(const std::vector<uint8_t> &bytes, const QDeadlineTimer &deadline, std::string &error,
-                       bool &lost)
+Failure SerialLine::write(const std::vector<uint8_t> &bytes, const QDeadlineTimer &deadline)
 {
-    lost = false;
-    if (!port_ || !port_->isOpen() || hungUp()) {
-        error = "the port was hung up or removed";
-        lost = true;
-        return false;
-    }
+    const Busy busy(busy_);
+    if (!port_ || !port_->isOpen() || hungUp())
+        return Failure::PortGone;
     if (port_->write(reinterpret_cast<const char *>(bytes.data()), static_cast<qint64>(bytes.size()))
         != static_cast<qint64>(bytes.size())) {
-        error = "cannot send: " + port_->errorString().toStdString();
-        lost = hungUp();
+        reason_ = port_->errorString().toStdString();
         port_->clearError();
-        return false;
+        return hungUp() ? Failure::PortGone : Failure::CannotSend;
     }
-    while (port_->bytesToWrite() > 0) {
-        const qint64 remaining = deadline.remainingTime();
-        if (remaining == 0) {
-            error = "cannot send: the line does not take the data in time";
-            return false;
-        }
-        if (!port_->waitForBytesWritten(static_cast<int>(remaining))) {
-            const QSerialPort::SerialPortError code = port_->error();
-            const std::string reason = port_->errorString().toStdString();
+    // Hand the bytes to the line directly and wait for room with poll():
+    // QSerialPort's own wait also reads, and stalls while its bounded read
+    // buffer is full under a flood of input.
+    for (;;) {
+        port_->flush();
+        const QSerialPort::SerialPortError code = port_->error();
+        if (code != QSerialPort::NoError && code != QSerialPort::TimeoutError) {
+            reason_ = port_->errorString().toStdString();
             port_->clearError();
-            if (hungUp() || code == QSerialPort::ResourceError) {
-                error = "the port was hung up or removed";
-                lost = true;
-                return false;
-            }
-            if (code != QSerialPort::TimeoutError && code != QSerialPort::NoError) {
-                error = "cannot send: " + reason;
-                return false;
-            }
+            return hungUp() || code == QSerialPort::ResourceError ? Failure::PortGone : Failure::CannotSend;
         }
+        if (port_->bytesToWrite() == 0)
+            return Failure::None;
+        if (deadline.hasExpired())
+            return Failure::SendTimeout;
+        pollfd p{static_cast<int>(port_->handle()), POLLOUT, 0};
+        if (poll(&p, 1, waitMs(deadline)) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return Failure::PortGone;
     }
-    return true;
 }
 
-SerialLine::Read SerialLine::readAvailable(std::vector<uint8_t> &out, std::string &error)
+Failure SerialLine::readAvailable(std::vector<uint8_t> &out)
 {
-    if (!port_ || !port_->isOpen()) {
-        error = "the port is closed";
-        return Read::Lost;
-    }
+    const Busy busy(busy_);
+    if (!port_ || !port_->isOpen())
+        return Failure::PortGone;
     const size_t before = out.size();
     const auto take = [&] {
         const QByteArray data = port_->readAll();
@@ -216,31 +212,30 @@ SerialLine::Read SerialLine::readAvailable(std::vector<uint8_t> &out, std::strin
     take();
     for (int i = 0; i < MaxReadsWithoutWaiting; ++i) {
         if (!port_->waitForReadyRead(0)) {
-            if (lostOrNothing(error) == Read::Lost && out.size() == before)
-                return Read::Lost;
+            if (lostOrNothing() == Failure::PortGone && out.size() == before)
+                return Failure::PortGone;
             break;
         }
         take();
     }
-    return out.size() > before ? Read::Data : Read::Nothing;
+    return Failure::None;
 }
 
-SerialLine::Read SerialLine::waitAndRead(std::vector<uint8_t> &out, const QDeadlineTimer &deadline, std::string &error)
+Failure SerialLine::waitAndRead(std::vector<uint8_t> &out, const QDeadlineTimer &deadline)
 {
+    const size_t before = out.size();
     for (;;) {
-        const Read now = readAvailable(out, error);
-        if (now != Read::Nothing)
+        const Failure now = readAvailable(out);
+        if (now != Failure::None || out.size() > before || deadline.hasExpired())
             return now;
-        const qint64 remaining = deadline.remainingTime();
-        if (remaining == 0)
-            return Read::Nothing;
-        if (port_->waitForReadyRead(static_cast<int>(remaining))) {
+        const Busy busy(busy_);
+        if (port_->waitForReadyRead(waitMs(deadline))) {
             const QByteArray data = port_->readAll();
             out.insert(out.end(), data.begin(), data.end());
             if (!data.isEmpty())
-                return Read::Data;
-        } else if (lostOrNothing(error) == Read::Lost) {
-            return Read::Lost;
+                return Failure::None;
+        } else if (lostOrNothing() == Failure::PortGone) {
+            return Failure::PortGone;
         }
     }
 }

@@ -7,7 +7,21 @@
  *
  * Results are int: a negative result is a failure, and kesmarctl_last_errorstr()
  * then tells why. kesmarctl_open() returns a null handle on failure; the reason
- * is then available from kesmarctl_last_errorstr(NULL).
+ * is then available from kesmarctl_last_errorstr(NULL). The texts are short
+ * and meant for the operator, e.g. "not connected", "no answer from device 1
+ * within 100 ms", "/dev/ttyUSB0 went away; reconnect". Device id 48+n is
+ * named "device n" (n = 0..99), 255 "the control unit", the unit's own id
+ * outside that range "the unit's own manipulator", any other id "device id N".
+ *
+ * Threads: kesmarctl_open may be called from any thread. A handle belongs to
+ * the thread that opened it: every call on it, kesmarctl_close and
+ * kesmarctl_last_errorstr(handle) included, comes from that thread. Handles
+ * opened on different threads may be used at the same time. The port is
+ * driven by waiting calls only, so no event loop is needed; where the opening
+ * thread runs one, it reads the port between calls into a small bounded
+ * buffer. Failures without a handle (a failed open, a null or closed handle)
+ * are kept per thread: kesmarctl_last_errorstr(NULL) tells the calling
+ * thread's last one.
  */
 #ifndef LIBKESMARCTL_H
 #define LIBKESMARCTL_H

@@ -7,10 +7,13 @@
 // edits it in place.
 struct PortSettings
 {
+    // The port used when none is set, and saved after a failed open.
+    static QString defaultPort() { return QStringLiteral("/dev/ttyUSB0"); }
+
     int update = 1000; // polling interval, ms
     int timeout = 100; // time-out handed to the library's open, ms
     bool pcmode = false; // the control unit is in PC mode
-    QString port = QStringLiteral("/dev/ttyUSB0");
+    QString port = defaultPort();
 };
 
 #endif // PORTSETTINGS_H

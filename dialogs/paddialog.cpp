@@ -1,7 +1,7 @@
 #include "paddialog.h"
 #include "ui_paddialog.h"
 
-#include "position.h"
+#include "travel.h"
 
 #include <QIntValidator>
 #include <QKeyEvent>

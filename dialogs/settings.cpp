@@ -21,7 +21,7 @@ Settings::~Settings()
 void Settings::on_buttonBox_accepted()
 {
     const QString port = ui->port->text();
-    values->port = port.isEmpty() ? QStringLiteral("/dev/ttyUSB0") : port;
+    values->port = port.isEmpty() ? PortSettings::defaultPort() : port;
     values->timeout = ui->timeout->value();
     values->update = ui->update->value();
     values->pcmode = ui->cuInPCmode->isChecked();

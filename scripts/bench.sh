@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release (in build-bench) and runs them on a virtual
-# display. Prints a table of figures, each next to a floor measured in the
-# same run; docs/performance.md explains them. Takes two to three minutes.
+# display. Prints tables of figures, each next to a floor measured in the
+# same run or to its goal; docs/performance.md explains them. Takes about two
+# minutes.
 #
 #   scripts/bench.sh                   everything
 #   scripts/bench.sh --quick           a short smoke run with fewer repetitions
-#   scripts/bench.sh --no-callgrind    without the instruction counts of loading
-#   scripts/bench.sh --only PART       one part: startup, link, idle or scale (may repeat)
+#   scripts/bench.sh --only PART       one part: startup, link, idle, scale or refresh (may repeat)
 #
 # The figures are not pass/fail: a busy machine changes them. Run it on a
 # quiet machine and compare ratios rather than absolute times.
@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 case "${1:-}" in
--h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+-h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 esac
 
 scripts/deps.sh bench

@@ -4,14 +4,15 @@
 # As root it runs apt-get itself; otherwise it prints the one line to run.
 set -euo pipefail
 
-build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev)
+# help2man writes the simulator's manual page from its --help at build time.
+build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev help2man)
 case "${1:-build}" in
 build) wanted=("${build[@]}") ;;
-test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev file desktop-file-utils) ;;
+test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev file desktop-file-utils lintian) ;;
 run) wanted=("${build[@]}" xvfb xauth) ;;
 shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
-package) wanted=("${build[@]}" dpkg-dev file) ;;
-bench) wanted=("${build[@]}" xvfb xauth valgrind) ;;
+package) wanted=("${build[@]}" dpkg-dev file lintian) ;;
+bench) wanted=("${build[@]}" xvfb xauth) ;;
 *) echo "usage: $0 build|test|run|shots|package|bench" >&2; exit 2 ;;
 esac
 

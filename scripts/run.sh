@@ -10,6 +10,7 @@
 # store (~/.config/quellmark/orvex.conf) is never touched by it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 mode=demo
 case "${1:-}" in
@@ -39,18 +40,9 @@ link=$demo/kesmarsim.pty
 store=$demo/config/quellmark/orvex.conf
 mkdir -p "$(dirname "$store")"
 
-"$build/sim/kesmarsim" --link "$link" --no-stdin >"$demo/kesmarsim.out" 2>"$demo/kesmarsim.log" &
-sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
-
-# The simulator prints its terminal's path once it is ready.
-for _ in $(seq 100); do
-    [[ -s "$demo/kesmarsim.out" ]] && break
-    kill -0 $sim 2>/dev/null || { cat "$demo/kesmarsim.log" >&2; exit 1; }
-    sleep 0.1
-done
-[[ -s "$demo/kesmarsim.out" ]] || { echo "The simulator did not start." >&2; exit 1; }
-echo "Simulator on $(head -n 1 "$demo/kesmarsim.out"), linked as $link"
+trap sim_stop EXIT
+sim_start "$build/sim/kesmarsim" "$demo/kesmarsim.log" --link "$link"
+echo "Simulator on $SIM_PTY, linked as $link"
 
 # Point the demo's store at the simulator. A failed open saves the default
 # port at exit, so the port is set again on every start; named positions and

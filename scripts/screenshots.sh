@@ -9,6 +9,7 @@
 # BUILD_DIR picks the build folder (default: build, as scripts/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 out=${1:-docs/images}
 build=${BUILD_DIR:-build}
@@ -18,23 +19,15 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j "$(nproc)" --target kesmarshots kesmarsim >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kesmar-shots.XXXXXX")
-sim=
 cleanup() {
-    [[ -n $sim ]] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+    sim_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 
 # The port name shows in the Settings dialog, so it is a fixed one.
 link=/tmp/kesmarsim
-"$build/sim/kesmarsim" --link "$link" --no-stdin >"$work/sim.out" 2>"$work/sim.log" &
-sim=$!
-for _ in $(seq 100); do
-    [[ -s "$work/sim.out" ]] && break
-    kill -0 "$sim" 2>/dev/null || { cat "$work/sim.log" >&2; exit 1; }
-    sleep 0.1
-done
-[[ -s "$work/sim.out" ]] || { echo "The simulator did not start." >&2; exit 1; }
+sim_start "$build/sim/kesmarsim" "$work/sim.log" --link "$link"
 
 mkdir -p "$work/config/quellmark"
 cat >"$work/config/quellmark/orvex.conf" <<EOF

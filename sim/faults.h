@@ -12,6 +12,7 @@ struct Faults
     int wrongId = 0; // answers still to be sent from another device id
     bool quiet = false; // no answers and no reports at all
     bool hangupNext = false; // hang up instead of answering the next request
+    bool flood = false; // send position reports as fast as the line takes them
 };
 
 #endif

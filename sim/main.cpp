@@ -20,6 +20,9 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
+// Bytes of reports written per turn of the main loop while flooding.
+constexpr size_t FloodChunk = 65536;
+
 void onSignal(int)
 {
     const char c = 's';
@@ -91,24 +94,9 @@ private:
     bool readStdin_;
 };
 
-Unit::Config unitConfig(const Options &o)
-{
-    Unit::Config c;
-    c.unitId = o.unitId;
-    c.devices = o.devices;
-    c.speed = o.speed;
-    c.range = o.range;
-    c.start = {{o.start[0], o.start[1], o.start[2]}};
-    c.reportIntervalMs = o.reportIntervalMs;
-    c.pcMode = o.pcMode;
-    c.seed = o.seed;
-    c.verbose = o.verbose;
-    return c;
-}
-
 Simulator::Simulator(const Options &options)
     : options_(options)
-    , unit_(unitConfig(options), Unit::Clock::now())
+    , unit_(options.unit, Unit::Clock::now())
     , readStdin_(options.readStdin)
 {
     unit_.faults() = options.faults;
@@ -128,81 +116,43 @@ bool Simulator::openPty()
 
 Simulator::Action Simulator::command(const std::string &line)
 {
-    std::istringstream in(line);
-    std::string word, arg;
-    in >> word;
-    if (word.empty())
+    if (line.find_first_not_of(" \t") == std::string::npos)
         return Action::Continue;
-    std::vector<std::string> args;
-    while (in >> arg)
-        args.push_back(arg);
-    Faults &f = unit_.faults();
-    long long v = 0;
-    const auto count = [&](int &field, long long max) {
-        if (args.size() != 1 || !parseInt(args[0], 0, max, v))
-            return false;
-        field = static_cast<int>(v);
-        return true;
-    };
-    const auto onOff = [&](bool &field) {
-        if (args.size() != 1 || (args[0] != "on" && args[0] != "off"))
-            return false;
-        field = args[0] == "on";
-        return true;
-    };
+    const Command c = parseCommand(line, unit_.faults());
     bool ok = true;
-    const auto now = Unit::Clock::now();
-    if (word == "drop") {
-        ok = count(f.drop, 1000000);
-    } else if (word == "delay") {
-        ok = count(f.delayMs, 600000);
-    } else if (word == "corrupt") {
-        ok = count(f.corrupt, 1000000);
-    } else if (word == "truncate") {
-        ok = count(f.truncate, 1000000);
-    } else if (word == "noise") {
-        ok = count(f.noise, 4096);
-    } else if (word == "wrong-id" || word == "wrongid") {
-        ok = count(f.wrongId, 1000000);
-    } else if (word == "garbage") {
-        int n = 0;
-        ok = count(n, 65536);
-        if (ok)
-            unit_.sendGarbage(static_cast<size_t>(n), now);
-    } else if (word == "quiet") {
-        ok = onOff(f.quiet);
-    } else if (word == "pcmode") {
-        bool on = false;
-        ok = onOff(on);
-        if (ok)
-            unit_.setPcMode(on);
-    } else if (word == "move") {
-        long long id = 0;
-        std::array<int32_t, 3> target{};
-        ok = args.size() == 4 && parseInt(args[0], 0, 254, id);
-        for (size_t i = 0; ok && i < 3; ++i) {
-            ok = parseInt(args[i + 1], 0, 0x7fffffff, v);
-            target[i] = static_cast<int32_t>(v);
-        }
-        ok = ok && unit_.startMove(static_cast<uint8_t>(id), target);
-    } else if (word == "hangup-next") {
-        f.hangupNext = true;
-    } else if (word == "clear") {
-        f = Faults();
-    } else if (word == "status") {
+    switch (c.kind) {
+    case Command::Kind::Invalid:
+        say("error " + c.error);
+        return Action::Continue;
+    case Command::Kind::Done:
+        break;
+    case Command::Kind::Garbage:
+        unit_.sendGarbage(static_cast<size_t>(c.numbers[0]), Unit::Clock::now());
+        break;
+    case Command::Kind::PcMode:
+        unit_.setPcMode(c.on);
+        break;
+    case Command::Kind::Move: {
+        const std::array<int32_t, 3> target{{static_cast<int32_t>(c.numbers[1]), static_cast<int32_t>(c.numbers[2]),
+                                             static_cast<int32_t>(c.numbers[3])}};
+        ok = c.numbers[0] < kesmarproto::UnitAddress && unit_.startMove(static_cast<uint8_t>(c.numbers[0]), target);
+        break;
+    }
+    case Command::Kind::Status:
         for (const std::string &s : unit_.status())
             say(s);
-    } else if (word == "hangup") {
+        break;
+    case Command::Kind::Clear:
+        unit_.faults() = Faults();
+        break;
+    case Command::Kind::Hangup:
         say("ok hangup");
         return Action::Hangup;
-    } else if (word == "reopen") {
+    case Command::Kind::Reopen:
         return Action::Reopen;
-    } else if (word == "quit") {
+    case Command::Kind::Quit:
         say("ok quit");
         return Action::Quit;
-    } else {
-        say("error unknown command: " + word);
-        return Action::Continue;
     }
     say(ok ? "ok " + line : "error invalid arguments: " + line);
     return Action::Continue;
@@ -222,14 +172,21 @@ int Simulator::run()
         const std::vector<uint8_t> out = unit_.takeOutput(now);
         if (!out.empty()) {
             const size_t dropped = pty_.write(out.data(), out.size());
-            if (dropped > 0 && options_.verbose)
+            if (dropped > 0 && options_.unit.verbose)
                 std::fprintf(stderr, "kesmarsim: nobody reads, %zu bytes dropped\n", dropped);
+        }
+        // The flood comes after the answers, so they still get through.
+        const bool flooding = unit_.faults().flood;
+        if (flooding) {
+            const std::vector<uint8_t> flood = unit_.floodReports(FloodChunk);
+            pty_.write(flood.data(), flood.size());
         }
 
         const auto wake = unit_.nextWakeup(Unit::Clock::now());
         const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Unit::Clock::now()).count();
         pollfd fds[3] = {{signalPipe[0], POLLIN, 0}, {pty_.masterFd(), POLLIN, 0}, {readStdin_ ? 0 : -1, POLLIN, 0}};
-        const int ready = poll(fds, 3, static_cast<int>(std::clamp<long long>(waitMs, 0, 500)));
+        // A flood goes on at once: the terminal's full buffer paces it.
+        const int ready = poll(fds, 3, flooding ? 0 : static_cast<int>(std::clamp<long long>(waitMs, 0, 500)));
         if (ready < 0) {
             if (errno == EINTR)
                 continue;

@@ -1,27 +1,20 @@
-// Command-line options of the simulator.
+// The simulator's command surface: its command-line options and the commands
+// it reads on standard input, both from one table (options.cpp).
 #ifndef KESMARSIM_OPTIONS_H
 #define KESMARSIM_OPTIONS_H
 
 #include "faults.h"
+#include "unit.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 struct Options
 {
-    uint8_t unitId = 0x30; // '0'
-    std::vector<uint8_t> devices{0x31, 0x32, 0x33};
-    double speed = 5000.0; // units per second on each axis
-    int32_t range = 20500; // coordinates 0..range are accepted
-    int32_t start[3] = {10250, 10250, 10250};
-    int reportIntervalMs = 100;
-    bool pcMode = false;
+    Unit::Config unit;
     std::string link; // empty: no link
     bool readStdin = true;
     bool exitOnEof = false;
-    uint32_t seed = 1;
-    bool verbose = false;
     Faults faults;
 };
 
@@ -32,7 +25,29 @@ int parseOptions(int argc, char **argv, Options &options);
 // The link path used when --link is not given.
 std::string defaultLinkPath();
 
-// Parses an integer in decimal or 0x-hex within [min, max].
-bool parseInt(const std::string &text, long long min, long long max, long long &value);
+// What a line on standard input asks for. Fault settings are made on `faults`
+// by parseCommand itself; the other commands are for the simulator to carry out.
+struct Command
+{
+    enum class Kind
+    {
+        Invalid, // `error` tells why
+        Done, // a fault setting, already made
+        Garbage,
+        PcMode,
+        Move,
+        Status,
+        Clear,
+        Hangup,
+        Reopen,
+        Quit,
+    };
+    Kind kind = Kind::Invalid;
+    std::vector<long long> numbers; // garbage: count; move: id, x, y, z
+    bool on = false; // pcmode
+    std::string error;
+};
+
+Command parseCommand(const std::string &line, Faults &faults);
 
 #endif

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,35 +19,21 @@ Pty::~Pty()
 bool Pty::open(std::string &error)
 {
     close();
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0) {
-        error = std::string("posix_openpt: ") + std::strerror(errno);
-        return false;
-    }
-    const char *name = nullptr;
-    if (grantpt(master_) != 0 || unlockpt(master_) != 0 || !(name = ptsname(master_))) {
-        error = std::string("cannot set up the pseudo-terminal: ") + std::strerror(errno);
-        close();
+    termios raw{};
+    cfmakeraw(&raw);
+    cfsetispeed(&raw, B115200);
+    cfsetospeed(&raw, B115200);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    char name[PATH_MAX] = {};
+    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
+        error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+        master_ = slave_ = -1;
         return false;
     }
     slavePath_ = name;
-    slave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (slave_ < 0) {
-        error = "cannot open " + slavePath_ + ": " + std::strerror(errno);
-        close();
-        return false;
-    }
-    termios tio{};
-    if (tcgetattr(slave_, &tio) == 0) {
-        cfmakeraw(&tio);
-        cfsetispeed(&tio, B115200);
-        cfsetospeed(&tio, B115200);
-        tio.c_cc[VMIN] = 1;
-        tio.c_cc[VTIME] = 0;
-        tcsetattr(slave_, TCSANOW, &tio);
-    }
-    const int flags = fcntl(master_, F_GETFL);
-    fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    fcntl(slave_, F_SETFL, fcntl(slave_, F_GETFL) | O_NONBLOCK);
     return true;
 }
 

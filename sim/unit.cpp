@@ -235,6 +235,19 @@ void Unit::sendGarbage(size_t count, Clock::time_point now)
     queue(randomBytes(count), now);
 }
 
+std::vector<uint8_t> Unit::floodReports(size_t size) const
+{
+    std::vector<uint8_t> bytes;
+    while (!faults_.quiet && bytes.size() < size) {
+        for (const Device &d : devices_) {
+            const std::vector<uint8_t> frame
+                = makePositionFrame(d.id, cmd::PositionReport, UnsolicitedSequence, positionOf(d)).encode();
+            bytes.insert(bytes.end(), frame.begin(), frame.end());
+        }
+    }
+    return bytes;
+}
+
 void Unit::tick(Clock::time_point now)
 {
     // A frame cut short is given up after a silent gap, so it cannot hold

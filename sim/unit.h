@@ -22,14 +22,17 @@ class Unit
 public:
     using Clock = std::chrono::steady_clock;
 
+    // The simulator's defaults: unit '0' with devices '1' to '3'. Reports
+    // come faster than the control program's 50 ms extra polls, so each of
+    // those finds a fresh one while a device moves.
     struct Config
     {
         uint8_t unitId = 0x30;
-        std::vector<uint8_t> devices;
-        double speed = 5000.0;
-        int32_t range = 20500;
-        std::array<int32_t, 3> start{{0, 0, 0}};
-        int reportIntervalMs = 100;
+        std::vector<uint8_t> devices{0x31, 0x32, 0x33};
+        double speed = 5000.0; // units per second on each axis
+        int32_t range = 20500; // coordinates 0..range are accepted
+        std::array<int32_t, 3> start{{10250, 10250, 10250}};
+        int reportIntervalMs = 40;
         bool pcMode = false;
         uint32_t seed = 1;
         bool verbose = false;
@@ -52,6 +55,8 @@ public:
     bool hangupRequested() const { return hangupRequested_; }
     void setPcMode(bool on) { pcMode_ = on; }
     void sendGarbage(size_t count, Clock::time_point now);
+    // About `size` bytes of position reports of every device, for a flood.
+    std::vector<uint8_t> floodReports(size_t size) const;
     bool startMove(uint8_t id, const std::array<int32_t, 3> &target);
     std::vector<std::string> status() const;
 

@@ -2,10 +2,10 @@
 
 #include "probe.h"
 #include "testsettings.h"
+#include "widgetlookup.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLCDNumber>
@@ -15,91 +15,6 @@
 #include <QtTest>
 
 namespace E2E {
-
-namespace {
-
-// Runs the event loop until `process` emits `signal` or `ms` pass.
-template <typename Signal> void waitFor(QProcess &process, Signal signal, qint64 ms)
-{
-    QSignalSpy spy(&process, signal);
-    spy.wait(int(qBound<qint64>(1, ms, 200)));
-}
-
-} // namespace
-
-Simulator::Simulator(const QString &link)
-    : link_(link)
-{
-    qRegisterMetaType<QProcess::ExitStatus>();
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-}
-
-Simulator::~Simulator()
-{
-    if (!running())
-        return;
-    // --exit-on-eof: closing its input ends it cleanly and removes the link.
-    process_.closeWriteChannel();
-    if (!process_.waitForFinished(WaitMs)) {
-        process_.kill();
-        process_.waitForFinished(WaitMs);
-    }
-}
-
-bool Simulator::start(const QStringList &arguments)
-{
-    QStringList args{QStringLiteral("--exit-on-eof"), QStringLiteral("--link"), link_};
-    args += arguments;
-    process_.start(QStringLiteral(KESMARSIM_PATH), args);
-    ptyPath_ = readLine();
-    if (!ptyPath_.startsWith(QLatin1Char('/'))) {
-        lastError_
-            = QStringLiteral("kesmarsim printed no terminal path but '%1' (%2)").arg(ptyPath_, process_.errorString());
-        return false;
-    }
-    return true;
-}
-
-QString Simulator::readLine()
-{
-    const QDeadlineTimer deadline(WaitMs);
-    while (!process_.canReadLine()) {
-        if (deadline.hasExpired() || (process_.state() == QProcess::NotRunning && process_.bytesAvailable() == 0))
-            return {};
-        waitFor(process_, &QProcess::readyReadStandardOutput, deadline.remainingTime());
-    }
-    return QString::fromUtf8(process_.readLine()).trimmed();
-}
-
-QString Simulator::command(const QString &line)
-{
-    process_.write(line.toUtf8() + '\n');
-    for (;;) {
-        const QString answer = readLine();
-        if (answer.isEmpty() || answer.startsWith(QLatin1String("ok")) || answer.startsWith(QLatin1String("error")))
-            return answer;
-    }
-}
-
-bool Simulator::kill()
-{
-    process_.kill();
-    return waitForExit();
-}
-
-bool Simulator::stop()
-{
-    process_.terminate();
-    return waitForExit();
-}
-
-bool Simulator::waitForExit()
-{
-    const QDeadlineTimer deadline(WaitMs);
-    while (running() && !deadline.hasExpired())
-        waitFor(process_, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), deadline.remainingTime());
-    return !running();
-}
 
 void writeStore(const QString &port, int timeout, int update, bool pcmode)
 {
@@ -134,7 +49,7 @@ QTimer &Program::timer()
 
 QLCDNumber *Program::lcd(const char *name) const
 {
-    return w_->findChild<QLCDNumber *>(QString::fromLatin1(name));
+    return widget<QLCDNumber>(*w_, QString::fromLatin1(name));
 }
 
 QList<int> Program::readout() const
@@ -144,26 +59,26 @@ QList<int> Program::readout() const
 
 void Program::setTarget(int x, int y, int z)
 {
-    w_->findChild<QSpinBox *>(QStringLiteral("targetX"))->setValue(x);
-    w_->findChild<QSpinBox *>(QStringLiteral("targetY"))->setValue(y);
-    w_->findChild<QSpinBox *>(QStringLiteral("targetZ"))->setValue(z);
+    widget<QSpinBox>(*w_, QStringLiteral("targetX"))->setValue(x);
+    widget<QSpinBox>(*w_, QStringLiteral("targetY"))->setValue(y);
+    widget<QSpinBox>(*w_, QStringLiteral("targetZ"))->setValue(z);
 }
 
 QList<int> Program::target() const
 {
-    return {w_->findChild<QSpinBox *>(QStringLiteral("targetX"))->value(),
-            w_->findChild<QSpinBox *>(QStringLiteral("targetY"))->value(),
-            w_->findChild<QSpinBox *>(QStringLiteral("targetZ"))->value()};
+    return {widget<QSpinBox>(*w_, QStringLiteral("targetX"))->value(),
+            widget<QSpinBox>(*w_, QStringLiteral("targetY"))->value(),
+            widget<QSpinBox>(*w_, QStringLiteral("targetZ"))->value()};
 }
 
 void Program::clickGoto()
 {
-    QTest::mouseClick(w_->findChild<QPushButton *>(QStringLiteral("pushButtonGoto")), Qt::LeftButton);
+    QTest::mouseClick(widget<QPushButton>(*w_, QStringLiteral("pushButtonGoto")), Qt::LeftButton);
 }
 
 void Program::clickRestore()
 {
-    QTest::mouseClick(w_->findChild<QPushButton *>(QStringLiteral("pushButtonRestore")), Qt::LeftButton);
+    QTest::mouseClick(widget<QPushButton>(*w_, QStringLiteral("pushButtonRestore")), Qt::LeftButton);
 }
 
 QString Program::message() const

@@ -1,17 +1,19 @@
 // Shared fixture of the end-to-end tests: the program with the real control
-// library, talking to kesmarsim over a pseudo-terminal.
+// library, talking to kesmarsim (a SimProcess) over a pseudo-terminal.
 //
-// Every wait runs the event loop (never a blocking wait on the simulator), so
-// the program's timers and polls go on while a test waits, as they would for
-// an operator, and the stall meter measures only what the program blocks.
+// Every wait runs the event loop (never a blocking wait on the simulator: see
+// E2E::Waits), so the program's timers and polls go on while a test waits, as
+// they would for an operator, and the stall meter measures only what the
+// program blocks.
 #ifndef SIMFIXTURE_H
 #define SIMFIXTURE_H
 
 #include "kesmarcontrol.h"
+#include "runstep.h"
+#include "simprocess.h"
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTimer>
@@ -26,41 +28,9 @@ namespace E2E {
 
 // Generous bound for anything to happen: the simulator coming up or
 // answering a command, the program reacting, a fast move ending.
-constexpr int WaitMs = 10000;
-
-// kesmarsim as a child process with a symbolic link at a fixed path, so it can
-// be stopped and started again under the same port name.
-class Simulator
-{
-public:
-    explicit Simulator(const QString &link);
-    ~Simulator();
-
-    // Starts it with --exit-on-eof --link <link> and `arguments`; waits for
-    // the terminal path it prints first.
-    bool start(const QStringList &arguments = {});
-    // Sends one command and returns its answer line ("ok ..."/"error ..."),
-    // empty when none came.
-    QString command(const QString &line);
-    // SIGKILL (no clean-up: the link is left behind) or SIGTERM (clean stop:
-    // the link is removed); both wait for the exit.
-    bool kill();
-    bool stop();
-    bool waitForExit();
-    bool running() const { return process_.state() != QProcess::NotRunning; }
-
-    QString link() const { return link_; }
-    QString ptyPath() const { return ptyPath_; }
-    QString lastError() const { return lastError_; }
-
-private:
-    QString readLine();
-
-    QProcess process_;
-    QString link_;
-    QString ptyPath_;
-    QString lastError_;
-};
+constexpr int WaitMs = SimProcess::ReactionMs;
+// How the simulator's waits pass in these tests.
+constexpr SimProcess::Waits Waits = SimProcess::Waits::EventLoop;
 
 // Settings store of the program: group [settings] with the given port,
 // time-out, polling interval and PC mode, device 1, no named positions.
@@ -143,14 +113,5 @@ private:
 };
 
 } // namespace E2E
-
-// Runs a fixture step that checks with QVERIFY/QCOMPARE and ends the test if
-// it failed.
-#define E2E_DO(step)                                                                                                   \
-    do {                                                                                                               \
-        step;                                                                                                          \
-        if (QTest::currentTestFailed())                                                                                \
-            return;                                                                                                    \
-    } while (0)
 
 #endif // SIMFIXTURE_H

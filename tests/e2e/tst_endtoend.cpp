@@ -4,12 +4,12 @@
 #include "simfixture.h"
 #include "testsettings.h"
 
+#include "widgetlookup.h"
+
 #include <QAction>
 #include <QComboBox>
-#include <QDialog>
 #include <QLCDNumber>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -33,16 +33,14 @@ private slots:
 
 void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     // 2500 steps/s: the move below takes over three seconds, several polling
     // intervals. Reports every 20 ms: each extra poll finds a new one.
-    E2E::Simulator sim(dir.filePath(QStringLiteral("unit")));
+    SimProcess sim(E2E::Waits);
     QVERIFY2(sim.start({"--speed", "2500", "--start", "1000,1000,1000", "--report-interval", "20"}),
              qPrintable(sim.lastError()));
-    E2E::writeStore(sim.link(), Timeout, Update, false);
+    E2E::writeStore(sim.linkPath(), Timeout, Update, false);
     E2E::Program p;
-    E2E_DO(p.start(sim.link()));
+    RUN_STEP(p.start(sim.linkPath()));
 
     // Polling shows where the unit stands.
     QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1000, 1000, 1000}), E2E::WaitMs);
@@ -80,23 +78,20 @@ void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
 
 void TestEndToEnd::padJogMovesTheUnitByTheStep()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    E2E::Simulator sim(dir.filePath(QStringLiteral("unit")));
+    SimProcess sim(E2E::Waits);
     QVERIFY2(sim.start({"--start", "1000,1000,1000"}), qPrintable(sim.lastError()));
-    E2E::writeStore(sim.link(), Timeout, Update, false);
+    E2E::writeStore(sim.linkPath(), Timeout, Update, false);
     E2E::Program p;
-    E2E_DO(p.start(sim.link()));
+    RUN_STEP(p.start(sim.linkPath()));
     QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1000, 1000, 1000}), E2E::WaitMs);
 
-    p.window().findChild<QAction *>(QStringLiteral("actionPad"))->trigger();
-    auto *pad = p.window().findChild<QDialog *>(QStringLiteral("PadDialog"));
-    pad->findChild<QComboBox *>(QStringLiteral("comboBoxStep"))->setCurrentText(QStringLiteral("100"));
-    pad->findChild<QPushButton *>(QStringLiteral("pushButtonXPlus"))->click();
+    widget<QAction>(p.window(), QStringLiteral("actionPad"))->trigger();
+    widget<QComboBox>(p.window(), QStringLiteral("comboBoxStep"))->setCurrentText(QStringLiteral("100"));
+    widget<QPushButton>(p.window(), QStringLiteral("pushButtonXPlus"))->click();
     QCOMPARE(p.message(), QStringLiteral("Goto command sent"));
 
     QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1100, 1000, 1000}), E2E::WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(pad->findChild<QLCDNumber *>(QStringLiteral("X"))->intValue(), 1100, E2E::WaitMs);
+    QCOMPARE(widget<QLCDNumber>(p.window(), QStringLiteral("X"))->intValue(), 1100);
 }
 
 QTEST_MAIN(TestEndToEnd)

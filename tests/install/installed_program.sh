@@ -8,13 +8,14 @@ set -uo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
 
+source "$source/scripts/lib.sh"
+
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/kesmar-install.XXXXXX")
 prefix=$tmp/prefix
-sim_pid=
 app_pid=
 cleanup() {
     [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
-    [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    sim_stop
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -97,13 +98,9 @@ fi
 ((failures == 0)) || die "$failures check(s) of the installed files failed"
 
 # --- The installed program against the installed simulator -----------------
-"$prefix/bin/kesmarsim" --verbose --no-stdin --link "$tmp/unit" >"$tmp/sim.out" 2>"$tmp/sim.log" &
-sim_pid=$!
-wait_for 30 test -s "$tmp/sim.out" || {
-    cat "$tmp/sim.log" >&2
+sim_start "$prefix/bin/kesmarsim" "$tmp/sim.log" --verbose --link "$tmp/unit" ||
     die "the installed simulator printed no terminal path"
-}
-pty=$(head -n 1 "$tmp/sim.out")
+pty=$SIM_PTY
 [[ -c $pty ]] || die "the simulator's first line '$pty' is not a terminal"
 
 mkdir -p "$tmp/config/quellmark"

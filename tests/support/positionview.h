@@ -3,6 +3,7 @@
 
 #include "kesmarcontrol.h"
 #include "probe.h"
+#include "widgetlookup.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -33,14 +34,6 @@ inline QStringList records(const KesmarControl &w)
     for (const Position *p : KesmarControlProbe::positions(w))
         list << rec(p->name, p->x, p->y, p->z);
     return list;
-}
-
-template <typename T> T *widget(KesmarControl &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget named %s", name);
-    return found;
 }
 
 // The texts of the items of the window's "stores" combo box.

@@ -4,7 +4,8 @@
 #include "kesmarcontrol.h"
 
 // Reaches the main window's state that has no widget: the polling timer, the
-// port settings, the selected device number, the named positions and the pad.
+// port settings, the selected device number, the named positions, the pad and
+// the settings store object.
 struct KesmarControlProbe
 {
     static QTimer &timer(KesmarControl &w) { return w.timer; }
@@ -13,6 +14,7 @@ struct KesmarControlProbe
     static const QList<Position *> &positions(const KesmarControl &w) { return w.positions; }
     static KesmarCtl &ctl(KesmarControl &w) { return w.ctl; }
     static PadDialog &pad(KesmarControl &w) { return w.pad; }
+    static QSettings &settings(KesmarControl &w) { return w.settings; }
 };
 
 #endif // PROBE_H

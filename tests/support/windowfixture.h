@@ -4,6 +4,7 @@
 #include "fakekesmarctl.h"
 #include "kesmarcontrol.h"
 #include "probe.h"
+#include "runstep.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -106,13 +107,5 @@ inline QStringList sentTargets()
 }
 
 } // namespace WindowFixture
-
-// Starts the window held in `w`, ending the test if that failed.
-#define START_WINDOW(w, connected)                                                                                     \
-    do {                                                                                                               \
-        WindowFixture::start(w, connected);                                                                            \
-        if (QTest::currentTestFailed())                                                                                \
-            return;                                                                                                    \
-    } while (0)
 
 #endif // WINDOWFIXTURE_H

@@ -5,6 +5,7 @@
 #include "kesmarcontrol.h"
 #include "probe.h"
 #include "testsettings.h"
+#include "widgetlookup.h"
 #include "windowfixture.h"
 
 #include <QLCDNumber>
@@ -39,8 +40,8 @@ private slots:
 
 private:
     QStatusBar *bar() { return w->statusBar(); }
-    QLCDNumber *lcd(const char *name) { return w->findChild<QLCDNumber *>(QString::fromLatin1(name)); }
-    QSpinBox *devBox() { return w->findChild<QSpinBox *>(QStringLiteral("dev")); }
+    QLCDNumber *lcd(const char *name) { return widget<QLCDNumber>(*w, QString::fromLatin1(name)); }
+    QSpinBox *devBox() { return widget<QSpinBox>(*w, QStringLiteral("dev")); }
     QTimer &timer() { return KesmarControlProbe::timer(*w); }
     bool poll() { return QMetaObject::invokeMethod(w.get(), "updatePositions"); }
 
@@ -82,7 +83,7 @@ void TestDeviceLink::openPort()
     QFETCH(int, duration);
     QFETCH(QString, portAfter);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     // Reopen the way the Settings action does: close, clear, open.
     kesmarctl_close(KesmarControlProbe::ctl(*w).handle);
     KesmarControlProbe::ctl(*w).handle = nullptr;
@@ -132,7 +133,7 @@ void TestDeviceLink::selectedDeviceIsAddressed()
     QFETCH(int, number);
     QFETCH(int, id);
 
-    START_WINDOW(w, connected);
+    RUN_STEP(WindowFixture::start(w, connected));
     devBox()->setValue(number);
 
     QCOMPARE(Fake::callNames(), QStringList{"select_dev"});
@@ -180,7 +181,7 @@ void TestDeviceLink::failedSelectionFallsBackToDeviceOne()
     QFETCH(QStringList, messages);
     QFETCH(int, devAfter);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     devBox()->setValue(from);
     QCOMPARE(KesmarControlProbe::dev(*w), from);
     Fake::reset();
@@ -236,7 +237,7 @@ void TestDeviceLink::pollShowsLow16BitsOfNonNegativeValues()
     QFETCH(int, z);
     QFETCH(QVector<int>, shown);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     lcd("lcdNumberX")->display(7);
     lcd("lcdNumberY")->display(8);
     lcd("lcdNumberZ")->display(9);
@@ -286,7 +287,7 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
     QFETCH(int, time);
     QFETCH(QStringList, calls);
 
-    START_WINDOW(w, connected);
+    RUN_STEP(WindowFixture::start(w, connected));
     KesmarControlProbe::portSettings(*w).pcmode = pcmode;
     // The time argument follows the timer's interval, not a changed setting.
     KesmarControlProbe::portSettings(*w).update = 300;
@@ -303,7 +304,7 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
 
 void TestDeviceLink::receivedInputBringsExtraPolls()
 {
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     QVERIFY(!timer().isActive());
     // Input arrives for two receives, then the line is quiet.
     auto pending = std::make_shared<int>(2);

@@ -10,6 +10,7 @@
 #include "settings.h"
 #include "testsettings.h"
 #include "ui_settings.h"
+#include "widgetlookup.h"
 
 #include <QAction>
 #include <QApplication>
@@ -76,11 +77,6 @@ void onNextModal(QObject *context, std::function<void(QDialog *)> handler)
         if (dialog->isVisible())
             dialog->reject();
     });
-}
-
-QAction *action(KesmarControl &w, const char *name)
-{
-    return w.findChild<QAction *>(QString::fromLatin1(name));
 }
 
 // A shown main window whose start-up open has been made (and succeeded or
@@ -255,7 +251,7 @@ void TestDialogs::settingsAction()
             QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Escape);
         QVERIFY(!dialog->isVisible());
     });
-    action(*w, "actionSettings")->trigger();
+    widget<QAction>(*w, "actionSettings")->trigger();
     QVERIFY(handled);
     QVERIFY(!QApplication::activeModalWidget());
 
@@ -332,7 +328,7 @@ void TestDialogs::aboutFormAndText()
         QVERIFY(link.charFormat().isAnchor());
         QCOMPARE(link.charFormat().anchorHref(), m.captured(5));
     });
-    action(*w, "action_About")->trigger();
+    widget<QAction>(*w, "action_About")->trigger();
     QVERIFY(handled);
 }
 
@@ -371,7 +367,7 @@ void TestDialogs::aboutLinkThenEitherButton()
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::StandardButton(button))->click();
         QVERIFY(!dialog->isVisible());
     });
-    action(*w, "action_About")->trigger();
+    widget<QAction>(*w, "action_About")->trigger();
     QDesktopServices::unsetUrlHandler(scheme);
     QCOMPARE(catcher.urls, QList<QUrl>({QUrl(href)}));
     QVERIFY(openAfterLink);
@@ -467,7 +463,7 @@ void TestDialogs::padFollowsTheActionNotItsOwnClose()
     QFETCH(bool, byEscape);
     std::unique_ptr<KesmarControl> w;
     QVERIFY(startWindow(w, false));
-    QAction *padAction = action(*w, "actionPad");
+    QAction *padAction = widget<QAction>(*w, "actionPad");
     PadDialog &pad = KesmarControlProbe::pad(*w);
     QVERIFY(padAction->isCheckable() && !padAction->isChecked());
     QVERIFY(!pad.isVisible());

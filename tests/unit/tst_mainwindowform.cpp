@@ -6,6 +6,7 @@
 #include "probe.h"
 #include "testsettings.h"
 #include "ui_kesmarcontrol.h"
+#include "widgetlookup.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -47,14 +48,6 @@ private slots:
 };
 
 namespace {
-
-template <typename T> T *child(QWidget &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qWarning("no %s named %s", T::staticMetaObject.className(), name);
-    return found;
-}
 
 QStringList childNames(const QObject *parent)
 {
@@ -339,10 +332,10 @@ void TestMainWindowForm::rangesBeforeAndAfterConstruction()
 {
     KesmarControl window;
     // Nothing brings the sliders in step at start.
-    QCOMPARE(child<QSpinBox>(window, "targetZ")->value(), 10000);
-    QCOMPARE(child<QSlider>(window, "sliderZ")->value(), 0);
+    QCOMPARE(widget<QSpinBox>(window, "targetZ")->value(), 10000);
+    QCOMPARE(widget<QSlider>(window, "sliderZ")->value(), 0);
     for (const char *name : {"targetX", "targetY", "targetZ"}) {
-        QSpinBox *box = child<QSpinBox>(window, name);
+        QSpinBox *box = widget<QSpinBox>(window, name);
         QVERIFY(box);
         QCOMPARE(box->minimum(), 0);
         QCOMPARE(box->maximum(), 20500);
@@ -350,7 +343,7 @@ void TestMainWindowForm::rangesBeforeAndAfterConstruction()
         QCOMPARE(box->value(), 20500);
     }
     for (const char *name : {"sliderX", "sliderY", "sliderZ"}) {
-        QSlider *slider = child<QSlider>(window, name);
+        QSlider *slider = widget<QSlider>(window, name);
         QVERIFY(slider);
         QCOMPARE(slider->minimum(), 0);
         QCOMPARE(slider->maximum(), 20500);
@@ -402,9 +395,9 @@ void TestMainWindowForm::exitClosesTheWindowAndSavesOnce()
     KesmarControl window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QAction *exit = child<QAction>(window, "actionE_xit");
+    QAction *exit = widget<QAction>(window, "actionE_xit");
     QVERIFY(exit);
-    QAction *pad = child<QAction>(window, "actionPad");
+    QAction *pad = widget<QAction>(window, "actionPad");
     pad->trigger(); // an open pad window does not keep the program alive
     QVERIFY(KesmarControlProbe::pad(window).isVisible());
 

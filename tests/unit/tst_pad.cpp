@@ -4,9 +4,9 @@
 #include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
 #include "paddialog.h"
-#include "positionview.h"
 #include "probe.h"
 #include "testsettings.h"
+#include "widgetlookup.h"
 #include "windowfixture.h"
 
 #include <QCheckBox>
@@ -21,7 +21,6 @@
 
 #include <memory>
 
-using PositionView::widget;
 using Triple = QVector<int>;
 
 class TestPad : public FakeLibraryTest
@@ -66,7 +65,7 @@ void TestPad::run(const QString &action)
         moves = false;
     } else if (verb.size() == 2 && (verb[1] == '+' || verb[1] == '-')) {
         const QString button = QStringLiteral("pushButton") + verb[0] + (verb[1] == '+' ? "Plus" : "Minus");
-        widget<QPushButton>(*w, qPrintable(button))->click();
+        widget<QPushButton>(*w, button)->click();
     } else if (verb == "move") {
         w->moveBy(a[1].toInt(), a[2].toInt(), a[3].toInt());
     } else if (verb == "halt") {
@@ -78,7 +77,7 @@ void TestPad::run(const QString &action)
         if (verb == "follow")
             widget<QCheckBox>(*w, "followTarget")->setChecked(true);
         else if (verb == "box")
-            widget<QSpinBox>(*w, qPrintable("target" + a[1]))->setValue(a[2].toInt());
+            widget<QSpinBox>(*w, "target" + a[1])->setValue(a[2].toInt());
         else if (verb == "dev")
             widget<QSpinBox>(*w, "dev")->setValue(a[1].toInt());
         else if (verb == "pcmode")
@@ -158,13 +157,10 @@ void TestPad::jogArithmetic()
     QFETCH(Triple, targets);
     QFETCH(QString, message);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     Fake::script().position = {0, position[0], position[1], position[2]};
-    for (const QString &action : actions) {
-        run(action);
-        if (QTest::currentTestFailed())
-            return;
-    }
+    for (const QString &action : actions)
+        RUN_STEP(run(action));
 
     QCOMPARE(WindowFixture::sentTargets(), sent);
     const QList<Fake::Call> readCalls = Fake::callsNamed("get_position_ext");
@@ -219,7 +215,7 @@ void TestPad::keysAndHalt()
     QFETCH(QStringList, sent);
     QFETCH(bool, shown);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     Fake::script().position = {0, 1000, 2000, 3000};
     PadDialog &pad = KesmarControlProbe::pad(*w);
     pad.show();
@@ -244,7 +240,7 @@ void TestPad::stepAndPlaceAreRemembered()
 {
     const QRect place(120, 90, 520, 420);
     {
-        START_WINDOW(w, true);
+        RUN_STEP(WindowFixture::start(w, true));
         PadDialog &pad = KesmarControlProbe::pad(*w);
         pad.show();
         pad.setGeometry(place);
@@ -258,7 +254,7 @@ void TestPad::stepAndPlaceAreRemembered()
     QCOMPARE(store.value("pad/step").toInt(), 250);
     QVERIFY(!store.value("pad/geometry").toByteArray().isEmpty());
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     PadDialog &pad = KesmarControlProbe::pad(*w);
     QCOMPARE(pad.step(), 250);
     pad.show();
@@ -267,7 +263,7 @@ void TestPad::stepAndPlaceAreRemembered()
 
     // A damaged group gives the default step and size.
     TestSettings::writeStore("[pad]\nstep=0\ngeometry=@ByteArray(junk)\n");
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     QCOMPARE(KesmarControlProbe::pad(*w).step(), 100);
     QCOMPARE(KesmarControlProbe::pad(*w).size(), QSize(410, 343));
 }

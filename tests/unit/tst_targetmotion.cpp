@@ -5,6 +5,7 @@
 #include "kesmarcontrol.h"
 #include "probe.h"
 #include "testsettings.h"
+#include "widgetlookup.h"
 #include "windowfixture.h"
 
 #include <QCheckBox>
@@ -42,13 +43,12 @@ private slots:
     void restoreBringsBackTheLastTarget();
 
 private:
-    template <typename T> T *child(const QString &name) { return w->findChild<T *>(name); }
-    QSpinBox *box(int axis) { return child<QSpinBox>(QStringLiteral("target") + "XYZ"[axis]); }
-    QSlider *slider(int axis) { return child<QSlider>(QStringLiteral("slider") + "XYZ"[axis]); }
+    QSpinBox *box(int axis) { return widget<QSpinBox>(*w, QStringLiteral("target") + "XYZ"[axis]); }
+    QSlider *slider(int axis) { return widget<QSlider>(*w, QStringLiteral("slider") + "XYZ"[axis]); }
     Triple boxes() { return {box(0)->value(), box(1)->value(), box(2)->value()}; }
     Triple sliders() { return {slider(0)->value(), slider(1)->value(), slider(2)->value()}; }
-    void follow(bool on) { child<QCheckBox>(QStringLiteral("followTarget"))->setChecked(on); }
-    void pressGoto() { child<QPushButton>(QStringLiteral("pushButtonGoto"))->click(); }
+    void follow(bool on) { widget<QCheckBox>(*w, QStringLiteral("followTarget"))->setChecked(on); }
+    void pressGoto() { widget<QPushButton>(*w, QStringLiteral("pushButtonGoto"))->click(); }
     QStringList sent() { return WindowFixture::sentTargets(); }
 
     std::unique_ptr<KesmarControl> w;
@@ -92,8 +92,8 @@ void TestTargetMotion::gotoStoresThenMoves()
     QFETCH(QString, message);
     QFETCH(int, duration);
 
-    START_WINDOW(w, connected);
-    child<QSpinBox>(QStringLiteral("dev"))->setValue(device);
+    RUN_STEP(WindowFixture::start(w, connected));
+    widget<QSpinBox>(*w, QStringLiteral("dev"))->setValue(device);
     box(0)->setValue(123);
     box(1)->setValue(4567);
     box(2)->setValue(20500);
@@ -148,7 +148,7 @@ void TestTargetMotion::boxAndSliderKeepInStep()
     QFETCH(QStringList, sent);
     QFETCH(int, sliderAfter);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     follow(following);
     Triple targets = boxes();
     Triple slid = sliders();
@@ -171,7 +171,7 @@ void TestTargetMotion::boxAndSliderKeepInStep()
 
 void TestTargetMotion::typingSendsEveryValuePassed()
 {
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     follow(true);
     box(0)->selectAll();
     QTest::keyClicks(box(0), QStringLiteral("1234"));
@@ -195,7 +195,7 @@ void TestTargetMotion::keysMoveOnlyTheSlider()
     QFETCH(int, key);
     QFETCH(int, position);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     follow(true);
     QTest::keyClick(slider(0), Qt::Key(key));
 
@@ -229,13 +229,13 @@ void TestTargetMotion::copyTakesTheTruncatedReadouts()
     QFETCH(double, z);
     QFETCH(QStringList, sent);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     follow(true);
-    child<QLCDNumber>(QStringLiteral("lcdNumberX"))->display(x);
-    child<QLCDNumber>(QStringLiteral("lcdNumberY"))->display(y);
-    child<QLCDNumber>(QStringLiteral("lcdNumberZ"))->display(z);
+    widget<QLCDNumber>(*w, QStringLiteral("lcdNumberX"))->display(x);
+    widget<QLCDNumber>(*w, QStringLiteral("lcdNumberY"))->display(y);
+    widget<QLCDNumber>(*w, QStringLiteral("lcdNumberZ"))->display(z);
 
-    child<QPushButton>(QStringLiteral("pushButtonCopy"))->click();
+    widget<QPushButton>(*w, QStringLiteral("pushButtonCopy"))->click();
 
     QCOMPARE(this->sent(), sent);
     const Triple expected{int(x), int(y), int(z)};
@@ -276,14 +276,14 @@ void TestTargetMotion::restoreBringsBackTheLastTarget()
     QFETCH(QStringList, sent);
     QFETCH(QString, message);
 
-    START_WINDOW(w, true);
+    RUN_STEP(WindowFixture::start(w, true));
     box(0)->setValue(11);
     box(1)->setValue(55);
     slider(1)->setValue(66);
     follow(true);
     Fake::script().memPosition = Fake::Position{result, memory[0], memory[1], memory[2]};
 
-    child<QPushButton>(QStringLiteral("pushButtonRestore"))->click();
+    widget<QPushButton>(*w, QStringLiteral("pushButtonRestore"))->click();
 
     QCOMPARE(Fake::callsNamed("get_mem_position_ext").size(), 1);
     QCOMPARE(Fake::calls().first().args, QVariantList({handle(*w), 49, -1, -1, -1, 0}));

@@ -9,6 +9,7 @@
 // prepares both.
 
 #include "kesmarcontrol.h"
+#include "widgetlookup.h"
 
 #include <QAction>
 #include <QApplication>
@@ -67,14 +68,6 @@ void save(QWidget *widget, const QString &name)
     std::printf("%s\n", qPrintable(path));
 }
 
-template <typename T> T *child(const char *name)
-{
-    T *widget = mainWindow->findChild<T *>(QString::fromLatin1(name));
-    if (!widget)
-        fail(QStringLiteral("no widget named ") + QLatin1String(name));
-    return widget;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -91,10 +84,11 @@ int main(int argc, char *argv[])
     mainWindow = &window;
     window.show();
 
-    QLCDNumber *readouts[]
-        = {child<QLCDNumber>("lcdNumberX"), child<QLCDNumber>("lcdNumberY"), child<QLCDNumber>("lcdNumberZ")};
-    QSpinBox *targets[] = {child<QSpinBox>("targetX"), child<QSpinBox>("targetY"), child<QSpinBox>("targetZ")};
-    auto *stores = child<QComboBox>("stores");
+    QLCDNumber *readouts[] = {widget<QLCDNumber>(window, "lcdNumberX"), widget<QLCDNumber>(window, "lcdNumberY"),
+                              widget<QLCDNumber>(window, "lcdNumberZ")};
+    QSpinBox *targets[] = {widget<QSpinBox>(window, "targetX"), widget<QSpinBox>(window, "targetY"),
+                           widget<QSpinBox>(window, "targetZ")};
+    auto *stores = widget<QComboBox>(window, "stores");
 
     // The readouts start at 0; the simulator's start position replaces that.
     waitUntil([&] { return readouts[0]->intValue() > 0; }, 20000, QStringLiteral("the first position"));
@@ -102,7 +96,7 @@ int main(int argc, char *argv[])
     if (stores->count() < 2)
         fail(QStringLiteral("the settings store holds fewer than two named positions"));
     stores->setCurrentIndex(1);
-    child<QPushButton>("pushButtonGoto")->click();
+    widget<QPushButton>(window, "pushButtonGoto")->click();
 
     // Polling follows the move; the shot is taken once the manipulator has
     // arrived and the Goto confirmation has left the status bar.
@@ -126,9 +120,9 @@ int main(int argc, char *argv[])
         save(dialog, QStringLiteral("settings-dialog.png"));
         dialog->reject();
     });
-    child<QAction>("actionSettings")->trigger();
+    widget<QAction>(window, "actionSettings")->trigger();
 
-    child<QAction>("actionPad")->trigger();
+    widget<QAction>(window, "actionPad")->trigger();
     auto *pad = window.findChild<QDialog *>(QStringLiteral("PadDialog"));
     if (!pad)
         fail(QStringLiteral("no pad window"));
@@ -145,7 +139,7 @@ int main(int argc, char *argv[])
     waitUntil([&] { return padX->intValue() == jogged && window.statusBar()->currentMessage().isEmpty(); }, 30000,
               QStringLiteral("the jog to arrive"));
     save(pad, QStringLiteral("pad-window.png"));
-    child<QAction>("actionPad")->trigger();
+    widget<QAction>(window, "actionPad")->trigger();
 
     window.close();
     return 0;

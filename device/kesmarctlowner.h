@@ -1,5 +1,5 @@
-#ifndef KESMARCTL_H
-#define KESMARCTL_H
+#ifndef KESMARCTLOWNER_H
+#define KESMARCTLOWNER_H
 
 #include "libkesmarctl.h"
 
@@ -16,4 +16,4 @@ public:
     kesmarctl_connection *handle;
 };
 
-#endif // KESMARCTL_H
+#endif // KESMARCTLOWNER_H

@@ -102,6 +102,9 @@ void TestKesmarsim::rejectsBadOptions_data()
     QTest::newRow("reserved unit id") << QStringList{"--unit-id", "255"};
     QTest::newRow("device id not a number") << QStringList{"--devices", "1,x"};
     QTest::newRow("zero speed") << QStringList{"--speed", "0"};
+    QTest::newRow("fault past its limit") << QStringList{"--noise", "4097"};
+    QTest::newRow("list with a trailing comma") << QStringList{"--devices", "49,"};
+    QTest::newRow("switch given a value") << QStringList{"--flood=on"};
     QTest::newRow("start outside range") << QStringList{"--range", "100", "--start", "0,0,101"};
     QTest::newRow("stray argument") << QStringList{"extra"};
 }
@@ -226,6 +229,11 @@ void TestKesmarsim::statusCommandAndBadCommands()
     QVERIFY(sim.command("move 50 1 1 1").startsWith("error")); // no such device
     QVERIFY(sim.command("move 49 1 1 99999").startsWith("error")); // outside the range
     QVERIFY(sim.command("drop many").startsWith("error"));
+    // The limits of a fault are those of its option.
+    QVERIFY(sim.command("noise 4097").startsWith("error invalid arguments"));
+    QCOMPARE(sim.command("noise 4096"), QString("ok noise 4096"));
+    QVERIFY(sim.command("flood maybe").startsWith("error invalid arguments"));
+    QVERIFY(sim.command("move 305 1 1 1").startsWith("error")); // not a device id, though 305 & 0xff is
     QVERIFY(sim.command("pcmode maybe").startsWith("error"));
     QVERIFY(sim.command("frobnicate").startsWith("error unknown command"));
     QCOMPARE(sim.command("quit"), QString("ok quit"));

@@ -1,4 +1,4 @@
-#include "kesmarctl.h"
+#include "kesmarctlowner.h"
 
 KesmarCtl::KesmarCtl()
     : handle(nullptr)

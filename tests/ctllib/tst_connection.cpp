@@ -1,0 +1,169 @@
+// The connection beneath the library's C interface, under a flood of reports
+// from the simulator: what it holds stays bounded while nobody calls, and
+// every call ends within its time-out. Also its log of the frames.
+#include "connection.h"
+#include "simprocess.h"
+
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int Timeout = 300;
+// What any call may take at most: its time-out plus a generous margin.
+constexpr int Bound = Timeout + 1000;
+constexpr uint8_t Dev1 = '1';
+
+// Frames the library logged, caught from the message handler.
+QStringList logged;
+QtMessageHandler previousHandler = nullptr;
+
+void catchLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (context.category && QByteArray(context.category) == "kesmar.ctl")
+        logged << message;
+    else
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
+class TestConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void holdsBoundedInputWhileNobodyCalls();
+    void callsEndWithinTheirTimeUnderFlood_data();
+    void callsEndWithinTheirTimeUnderFlood();
+    void logsFramesWhenSwitchedOn();
+
+private:
+    SimProcess sim;
+    Connection connection;
+};
+
+void TestConnection::init()
+{
+    QVERIFY2(sim.start(), qPrintable(sim.lastError()));
+    QVERIFY2(connection.open(sim.ptyPath(), Timeout), connection.errorText().c_str());
+}
+
+void TestConnection::cleanup()
+{
+    connection.close();
+    QVERIFY(sim.stop());
+}
+
+void TestConnection::holdsBoundedInputWhileNobodyCalls()
+{
+    QCOMPARE(sim.command("flood on"), QString("ok flood on"));
+    // The event loop runs while the test waits, and reads the port the way
+    // the program's does between its polls.
+    qint64 most = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (most = std::max(most, connection.unreadBytes()), connection.discardedBytes() > 50 * SerialLine::MaxUnread),
+        SimProcess::ReactionMs);
+    QVERIFY2(most <= SerialLine::MaxUnread, qPrintable(QString::number(most)));
+    // What is held is what came last: reports, which a call takes in.
+    QVERIFY(connection.takeIn() > 0);
+    QCOMPARE(sim.command("flood off"), QString("ok flood off"));
+    QVERIFY2(connection.selectDevice(Dev1), connection.errorText().c_str());
+}
+
+void TestConnection::callsEndWithinTheirTimeUnderFlood_data()
+{
+    QTest::addColumn<int>("call");
+    QTest::newRow("open") << 0;
+    QTest::newRow("take in") << 1;
+    QTest::newRow("select") << 2;
+    QTest::newRow("position") << 3;
+    QTest::newRow("store") << 4;
+    QTest::newRow("goto") << 5;
+    QTest::newRow("read memory") << 6;
+}
+
+void TestConnection::callsEndWithinTheirTimeUnderFlood()
+{
+    QFETCH(int, call);
+    QVERIFY(connection.storeMemory(Dev1, 0, 10250, 10250, 10250));
+    QCOMPARE(sim.command("flood on"), QString("ok flood on"));
+    if (call == 0)
+        connection.close();
+    // A few rounds, so some start with the line's buffers full; in every
+    // other one the answer is left out, so only the deadline ends the call.
+    for (int round = 0; round < 6; ++round) {
+        const bool dropped = round % 2 == 1;
+        if (dropped)
+            QCOMPARE(sim.command("drop 1"), QString("ok drop 1"));
+        QElapsedTimer timer;
+        timer.start();
+        bool ok = true;
+        kesmarproto::Position p;
+        int x = 0, y = 0, z = 0;
+        switch (call) {
+        case 0:
+            connection.close();
+            ok = connection.open(sim.ptyPath(), Timeout);
+            break;
+        case 1:
+            ok = connection.takeIn() >= 0;
+            break;
+        case 2:
+            ok = connection.selectDevice(Dev1);
+            break;
+        case 3:
+            ok = connection.position(Dev1, 0, p);
+            break;
+        case 4:
+            ok = connection.storeMemory(Dev1, 0, 10250, 10250, 10250);
+            break;
+        case 5:
+            ok = connection.gotoMemory(Dev1, 0);
+            break;
+        default:
+            ok = connection.readMemory(Dev1, 0, x, y, z);
+            break;
+        }
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY2(elapsed < Bound, qPrintable(QString::number(elapsed)));
+        // The answer may drown in the flood; then the call says so.
+        const Failure kind = connection.error().kind;
+        QVERIFY2(ok || kind == Failure::NoAnswer || kind == Failure::NoUnit, connection.errorText().c_str());
+        if (dropped && call != 1)
+            QVERIFY(!ok);
+        if (dropped && call == 1)
+            QCOMPARE(sim.command("clear"), QString("ok clear"));
+    }
+    QCOMPARE(sim.command("flood off"), QString("ok flood off"));
+    if (call == 0)
+        QTRY_VERIFY_WITH_TIMEOUT(connection.open(sim.ptyPath(), Timeout), SimProcess::ReactionMs);
+    QVERIFY2(connection.selectDevice(Dev1), connection.errorText().c_str());
+}
+
+void TestConnection::logsFramesWhenSwitchedOn()
+{
+    logged.clear();
+    previousHandler = qInstallMessageHandler(catchLog);
+    QVERIFY(connection.selectDevice(Dev1));
+    const QStringList whileOff = logged;
+    QLoggingCategory::setFilterRules(QStringLiteral("kesmar.ctl.debug=true"));
+    const bool selected = connection.selectDevice(Dev1);
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previousHandler);
+    QVERIFY(selected);
+    QVERIFY2(whileOff.isEmpty(), qPrintable(whileOff.join('\n')));
+    // The request to device 1 (select, no payload) and its answer, in hex.
+    QCOMPARE(logged.size(), 2);
+    QVERIFY2(logged[0].startsWith("sent a5 00 31 02 "), qPrintable(logged[0]));
+    QVERIFY2(logged[1].startsWith("received a5 00 31 82 "), qPrintable(logged[1]));
+    QCOMPARE(logged[0].size(), logged[1].size() + QString("sent").size() - QString("received").size());
+}
+
+QTEST_GUILESS_MAIN(TestConnection)
+#include "tst_connection.moc"
