@@ -2,19 +2,25 @@
 #include "ui_kesmarcontrol.h"
 
 #include "about.h"
+#include "fulltexttooltipmodel.h"
 #include "settings.h"
 #include "travel.h"
 
 #include <QCloseEvent>
+#include <QFile>
+#include <QSaveFile>
 #include <QScopedValueRollback>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
 const QString defaultPort = PortSettings::defaultPort();
+const QString organization = QStringLiteral("quellmark");
+const QString application = QStringLiteral("orvex");
 
 // The entries of the "positions" array that can actually be read, as array
 // indexes in ascending order: those present in the store up to its stored
@@ -40,15 +46,39 @@ QList<int> readablePositionIndexes(QSettings &settings, int storedSize)
     return indexes;
 }
 
+// A coordinate of the current entry: a whole number within int's range, or
+// nothing when the key is missing or holds anything else.
+std::optional<int> storedCoordinate(const QSettings &settings, const QString &key)
+{
+    bool ok = false;
+    const int value = settings.value(key).toString().toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+// Why the store file cannot be written, in the system's words where the
+// failure can be seen again without writing the file.
+QString writeFailure(const QString &file)
+{
+    QSaveFile probe(file);
+    if (!probe.open(QIODevice::WriteOnly))
+        return QStringLiteral("%1 (%2)").arg(file, probe.errorString());
+    probe.cancelWriting();
+    return file;
+}
+
 } // namespace
 
 KesmarControl::KesmarControl(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::KesmarControl)
-    , settings(QStringLiteral("quellmark"), QStringLiteral("orvex"))
+    , settings(organization, application)
     , pad(this)
 {
     ui->setupUi(this);
+    // Every item shows its full name as its tool tip, and so does the list
+    // itself for the current one: a long name is cut in the list's width.
+    ui->stores->setModel(new FullTextToolTipModel(ui->stores));
+    connect(ui->stores, &QComboBox::currentTextChanged, ui->stores, &QWidget::setToolTip);
     loadSettings();
     pad.loadSettings(settings);
 
@@ -68,6 +98,8 @@ KesmarControl::KesmarControl(QWidget *parent)
         moveBy(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0);
     });
     connect(&pad, &PadDialog::haltRequested, this, &KesmarControl::halt);
+    // Connected once the pad has read its own settings, so loading saves nothing.
+    connect(&pad, &PadDialog::settingsChanged, this, [this] { saveSettings(); });
 }
 
 KesmarControl::~KesmarControl()
@@ -79,8 +111,16 @@ KesmarControl::~KesmarControl()
 // ---------------------------------------------------------------------------
 // Settings store
 
+QString KesmarControl::settingsFile()
+{
+    return QSettings(organization, application).fileName();
+}
+
 void KesmarControl::loadSettings()
 {
+    // Text typed into the file with an editor is UTF-8; the escapes that
+    // saving writes read the same with it.
+    settings.setIniCodec("UTF-8");
     settings.beginGroup(QStringLiteral("settings"));
     dev = settings.value(QStringLiteral("dev"), 1).toInt();
     const QString port = settings.value(QStringLiteral("port"), portSettings.port).toString();
@@ -102,44 +142,81 @@ void KesmarControl::loadSettings()
         const QString name = settings.value(QStringLiteral("name")).toString();
         if (name.isEmpty())
             continue;
-        const int x = settings.value(QStringLiteral("x")).toInt();
-        const int y = settings.value(QStringLiteral("y")).toInt();
-        const int z = settings.value(QStringLiteral("z")).toInt();
+        const std::optional<int> x = storedCoordinate(settings, QStringLiteral("x"));
+        const std::optional<int> y = storedCoordinate(settings, QStringLiteral("y"));
+        const std::optional<int> z = storedCoordinate(settings, QStringLiteral("z"));
+        // Loaded as 0, a damaged coordinate would send the manipulator there
+        // on the first recall.
+        if (!x || !y || !z) {
+            qWarning("%s position %d not loaded: x, y or z is missing or not a whole number", Q_FUNC_INFO, i + 1);
+            continue;
+        }
         // The record goes into the list before its item goes into the combo
         // box: adding the first item selects it, and the selection handler
         // reads the record at once.
-        positions.append(new Position(name, x, y, z));
+        positions.append(new Position(name, *x, *y, *z));
         ui->stores->addItem(name);
     }
     settings.endArray();
+    settingsLoaded = true;
+}
+
+// Writes the connection settings and every named position and syncs them to
+// storage. Returns the failure message, empty when the store was written; a
+// failure stays in the status bar until something replaces it, and the next
+// save that succeeds clears it.
+QString KesmarControl::saveSettings()
+{
+    if (!settingsLoaded)
+        return QString();
+
+    // A store object of its own each time: QSettings keeps the first error it
+    // met, and a save after the store became writable again must report
+    // success. It has no codec, so all text outside ASCII is written as
+    // escapes, as earlier builds wrote it, and comes back exactly as it was.
+    QSettings store(organization, application);
+    store.beginGroup(QStringLiteral("settings"));
+    store.setValue(QStringLiteral("port"), portSettings.port);
+    store.setValue(QStringLiteral("dev"), dev);
+    store.setValue(QStringLiteral("update"), portSettings.update);
+    store.setValue(QStringLiteral("timeout"), portSettings.timeout);
+    store.setValue(QStringLiteral("pcmode"), portSettings.pcmode);
+    store.endGroup();
+
+    store.beginWriteArray(QStringLiteral("positions"));
+    for (int i = 0; i < positions.size(); ++i) {
+        const Position *p = positions.at(i);
+        store.setArrayIndex(i);
+        store.setValue(QStringLiteral("name"), p->name);
+        store.setValue(QStringLiteral("x"), p->x);
+        store.setValue(QStringLiteral("y"), p->y);
+        store.setValue(QStringLiteral("z"), p->z);
+    }
+    store.endArray();
+    pad.saveSettings(store);
+    store.sync();
+
+    const QString notSaved = tr("Settings not saved - ");
+    // A format error means the file on disk could not be parsed before it
+    // was replaced; the new contents were still written.
+    if (store.status() == QSettings::AccessError) {
+        const QString message = notSaved + tr("cannot write %1").arg(writeFailure(store.fileName()));
+        ui->statusBar->showMessage(message, 0);
+        return message;
+    }
+    if (ui->statusBar->currentMessage().startsWith(notSaved))
+        ui->statusBar->clearMessage();
+    return QString();
 }
 
 void KesmarControl::closeEvent(QCloseEvent *event)
 {
     event->accept();
-
-    settings.beginGroup(QStringLiteral("settings"));
-    settings.setValue(QStringLiteral("port"), portSettings.port);
-    settings.setValue(QStringLiteral("dev"), dev);
-    settings.setValue(QStringLiteral("update"), portSettings.update);
-    settings.setValue(QStringLiteral("timeout"), portSettings.timeout);
-    settings.setValue(QStringLiteral("pcmode"), portSettings.pcmode);
-    settings.endGroup();
-
-    // The list is written, not consumed: a second close in the same run must
-    // save the same positions again rather than an empty array.
-    settings.beginWriteArray(QStringLiteral("positions"));
-    for (int i = 0; i < positions.size(); ++i) {
-        const Position *p = positions.at(i);
-        settings.setArrayIndex(i);
-        settings.setValue(QStringLiteral("name"), p->name);
-        settings.setValue(QStringLiteral("x"), p->x);
-        settings.setValue(QStringLiteral("y"), p->y);
-        settings.setValue(QStringLiteral("z"), p->z);
-    }
-    settings.endArray();
-
-    pad.saveSettings(settings);
+    // Saving leaves the list as it is: a second close in the same run saves
+    // the same positions again.
+    const QString failure = saveSettings();
+    if (!failure.isEmpty())
+        qWarning("%s", qPrintable(failure));
 }
 
 // ---------------------------------------------------------------------------
@@ -162,7 +239,7 @@ void KesmarControl::openPort(QString port)
     if (port.isEmpty())
         port = portSettings.port;
 
-    ctl.handle = kesmarctl_open(port.toLatin1().constData(), portSettings.timeout);
+    ctl.handle = kesmarctl_open(QFile::encodeName(port).constData(), portSettings.timeout);
     if (ctl.handle) {
         ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
         portSettings.port = port.isEmpty() ? defaultPort : port;
@@ -170,7 +247,10 @@ void KesmarControl::openPort(QString port)
     } else {
         const QString error = errorText();
         ui->statusBar->showMessage(tr("Can not open %1 - %2").arg(port, error), 0);
-        portSettings.port = defaultPort;
+        // The unit may only be switched off: the configured port stays for
+        // the next start.
+        if (portSettings.port.isEmpty())
+            portSettings.port = defaultPort;
         timer.stop();
     }
 }
@@ -182,6 +262,7 @@ void KesmarControl::on_dev_valueChanged(int n)
         dev = n;
         timer.start();
         ui->statusBar->showMessage(tr("Device %1 selected").arg(number), 1000);
+        saveSettings();
         return;
     }
     // Falling back to device 1 may run this slot again, nested, before the
@@ -427,7 +508,6 @@ void KesmarControl::on_pushButtonStore_clicked()
     const int y = ui->targetY->value();
     const int z = ui->targetZ->value();
     const QString name = ui->storeName->text();
-    const int n = positions.size();
 
     // The first record that matches by name, or else by coordinates, decides.
     for (int i = 0; i < positions.size(); ++i) {
@@ -443,6 +523,7 @@ void KesmarControl::on_pushButtonStore_clicked()
             p->y = y;
             p->z = z;
             ui->statusBar->showMessage(tr("Position %1 updated").arg(name), 1000);
+            saveSettings();
             return;
         }
         if (samePlace && !name.isEmpty()) {
@@ -450,6 +531,7 @@ void KesmarControl::on_pushButtonStore_clicked()
             ui->stores->removeItem(i);
             ui->stores->insertItem(i, p->name);
             ui->statusBar->showMessage(tr("Position renamed as %1").arg(name), 1000);
+            saveSettings();
             return;
         }
         if (samePlace) {
@@ -458,10 +540,21 @@ void KesmarControl::on_pushButtonStore_clicked()
         }
     }
 
-    const QString newName = name.isEmpty() ? tr("Pos %1").arg(n + 1) : name;
+    const QString newName = name.isEmpty() ? defaultName() : name;
     positions.append(new Position(newName, x, y, z));
     ui->stores->insertItem(ui->stores->count(), newName);
     ui->statusBar->showMessage(tr("Position %1 added").arg(newName), 1000);
+    saveSettings();
+}
+
+// "Pos n" with the smallest n that no stored position has as its name.
+QString KesmarControl::defaultName() const
+{
+    for (int n = 1;; ++n) {
+        const QString candidate = tr("Pos %1").arg(n);
+        if (std::none_of(positions.cbegin(), positions.cend(), [&](const Position *p) { return p->name == candidate; }))
+            return candidate;
+    }
 }
 
 void KesmarControl::on_stores_currentIndexChanged(int index)
@@ -497,6 +590,7 @@ void KesmarControl::on_pushButtonRemove_clicked()
     // selection handler that the removal runs sees the list as it will stay.
     delete positions.takeAt(i);
     ui->stores->removeItem(i);
+    saveSettings();
 }
 
 // ---------------------------------------------------------------------------
@@ -520,7 +614,8 @@ void KesmarControl::on_actionSettings_triggered()
     const QString oldPort = portSettings.port;
 
     Settings dialog(&portSettings);
-    dialog.exec();
+    if (dialog.exec() == QDialog::Accepted)
+        saveSettings();
 
     const bool changed
         = QString::compare(portSettings.port, oldPort, Qt::CaseSensitive) != 0 || portSettings.timeout != oldTimeout;

@@ -38,6 +38,9 @@ public:
     // there. False if reading the position or sending failed.
     bool halt();
 
+    // Path of the settings store file that every window reads and writes.
+    static QString settingsFile();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -64,6 +67,8 @@ private slots:
 
 private:
     void loadSettings();
+    QString saveSettings();
+    QString defaultName() const;
     void gotoTarget();
     uint8_t deviceId(int n) const;
     QString errorText() const;
@@ -87,6 +92,9 @@ private:
     int dev = 1;
     QTimer timer;
     QSettings settings;
+    // Nothing is saved until loading has finished: a save in between (a
+    // device selection while loading) would write the list half loaded.
+    bool settingsLoaded = false;
     PadDialog pad;
 
     // The last jog while no other move has followed it, and whom it was sent to.

@@ -90,8 +90,11 @@ void PadDialog::takeTypedStep(const QString &text)
 {
     bool ok = false;
     const int step = text.toInt(&ok);
-    if (ok && step >= 1 && step <= positionMax)
+    if (ok && step >= 1 && step <= positionMax && step != step_) {
         step_ = step;
+        stepChosen_ = true;
+        emit settingsChanged();
+    }
 }
 
 void PadDialog::loadSettings(QSettings &settings)
@@ -99,7 +102,8 @@ void PadDialog::loadSettings(QSettings &settings)
     settings.beginGroup(QStringLiteral("pad"));
     bool ok = false;
     const int step = settings.value(QStringLiteral("step")).toInt(&ok);
-    setStep(ok && step >= 1 && step <= positionMax ? step : defaultStep);
+    stepChosen_ = ok && step >= 1 && step <= positionMax;
+    setStep(stepChosen_ ? step : defaultStep);
     geometry_ = settings.value(QStringLiteral("geometry")).toByteArray();
     if (!restoreGeometry(geometry_))
         geometry_.clear();
@@ -109,7 +113,9 @@ void PadDialog::loadSettings(QSettings &settings)
 void PadDialog::saveSettings(QSettings &settings) const
 {
     settings.beginGroup(QStringLiteral("pad"));
-    settings.setValue(QStringLiteral("step"), step_);
+    // A pad never used leaves the store as it was.
+    if (stepChosen_)
+        settings.setValue(QStringLiteral("step"), step_);
     // A window never shown has no place of its own yet: keep the stored one.
     const QByteArray geometry = isVisible() ? saveGeometry() : geometry_;
     if (!geometry.isEmpty())
@@ -117,10 +123,12 @@ void PadDialog::saveSettings(QSettings &settings) const
     settings.endGroup();
 }
 
-void PadDialog::hideEvent(QHideEvent *event)
+// Every way of closing the pad (Escape, its close control, the Pad action) ends here.
+void PadDialog::done(int result)
 {
     geometry_ = saveGeometry();
-    QDialog::hideEvent(event);
+    QDialog::done(result);
+    emit settingsChanged();
 }
 
 bool PadDialog::eventFilter(QObject *watched, QEvent *event)

@@ -36,18 +36,24 @@ signals:
     // Move `axis` (0 X, 1 Y, 2 Z) by `delta`, negative for down.
     void jogRequested(int axis, int delta);
     void haltRequested();
+    // The step or the window's place changed: what saveSettings writes is new.
+    void settingsChanged();
+
+public slots:
+    void done(int result) override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
 
 private:
     void takeTypedStep(const QString &text);
 
     Ui::PadDialog *ui;
     int step_;
-    // The place and size to save while the window is hidden: the last shown,
-    // or the stored one if it has not been shown yet.
+    // The step was read from the store or chosen by the operator: only then is it saved.
+    bool stepChosen_ = false;
+    // The place and size to save while the window is hidden: where it was
+    // when last closed, or the stored one if it has not been shown yet.
     QByteArray geometry_;
 };
 

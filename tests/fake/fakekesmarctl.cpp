@@ -89,7 +89,8 @@ extern "C" {
 
 kesmarctl_connection *kesmarctl_open(const char *port, int timeout)
 {
-    record("open", {QString::fromLatin1(port), timeout});
+    // Port names come in the file system's encoding, UTF-8 here.
+    record("open", {QString::fromUtf8(port), timeout});
     if (!state().script.openSucceeds)
         return nullptr;
     auto *connection = new kesmarctl_connection{0, state().script.connectionId};

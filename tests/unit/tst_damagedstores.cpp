@@ -220,18 +220,64 @@ private:
     std::mt19937 rng{20240611};
 };
 
-// The port name as the library receives it: one byte per character, '?' for
-// those outside Latin-1, ending at the first NUL.
+// The port name as the library receives it: in the file system's encoding,
+// UTF-8 here, ending at the first NUL.
 QString asPassedToOpen(const QString &port)
 {
-    QString out;
-    for (const QChar c : port) {
-        if (c.isNull())
-            break;
-        out += c.unicode() <= 0xff ? c : QLatin1Char('?');
-    }
-    return out;
+    return QString::fromUtf8(port.toUtf8().constData());
 }
+
+// A store with names and a port outside ASCII, as an earlier build wrote it.
+const QByteArray earlierBuildStore = R"ini([positions]
+1\name=Zelle \x2013 links \xd83d\xde80
+1\x=1
+1\y=2
+1\z=3
+2\name=\x43f\x438\x43f\x435\x442\x43a\x430 \x2603
+2\x=4
+2\y=5
+2\z=6
+3\name=Ecke \xe4\xf6\xfc \x2713
+3\x=7
+3\y=8
+3\z=9
+4\name="\x4f4d\x7f6e, a"
+4\x=10
+4\y=11
+4\z=12
+size=4
+
+[settings]
+dev=1
+pcmode=false
+port=/dev/serial/by-id/usb-\xdcn\xef_\x416-if00
+timeout=100
+update=1000
+)ini";
+
+// The same store as typed into a text editor: raw UTF-8.
+const QByteArray typedStore = R"ini([positions]
+1\name=Zelle – links 🚀
+1\x=1
+1\y=2
+1\z=3
+2\name=пипетка ☃
+2\x=4
+2\y=5
+2\z=6
+3\name=Ecke äöü ✓
+3\x=7
+3\y=8
+3\z=9
+4\name="位置, a"
+4\x=10
+4\y=11
+4\z=12
+size=4
+
+[settings]
+port=/dev/serial/by-id/usb-Ünï_Ж-if00
+)ini";
 
 struct StoreContent
 {
@@ -269,6 +315,10 @@ private slots:
 
     void startsLoadsAndSavesWhatIsReadable_data();
     void startsLoadsAndSavesWhatIsReadable();
+    void skipsEntriesWithoutWholeCoordinates_data();
+    void skipsEntriesWithoutWholeCoordinates();
+    void readsTextAsWrittenAndWritesItAsBefore_data();
+    void readsTextAsWrittenAndWritesItAsBefore();
 
 private:
     StoreContent readIndependently(const QByteArray &file);
@@ -291,6 +341,7 @@ StoreContent TestDamagedStores::readIndependently(const QByteArray &file)
     StoreContent content;
     {
         QSettings s(path, QSettings::IniFormat);
+        s.setIniCodec("UTF-8");
         const QString port = s.value("settings/port").toString();
         content.settings
             = settingsLines(port.isEmpty() ? QStringLiteral("/dev/ttyUSB0") : port,
@@ -307,10 +358,15 @@ StoreContent TestDamagedStores::readIndependently(const QByteArray &file)
                 && n <= content.storedSize && parts.at(1) == QString::number(n) && !s.value(key).toString().isEmpty())
                 named.insert(n, s.value(key).toString());
         }
+        // An entry loads only with three whole coordinates in int's range.
         for (auto it = named.cbegin(); it != named.cend(); ++it) {
             const QString entry = QStringLiteral("positions/%1/").arg(it.key());
-            content.records << rec(it.value(), s.value(entry + "x").toInt(), s.value(entry + "y").toInt(),
-                                   s.value(entry + "z").toInt());
+            bool whole[3] = {};
+            const int x = s.value(entry + "x").toString().toInt(&whole[0]);
+            const int y = s.value(entry + "y").toString().toInt(&whole[1]);
+            const int z = s.value(entry + "z").toString().toInt(&whole[2]);
+            if (whole[0] && whole[1] && whole[2])
+                content.records << rec(it.value(), x, y, z);
         }
     }
     QFile::remove(path);
@@ -391,6 +447,65 @@ void TestDamagedStores::startsLoadsAndSavesWhatIsReadable()
     QCOMPARE(saved.settings, expected.settings);
     QCOMPARE(saved.records, expected.records);
     QCOMPARE(saved.storedSize, expected.records.size());
+}
+
+void TestDamagedStores::skipsEntriesWithoutWholeCoordinates_data()
+{
+    QTest::addColumn<QByteArray>("middle"); // the coordinate lines of entry 2, named "mid"
+    QTest::addColumn<QStringList>("loaded");
+
+    const QStringList outer = {rec("first", 1, 2, 3), rec("third", 7, 8, 9)};
+    QTest::newRow("x missing") << QByteArray("2\\y=5\n2\\z=6\n") << outer;
+    QTest::newRow("all missing") << QByteArray() << outer;
+    QTest::newRow("y not a number") << QByteArray("2\\x=4\n2\\y=far\n2\\z=6\n") << outer;
+    QTest::newRow("z a fraction") << QByteArray("2\\x=4\n2\\y=5\n2\\z=1.5\n") << outer;
+    QTest::newRow("x beyond int") << QByteArray("2\\x=2147483648\n2\\y=5\n2\\z=6\n") << outer;
+    QTest::newRow("y a list") << QByteArray("2\\x=4\n2\\y=1,2\n2\\z=6\n") << outer;
+    QTest::newRow("z empty") << QByteArray("2\\x=4\n2\\y=5\n2\\z=\n") << outer;
+    QTest::newRow("x hexadecimal") << QByteArray("2\\x=0x10\n2\\y=5\n2\\z=6\n") << outer;
+    QTest::newRow("int's limits and a sign load")
+        << QByteArray("2\\x=-2147483648\n2\\y=+5\n2\\z=2147483647\n")
+        << QStringList{outer.first(), rec("mid", -2147483647 - 1, 5, 2147483647), outer.last()};
+}
+
+void TestDamagedStores::skipsEntriesWithoutWholeCoordinates()
+{
+    QFETCH(QByteArray, middle);
+    QFETCH(QStringList, loaded);
+    TestSettings::writeStore("[positions]\n1\\name=first\n1\\x=1\n1\\y=2\n1\\z=3\n2\\name=mid\n" + middle
+                             + "3\\name=third\n3\\x=7\n3\\y=8\n3\\z=9\nsize=3\n");
+    if (loaded.size() == 2) {
+        QTest::ignoreMessage(QtWarningMsg, "void KesmarControl::loadSettings() position 2 not loaded: x, y or z is "
+                                           "missing or not a whole number");
+    }
+    KesmarControl w;
+    QCOMPARE(records(w), loaded);
+    QCOMPARE(items(w), names(loaded));
+}
+
+void TestDamagedStores::readsTextAsWrittenAndWritesItAsBefore_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("written by an earlier build") << earlierBuildStore;
+    QTest::newRow("typed in a text editor") << typedStore;
+}
+
+void TestDamagedStores::readsTextAsWrittenAndWritesItAsBefore()
+{
+    QFETCH(QByteArray, file);
+    TestSettings::writeStore(file);
+    const QString port = QStringLiteral("/dev/serial/by-id/usb-Ünï_Ж-if00");
+    {
+        KesmarControl w;
+        QCOMPARE(records(w), QStringList({rec("Zelle – links 🚀", 1, 2, 3), rec("пипетка ☃", 4, 5, 6),
+                                          rec("Ecke äöü ✓", 7, 8, 9), rec("位置, a", 10, 11, 12)}));
+        QCOMPARE(KesmarControlProbe::portSettings(w).port, port);
+        QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
+        QCOMPARE(Fake::callsNamed("open").first().args.first().toString(), port);
+        w.close();
+    }
+    // Saved as earlier builds save it, so they read it the same as well.
+    QCOMPARE(TestSettings::readStore(), earlierBuildStore);
 }
 
 QTEST_MAIN(TestDamagedStores)

@@ -66,10 +66,13 @@ void TestDeviceLink::openPort_data()
     QTest::newRow("configured port") << s1 << none << true << false << s1 << s1 + " opened" << 1000 << s1;
     QTest::newRow("named port") << s1 << com3 << true << false << com3 << com3 + " opened" << 1000 << com3;
     QTest::newRow("nothing configured") << none << none << true << false << none << none + " opened" << 1000 << usb;
+    // A failed open keeps the configured port: the unit may only be off.
     QTest::newRow("COM3 fails") << com3 << none << false << false << com3 << "Can not open " + com3 + " - fake failure"
-                                << 0 << usb;
+                                << 0 << com3;
     QTest::newRow("null error text") << s1 << com3 << false << true << com3 << "Can not open " + com3 + " - " << 0
-                                     << usb;
+                                     << s1;
+    QTest::newRow("nothing configured fails")
+        << none << none << false << false << none << "Can not open  - fake failure" << 0 << usb;
 }
 
 void TestDeviceLink::openPort()

@@ -5,6 +5,7 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
+#include "nextmodal.h"
 #include "paddialog.h"
 #include "probe.h"
 #include "settings.h"
@@ -64,20 +65,6 @@ private slots:
 };
 
 namespace {
-
-// Runs `handler` on the modal dialog the next action opens. A dialog the
-// handler leaves open (say, after a failed check) is rejected so the test
-// cannot hang in its event loop.
-void onNextModal(QObject *context, std::function<void(QDialog *)> handler)
-{
-    QTimer::singleShot(0, context, [handler] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        QVERIFY2(dialog, "no modal dialog is open");
-        handler(dialog);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-}
 
 // A shown main window whose start-up open has been made (and succeeded or
 // not); false if the open never came.

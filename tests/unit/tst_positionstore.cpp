@@ -5,6 +5,7 @@
 #include "positionview.h"
 #include "testsettings.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -88,7 +89,8 @@ private slots:
     void renameOfTheCurrentItemRunsTheNestedRestores();
     void firstStoreSelectsTheNewItem_data();
     void firstStoreSelectsTheNewItem();
-    void generatedNameCountsTheList();
+    void generatedNameFillsTheGapARemoveLeft();
+    void longNamesKeepTheWindowOnTheScreen();
     void removeRestoresTheItemThatBecomesCurrent_data();
     void removeRestoresTheItemThatBecomesCurrent();
     void removeWithNothingToRestore();
@@ -136,11 +138,14 @@ void TestPositionStore::storeRules_data()
         << QStringList{a} << rec(" a", 1, 2, 3) << "Position  a added" << QStringList{a, rec(" a", 1, 2, 3)};
     QTest::newRow("placeholder in a name stays")
         << QStringList{a} << rec("%1 %2", 1, 2, 3) << "Position %1 %2 added" << QStringList{a, rec("%1 %2", 1, 2, 3)};
+    // A generated name takes the smallest number no record has in its name.
     QTest::newRow("empty name at a new place")
-        << QStringList{a, b} << rec("", 7, 8, 9) << "Position Pos 3 added" << QStringList{a, b, rec("Pos 3", 7, 8, 9)};
-    QTest::newRow("generated names are not compared")
-        << QStringList{rec("Pos 2", 1, 1, 1)} << rec("", 2, 2, 2) << "Position Pos 2 added"
-        << QStringList{rec("Pos 2", 1, 1, 1), rec("Pos 2", 2, 2, 2)};
+        << QStringList{a, b} << rec("", 7, 8, 9) << "Position Pos 1 added" << QStringList{a, b, rec("Pos 1", 7, 8, 9)};
+    QTest::newRow("generated name skips the used numbers")
+        << QStringList{rec("Pos 1", 1, 1, 1), rec("Pos 3", 3, 3, 3), rec("Pos 2", 2, 2, 2), rec("Pos 4 ", 4, 4, 4)}
+        << rec("", 5, 5, 5) << "Position Pos 4 added"
+        << QStringList{rec("Pos 1", 1, 1, 1), rec("Pos 3", 3, 3, 3), rec("Pos 2", 2, 2, 2), rec("Pos 4 ", 4, 4, 4),
+                       rec("Pos 4", 5, 5, 5)};
 }
 
 void TestPositionStore::storeRules()
@@ -220,7 +225,7 @@ void TestPositionStore::firstStoreSelectsTheNewItem()
     }
 }
 
-void TestPositionStore::generatedNameCountsTheList()
+void TestPositionStore::generatedNameFillsTheGapARemoveLeft()
 {
     KesmarControl w;
     Panel p(w);
@@ -234,9 +239,45 @@ void TestPositionStore::generatedNameCountsTheList()
     QCOMPARE(p.storeName->text(), QStringLiteral("Pos 2"));
 
     p.store({rec("", 30, 30, 30)});
-    QCOMPARE(p.message(), QStringLiteral("Position Pos 2 added"));
-    QCOMPARE(p.records(), QStringList({rec("Pos 2", 20, 20, 20), rec("Pos 2", 30, 30, 30)}));
+    QCOMPARE(p.message(), QStringLiteral("Position Pos 1 added"));
+    QCOMPARE(p.records(), QStringList({rec("Pos 2", 20, 20, 20), rec("Pos 1", 30, 30, 30)}));
     QCOMPARE(p.items(), p.names());
+}
+
+void TestPositionStore::longNamesKeepTheWindowOnTheScreen()
+{
+    // The window's width without names: the form's own.
+    int plainWidth = 0;
+    int plainMinimum = 0;
+    {
+        KesmarControl plain;
+        plain.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plain));
+        plainWidth = plain.frameGeometry().width();
+        plainMinimum = plain.minimumSizeHint().width();
+    }
+    const QString loaded = QStringLiteral("loaded ") + QString(3000, QLatin1Char('l'));
+    const QString stored = QStringLiteral("stored ") + QString(3000, QLatin1Char('s'));
+    TestSettings::writeStore("[positions]\n1\\name=short\n1\\x=1\n1\\y=1\n1\\z=1\n2\\name=" + loaded.toLatin1()
+                             + "\n2\\x=2\n2\\y=2\n2\\z=2\nsize=2\n");
+    KesmarControl w;
+    Panel p(w);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.frameGeometry().width(), plainWidth);
+    p.store({rec(stored, 3, 3, 3)});
+    QCOMPARE(w.minimumSizeHint().width(), plainMinimum);
+    QCOMPARE(w.frameGeometry().width(), plainWidth);
+
+    // The full names are there to read: as tool tips, and in the popup,
+    // which is wider than the list.
+    QCOMPARE(p.stores->itemData(1, Qt::ToolTipRole).toString(), loaded);
+    QCOMPARE(p.stores->itemData(2, Qt::ToolTipRole).toString(), stored);
+    p.stores->setCurrentIndex(2);
+    QCOMPARE(p.stores->toolTip(), stored);
+    p.stores->showPopup();
+    QVERIFY(p.stores->view()->width() > p.stores->width());
+    p.stores->hidePopup();
 }
 
 void TestPositionStore::removeRestoresTheItemThatBecomesCurrent_data()

@@ -3,17 +3,25 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "positionview.h"
+#include "nextmodal.h"
 #include "testsettings.h"
+#include "windowfixture.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
+#include <QScopeGuard>
 #include <QStatusBar>
+#include <QTemporaryFile>
 #include <QtTest>
+
+#include <memory>
 
 using namespace PositionView;
 
@@ -55,6 +63,47 @@ QStringList storedRecords()
     return list;
 }
 
+// The settings and records a window holds, as onDisk() lists them.
+QStringList inWindow(KesmarControl &w)
+{
+    const PortSettings &s = KesmarControlProbe::portSettings(w);
+    return QStringList{"port=" + s.port, "dev=" + QString::number(KesmarControlProbe::dev(w)),
+                       "update=" + QString::number(s.update), "timeout=" + QString::number(s.timeout),
+                       s.pcmode ? "pcmode=true" : "pcmode=false"}
+        + records(w);
+}
+
+// The settings and records in the store file on disk, read from a copy so
+// that nothing this process holds in memory for the store is seen.
+QStringList onDisk()
+{
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(TestSettings::readStore()) < 0 || !copy.flush())
+        return {"cannot copy the store"};
+    QSettings s(copy.fileName(), QSettings::IniFormat);
+    QStringList list;
+    for (const char *key : {"port", "dev", "update", "timeout", "pcmode"})
+        list << key + QLatin1Char('=') + s.value(QStringLiteral("settings/") + key).toString();
+    const int size = s.beginReadArray(QStringLiteral("positions"));
+    for (int i = 0; i < size; ++i) {
+        s.setArrayIndex(i);
+        list << rec(s.value("name").toString(), s.value("x").toInt(), s.value("y").toInt(), s.value("z").toInt());
+    }
+    s.endArray();
+    return list;
+}
+
+// Runs Menu > Settings, sets the port if one is given and presses OK.
+void acceptSettings(KesmarControl &w, const QString &port)
+{
+    onNextModal(&w, [port](QDialog *dialog) {
+        if (!port.isEmpty())
+            dialog->findChild<QLineEdit *>(QStringLiteral("port"))->setText(port);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    });
+    w.findChild<QAction *>(QStringLiteral("actionSettings"))->trigger();
+}
+
 } // namespace
 
 class TestSettingsStore : public FakeLibraryTest
@@ -71,8 +120,12 @@ private slots:
     void closeWritesEveryKeyAndNothingElse();
     void emptyListWritesSizeZero();
     void nextWindowReadsWhatTheLastWrote();
-    void failedOpenStoresTheDefaultPort();
-    void noCloseWritesNothing();
+    void failedOpenKeepsThePort();
+    void noChangeNoCloseWritesNothing();
+    void everyChangeIsSavedAtOnce_data();
+    void everyChangeIsSavedAtOnce();
+    void saveFailureIsShownUntilASaveSucceeds_data();
+    void saveFailureIsShownUntilASaveSucceeds();
 };
 
 void TestSettingsStore::loadsTheConnectionSettings_data()
@@ -136,13 +189,10 @@ void TestSettingsStore::loadsThePositions_data()
     QTest::newRow("size below the entries") << first + third + "size=2\n" << QStringList{rec("first", 10, 20, 30)};
     QTest::newRow("no size") << first + third << QStringList();
     QTest::newRow("negative size") << first + "size=-3\n" << QStringList();
-    QTest::newRow("missing coordinates") << QByteArray("1\\name=bare\n1\\y=7\nsize=1\n")
-                                         << QStringList{rec("bare", 0, 7, 0)};
-    QTest::newRow("coordinate not a number")
-        << QByteArray("1\\name=odd\n1\\x=far\n1\\y=-4\n1\\z=5\nsize=1\n") << QStringList{rec("odd", 0, -4, 5)};
     // Unquoted, the store reads a comma-separated value as a list, not a name.
     QTest::newRow("quoted and unquoted commas")
-        << QByteArray("1\\name=a,b\n2\\name=\"c,d\"\nsize=2\n") << QStringList{rec("c,d", 0, 0, 0)};
+        << QByteArray("1\\name=a,b\n1\\x=1\n1\\y=1\n1\\z=1\n") + entry(2, "\"c,d\"", 2, 3, 4) + "size=2\n"
+        << QStringList{rec("c,d", 2, 3, 4)};
 }
 
 void TestSettingsStore::loadsThePositions()
@@ -216,13 +266,11 @@ void TestSettingsStore::closeWritesEveryKeyAndNothingElse()
     widget<QComboBox>(w, "stores")->setCurrentIndex(1);
 
     w.close();
-    // The pad's group holds its step; its place only once it has been shown.
-    const QStringList expected = QStringList{"pad/step=100"}
-        + QStringList{"positions/1/name=alpha", "positions/1/x=11",      "positions/1/y=0",
-                      "positions/1/z=10000",    "positions/2/name=beta", "positions/2/x=22",
-                      "positions/2/y=0",        "positions/2/z=10000",   "positions/size=2",
-                      "settings/dev=7",         "settings/pcmode=true",  "settings/port=/dev/ttyACM1",
-                      "settings/timeout=250",   "settings/update=500"};
+    const QStringList expected
+        = {"positions/1/name=alpha", "positions/1/x=11",   "positions/1/y=0",      "positions/1/z=10000",
+           "positions/2/name=beta",  "positions/2/x=22",   "positions/2/y=0",      "positions/2/z=10000",
+           "positions/size=2",       "settings/dev=7",     "settings/pcmode=true", "settings/port=/dev/ttyACM1",
+           "settings/timeout=250",   "settings/update=500"};
     QCOMPARE(storedKeys(), expected);
 
     // Saving leaves the list alone, so a second close writes the same store.
@@ -247,8 +295,9 @@ void TestSettingsStore::emptyListWritesSizeZero()
     }
     QSettings store(QStringLiteral("quellmark"), QStringLiteral("orvex"));
     QCOMPARE(store.value("positions/size").toString(), QStringLiteral("0"));
-    // Entries past the new size stay in the store and are not read again.
-    QCOMPARE(store.value("positions/1/name").toString(), QStringLiteral("first"));
+    // Entries past the new size stay in the store and are not read again:
+    // the first Remove saved "second" as entry 1.
+    QCOMPARE(store.value("positions/1/name").toString(), QStringLiteral("second"));
     KesmarControl next;
     QVERIFY(KesmarControlProbe::positions(next).isEmpty());
     QVERIFY(items(next).isEmpty());
@@ -288,7 +337,7 @@ void TestSettingsStore::nextWindowReadsWhatTheLastWrote()
     QCOMPARE(TestSettings::readStore(), file);
 }
 
-void TestSettingsStore::failedOpenStoresTheDefaultPort()
+void TestSettingsStore::failedOpenKeepsThePort()
 {
     TestSettings::writeStore("[settings]\nport=/dev/ttyS9\n");
     Fake::script().openSucceeds = false;
@@ -299,20 +348,105 @@ void TestSettingsStore::failedOpenStoresTheDefaultPort()
         w.close();
     }
     QSettings store(QStringLiteral("quellmark"), QStringLiteral("orvex"));
-    QCOMPARE(store.value("settings/port").toString(), QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(store.value("settings/port").toString(), QStringLiteral("/dev/ttyS9"));
 }
 
-void TestSettingsStore::noCloseWritesNothing()
+void TestSettingsStore::noChangeNoCloseWritesNothing()
 {
+    // Loading selects device 1 (the box moves from 0), which succeeds; that
+    // selection is no change and saves nothing, and nor does the failed open.
     const QByteArray golden = "[settings]\nport=/dev/ttyS2\n\n[positions]\n" + entry(1, "kept", 1, 2, 3) + "size=1\n";
     TestSettings::writeStore(golden);
+    Fake::script().openSucceeds = false;
     {
         KesmarControl w;
+        QCOMPARE(Fake::count("select_dev"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
         KesmarControlProbe::portSettings(w).update = 5;
-        widget<QPushButton>(w, "pushButtonRemove")->click();
-        QVERIFY(KesmarControlProbe::positions(w).isEmpty());
+        QCOMPARE(records(w), QStringList{rec("kept", 1, 2, 3)});
     }
     QCOMPARE(TestSettings::readStore(), golden);
+}
+
+void TestSettingsStore::everyChangeIsSavedAtOnce_data()
+{
+    QTest::addColumn<QString>("change");
+    for (const char *change : {"add", "update", "rename", "remove", "select device", "settings OK"})
+        QTest::newRow(change) << change;
+}
+
+void TestSettingsStore::everyChangeIsSavedAtOnce()
+{
+    QFETCH(QString, change);
+    TestSettings::writeStore("[settings]\nport=/dev/ttyS2\ndev=2\n\n[positions]\n" + entry(1, "a", 1, 2, 3)
+                             + entry(2, "b", 4, 5, 6) + "size=2\n");
+    KesmarControl w;
+    const QStringList loaded = inWindow(w);
+    if (change == "add")
+        store(w, {rec("c", 7, 8, 9)});
+    else if (change == "update")
+        store(w, {rec("b", 4, 5, 7)});
+    else if (change == "rename")
+        store(w, {rec("c", 1, 2, 3)});
+    else if (change == "remove")
+        widget<QPushButton>(w, "pushButtonRemove")->click();
+    else if (change == "select device")
+        widget<QSpinBox>(w, "dev")->setValue(7);
+    else
+        acceptSettings(w, QStringLiteral("/dev/ttyS5"));
+
+    // The file holds what the window holds, without a close.
+    QVERIFY(inWindow(w) != loaded);
+    QCOMPARE(onDisk(), inWindow(w));
+}
+
+void TestSettingsStore::saveFailureIsShownUntilASaveSucceeds_data()
+{
+    // Permission bits do not stop root, so the store is blocked by a path of
+    // the wrong kind, which stops everyone.
+    QTest::addColumn<QString>("blocked");
+    QTest::addColumn<bool>("asFolder");
+    QTest::addColumn<QString>("reason");
+    const QString file = TestSettings::storeFile();
+    QTest::newRow("store file is a folder") << file << true << "Filename refers to a directory";
+    QTest::newRow("store folder is a file") << QFileInfo(file).path() << false << "Not a directory";
+}
+
+void TestSettingsStore::saveFailureIsShownUntilASaveSucceeds()
+{
+    QFETCH(QString, blocked);
+    QFETCH(bool, asFolder);
+    QFETCH(QString, reason);
+    std::unique_ptr<KesmarControl> w;
+    RUN_STEP(WindowFixture::start(w, true));
+    store(*w, {rec("a", 1, 2, 3)});
+    QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Position a added"));
+
+    const auto unblock = [&] {
+        QFile::remove(blocked);
+        QDir(blocked).removeRecursively();
+    };
+    const auto unblockAtTheEnd = qScopeGuard(unblock);
+    unblock();
+    if (asFolder)
+        QVERIFY(QDir().mkpath(blocked));
+    else
+        QVERIFY(QFile(blocked).open(QIODevice::WriteOnly));
+
+    store(*w, {rec("b", 4, 5, 6)});
+    const QString failure
+        = QStringLiteral("Settings not saved - cannot write %1 (%2)").arg(TestSettings::storeFile(), reason);
+    QCOMPARE(w->statusBar()->currentMessage(), failure);
+    WindowFixture::expectShownFor(w->statusBar(), 0);
+    QTest::ignoreMessage(QtWarningMsg, qPrintable(failure));
+    w->close();
+
+    // Writable again: the next save writes everything and clears the message.
+    unblock();
+    acceptSettings(*w, QString());
+    QCOMPARE(w->statusBar()->currentMessage(), QString());
+    QCOMPARE(onDisk(), inWindow(*w));
+    QCOMPARE(records(*w), QStringList({rec("a", 1, 2, 3), rec("b", 4, 5, 6)}));
 }
 
 QTEST_MAIN(TestSettingsStore)

@@ -1,0 +1,151 @@
+// The program as a process of its own, offscreen and with a port that does
+// not exist: signals end it the way Exit does, and a second start on the same
+// settings store ends at once.
+#include "runstep.h"
+#include "simfixture.h"
+
+#include <QLockFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// A hand-edited store: spaces around '=', a nameless entry, no device and no
+// intervals. The program saves it in its own form.
+const QByteArray handEdited = "[positions]\nsize = 3\n1\\name = Home\n1\\x=1000\n1\\y = 2000\n1\\z=3000\n"
+                              "2\\name=\n3\\name=Probe\n3\\x=4\n3\\y=5\n3\\z=6\n\n"
+                              "[settings]\nport=/nonexistent/kesmar-port\n";
+
+} // namespace
+
+class TestProgramProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void signalClosesAndSaves_data();
+    void signalClosesAndSaves();
+    void secondStartOnTheSameStoreEnds();
+
+private:
+    QString storeFile() const { return config->filePath(QStringLiteral("quellmark/orvex.conf")); }
+    QString lockFile() const { return config->filePath(QStringLiteral("quellmark/orvex.lock")); }
+    void launch(QProcess &program);
+    void start(QProcess &program);
+    qint64 lockOwner() const;
+
+    std::unique_ptr<QTemporaryDir> config;
+};
+
+void TestProgramProcess::init()
+{
+    config = std::make_unique<QTemporaryDir>();
+    QVERIFY(config->isValid());
+    QVERIFY(QDir().mkpath(QFileInfo(storeFile()).path()));
+    QFile store(storeFile());
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    QCOMPARE(store.write(handEdited), qint64(handEdited.size()));
+}
+
+// Starts the program on this test's store.
+void TestProgramProcess::launch(QProcess &program)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config->path());
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KESMARCONTROL_PATH), QStringList());
+    QVERIFY2(program.waitForStarted(E2E::WaitMs), qPrintable(program.errorString()));
+}
+
+// Starts the program and waits until it holds the store's lock, which it
+// takes once it watches for signals.
+void TestProgramProcess::start(QProcess &program)
+{
+    RUN_STEP(launch(program));
+    QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), program.processId(), E2E::WaitMs);
+}
+
+qint64 TestProgramProcess::lockOwner() const
+{
+    qint64 pid = 0;
+    QString host;
+    QString app;
+    QLockFile(lockFile()).getLockInfo(&pid, &host, &app);
+    return pid;
+}
+
+void TestProgramProcess::signalClosesAndSaves_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestProgramProcess::signalClosesAndSaves()
+{
+    QFETCH(int, signalNumber);
+    QProcess program;
+    RUN_STEP(start(program));
+
+    QCOMPARE(::kill(pid_t(program.processId()), signalNumber), 0);
+    QVERIFY(program.waitForFinished(E2E::WaitMs));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+
+    // The close saved every key, the positions renumbered without the
+    // nameless one; the old entry 3, now beyond the size, stays unread.
+    QSettings saved(storeFile(), QSettings::IniFormat);
+    QStringList keys = saved.allKeys();
+    keys.sort();
+    QStringList stored;
+    for (const QString &key : keys)
+        stored << key + QLatin1Char('=') + saved.value(key).toString();
+    QCOMPARE(stored, QStringList({"positions/1/name=Home", "positions/1/x=1000", "positions/1/y=2000",
+                                  "positions/1/z=3000", "positions/2/name=Probe", "positions/2/x=4",
+                                  "positions/2/y=5", "positions/2/z=6", "positions/3/name=Probe", "positions/3/x=4",
+                                  "positions/3/y=5", "positions/3/z=6", "positions/size=2", "settings/dev=1",
+                                  "settings/pcmode=false", "settings/port=/nonexistent/kesmar-port",
+                                  "settings/timeout=100", "settings/update=1000"}));
+}
+
+void TestProgramProcess::secondStartOnTheSameStoreEnds()
+{
+    QProcess first;
+    RUN_STEP(start(first));
+
+    QProcess second;
+    RUN_STEP(launch(second));
+    QVERIFY(second.waitForFinished(E2E::WaitMs));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 1);
+    const QString error = QString::fromLocal8Bit(second.readAllStandardError());
+    QVERIFY2(error.contains(QStringLiteral("already running (process %1) with the settings in %2")
+                                .arg(first.processId())
+                                .arg(storeFile())),
+             qPrintable(error));
+    // Neither start has written the store; the first still holds the lock.
+    QFile store(storeFile());
+    QVERIFY(store.open(QIODevice::ReadOnly));
+    QCOMPARE(store.readAll(), handEdited);
+    QCOMPARE(lockOwner(), first.processId());
+
+    // A crash leaves the lock behind; the next start takes it over.
+    first.kill();
+    QVERIFY(first.waitForFinished(E2E::WaitMs));
+    QVERIFY(QFile::exists(lockFile()));
+    QProcess third;
+    RUN_STEP(start(third));
+    third.terminate();
+    QVERIFY(third.waitForFinished(E2E::WaitMs));
+    QCOMPARE(third.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(third.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestProgramProcess)
+#include "tst_programprocess.moc"
