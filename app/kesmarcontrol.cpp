@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QScopedValueRollback>
+#include <QSignalBlocker>
 #include <QStringList>
+#include <QToolButton>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -21,6 +23,10 @@ namespace {
 const QString defaultPort = PortSettings::defaultPort();
 const QString organization = QStringLiteral("quellmark");
 const QString application = QStringLiteral("orvex");
+
+// A unit that fails this many polls in a row is taken as gone: polling stops
+// rather than hold up the window once per interval.
+constexpr int maxFailedPolls = 3;
 
 // The entries of the "positions" array that can actually be read, as array
 // indexes in ascending order: those present in the store up to its stored
@@ -89,9 +95,26 @@ KesmarControl::KesmarControl(QWidget *parent)
         slider->setMaximum(positionMax);
         slider->setPageStep(2050);
     }
+    // Each slider starts where its box stands.
+    ui->sliderX->setValue(ui->targetX->value());
+    ui->sliderY->setValue(ui->targetY->value());
+    ui->sliderZ->setValue(ui->targetZ->value());
+
+    indicator = new QToolButton(this);
+    indicator->setObjectName(QStringLiteral("connectionIndicator"));
+    indicator->setAutoRaise(true);
+    ui->statusBar->addPermanentWidget(indicator);
+    // While the readouts are live there is nothing to repair.
+    connect(indicator, &QToolButton::clicked, this, [this] {
+        if (state != ConnectionState::Reading)
+            reconnect();
+    });
+    // A message too long for the window is read whole in the tool tip.
+    connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QWidget::setToolTip);
 
     connect(&timer, SIGNAL(timeout()), this, SLOT(updatePositions()));
     timer.setInterval(portSettings.update);
+    refreshConnectionState();
     QTimer::singleShot(100, this, SLOT(openPort()));
 
     connect(&pad, &PadDialog::jogRequested, this, [this](int axis, int delta) {
@@ -122,15 +145,23 @@ void KesmarControl::loadSettings()
     // saving writes read the same with it.
     settings.setIniCodec("UTF-8");
     settings.beginGroup(QStringLiteral("settings"));
-    dev = settings.value(QStringLiteral("dev"), 1).toInt();
+    bool isNumber = false;
+    const int storedDev = settings.value(QStringLiteral("dev"), 1).toInt(&isNumber);
+    dev = isNumber && storedDev >= ui->dev->minimum() && storedDev <= ui->dev->maximum() ? storedDev : 1;
     const QString port = settings.value(QStringLiteral("port"), portSettings.port).toString();
     portSettings.port = port.isEmpty() ? defaultPort : port;
     portSettings.timeout = settings.value(QStringLiteral("timeout"), portSettings.timeout).toInt();
-    portSettings.update = settings.value(QStringLiteral("update"), portSettings.update).toInt();
+    portSettings.update
+        = qMax(PortSettings::minUpdate, settings.value(QStringLiteral("update"), portSettings.update).toInt());
     portSettings.pcmode = settings.value(QStringLiteral("pcmode"), portSettings.pcmode).toBool();
     settings.endGroup();
 
-    ui->dev->setValue(dev);
+    {
+        // The box only shows the stored device here; it is selected once a
+        // port is open.
+        const QSignalBlocker quiet(ui->dev);
+        ui->dev->setValue(dev);
+    }
 
     const int storedSize = settings.beginReadArray(QStringLiteral("positions"));
     settings.endArray();
@@ -229,6 +260,12 @@ uint8_t KesmarControl::deviceId(int n) const
     return static_cast<uint8_t>(48 + n);
 }
 
+// The device that polls, Goto and Restore address: always the one the box shows.
+uint8_t KesmarControl::drivenId() const
+{
+    return deviceId(ui->dev->value());
+}
+
 QString KesmarControl::errorText() const
 {
     return QString::fromUtf8(kesmarctl_last_errorstr(ctl.handle));
@@ -241,21 +278,38 @@ void KesmarControl::openPort(QString port)
 
     ctl.handle = kesmarctl_open(QFile::encodeName(port).constData(), portSettings.timeout);
     if (ctl.handle) {
-        ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
         portSettings.port = port.isEmpty() ? defaultPort : port;
-        timer.start();
+        // The device the box shows is the one driven, so it is selected on
+        // every new connection; a failure there is reported as any failed
+        // selection is, and its message stays.
+        failedPolls = 0;
+        if (selectDevice(ui->dev->value()))
+            ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
     } else {
         const QString error = errorText();
-        ui->statusBar->showMessage(tr("Can not open %1 - %2").arg(port, error), 0);
+        showFailure(tr("Can not open %1 - %2").arg(port, error));
         // The unit may only be switched off: the configured port stays for
         // the next start.
         if (portSettings.port.isEmpty())
             portSettings.port = defaultPort;
         timer.stop();
     }
+    refreshConnectionState();
+}
+
+void KesmarControl::reconnect()
+{
+    kesmarctl_close(ctl.handle);
+    ctl.handle = nullptr;
+    openPort(QString());
 }
 
 void KesmarControl::on_dev_valueChanged(int n)
+{
+    selectDevice(n);
+}
+
+bool KesmarControl::selectDevice(int n)
 {
     const QString number = QString::number(n);
     if (kesmarctl_select_dev(ctl.handle, deviceId(n)) >= 0) {
@@ -263,14 +317,17 @@ void KesmarControl::on_dev_valueChanged(int n)
         timer.start();
         ui->statusBar->showMessage(tr("Device %1 selected").arg(number), 1000);
         saveSettings();
-        return;
+        refreshConnectionState();
+        return true;
     }
     // Falling back to device 1 may run this slot again, nested, before the
     // failure below is reported; the error text is read after it.
     ui->dev->setValue(1);
     const QString error = errorText();
-    ui->statusBar->showMessage(tr("Device %1 select failed - %2").arg(number, error), 0);
+    showFailure(tr("Device %1 select failed - %2").arg(number, error));
     timer.stop();
+    refreshConnectionState();
+    return false;
 }
 
 void KesmarControl::updatePositions()
@@ -282,14 +339,15 @@ void KesmarControl::updatePositions()
     if (portSettings.pcmode) {
         time = timer.interval() - 10;
     } else if (ctl.handle && kesmarctl_recv(ctl.handle) > 0) {
-        // More input is on its way: look again soon.
-        QTimer::singleShot(50, this, SLOT(updatePositions()));
+        // More input is on its way: look again soon, unless polling has
+        // given up on the unit by then.
+        QTimer::singleShot(50, this, [this] {
+            if (failedPolls < maxFailedPolls)
+                updatePositions();
+        });
     }
 
-    if (!readPosition(time, &x, &y, &z)) {
-        ui->statusBar->showMessage(tr("Update failed - ") + errorText(), 200);
-        timer.stop();
-    }
+    const bool read = readPosition(time, &x, &y, &z);
 
     if (x >= 0)
         showReading(0, x);
@@ -297,14 +355,19 @@ void KesmarControl::updatePositions()
         showReading(1, y);
     if (z >= 0)
         showReading(2, z);
+
+    if (read)
+        pollSucceeded();
+    else
+        pollFailed();
 }
 
-// Reads the position of the selected device; the device reports each
+// Reads the position of the driven device; the device reports each
 // coordinate in its low 16 bits, as a signed number. On failure the outputs
 // keep what the library left in them.
 bool KesmarControl::readPosition(int time, int *x, int *y, int *z)
 {
-    if (kesmarctl_get_position_ext(ctl.handle, deviceId(dev), time, x, y, z) < 0)
+    if (kesmarctl_get_position_ext(ctl.handle, drivenId(), time, x, y, z) < 0)
         return false;
     *x = static_cast<qint16>(*x & 0xffff);
     *y = static_cast<qint16>(*y & 0xffff);
@@ -320,21 +383,93 @@ void KesmarControl::showReading(int axis, int value)
     pad.showReading(axis, value);
 }
 
+void KesmarControl::pollSucceeded()
+{
+    failedPolls = 0;
+    if (!pollFailure.isEmpty() && ui->statusBar->currentMessage() == pollFailure)
+        ui->statusBar->clearMessage();
+    pollFailure.clear();
+    position = {ui->lcdNumberX->intValue(), ui->lcdNumberY->intValue(), ui->lcdNumberZ->intValue()};
+    refreshConnectionState();
+    emit positionRead(position[0], position[1], position[2]);
+}
+
+// The readouts go stale and say so until the next good poll; polling goes on
+// at its interval until too many polls in a row have failed.
+void KesmarControl::pollFailed()
+{
+    ++failedPolls;
+    pollFailure = tr("Update failed - ") + errorText();
+    linkFailure = pollFailure;
+    // A failed Goto's message stays: the operator must see that the
+    // manipulator was not sent.
+    if (gotoFailure.isEmpty() || ui->statusBar->currentMessage() != gotoFailure)
+        ui->statusBar->showMessage(pollFailure, 0);
+    if (failedPolls >= maxFailedPolls)
+        timer.stop();
+    refreshConnectionState();
+}
+
+// A failure message stays until something replaces it; it also tells the
+// indicator why the readouts are not live.
+void KesmarControl::showFailure(const QString &text)
+{
+    ui->statusBar->showMessage(text, 0);
+    linkFailure = text;
+}
+
+// The one place that decides the connection state, from the connection, the
+// polling timer and the failed polls; the readouts and the indicator follow it.
+void KesmarControl::refreshConnectionState()
+{
+    ConnectionState now = ConnectionState::Reading;
+    if (!ctl.handle)
+        now = ConnectionState::NotConnected;
+    else if (!timer.isActive())
+        now = ConnectionState::Stopped;
+    else if (failedPolls > 0)
+        now = ConnectionState::Stale;
+
+    const bool live = now == ConnectionState::Reading;
+    for (QLCDNumber *readout : {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ})
+        readout->setEnabled(live);
+    pad.setReadoutsEnabled(live);
+
+    // In the order of ConnectionState.
+    static const char *const words[]
+        = {QT_TR_NOOP("not connected"), QT_TR_NOOP("reading"), QT_TR_NOOP("stale"), QT_TR_NOOP("stopped")};
+    const QString word = tr(words[int(now)]);
+    const QString device = QString::number(ui->dev->value());
+    // A long port name keeps its distinctive end in the text and shows whole
+    // in the tool tip, so it cannot widen the window.
+    const QString port = indicator->fontMetrics().elidedText(portSettings.port, Qt::ElideLeft, 300);
+    indicator->setText(tr("%1, device %2: %3").arg(port, device, word));
+    const QString whole = tr("%1, device %2: %3").arg(portSettings.port, device, word);
+    indicator->setToolTip(
+        live ? whole : whole + QLatin1Char('\n') + linkFailure + QLatin1Char('\n') + tr("Click to reconnect."));
+
+    if (now != state) {
+        state = now;
+        emit connectionStateChanged(now);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Target motion
 
-void KesmarControl::gotoTarget()
+bool KesmarControl::gotoTarget()
 {
     jogBurst.reset();
-    sendTarget({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
+    return sendTarget({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
 }
 
 // Stores the target in the device's memory position 0 and sends the device there.
 bool KesmarControl::sendTarget(const Xyz &target)
 {
-    const uint8_t id = deviceId(dev);
+    const uint8_t id = drivenId();
     if (kesmarctl_store_mem_position_ext(ctl.handle, id, target[0], target[1], target[2], 0) >= 0
         && kesmarctl_goto_mem_position_ext(ctl.handle, id, 0) >= 0) {
+        gotoFailure.clear();
         ui->statusBar->showMessage(tr("Goto command sent"), 1000);
         return true;
     }
@@ -344,13 +479,36 @@ bool KesmarControl::sendTarget(const Xyz &target)
 
 void KesmarControl::showGotoFailed()
 {
-    ui->statusBar->showMessage(tr("Goto failed - ") + errorText(), 0);
+    gotoFailure = tr("Goto failed - ") + errorText();
+    ui->statusBar->showMessage(gotoFailure, 0);
 }
 
-void KesmarControl::followTargetIfChecked()
+// A target box changed: under Follow Target the new target is sent, unless
+// the change is part of an act that sends once for all its changes (or none).
+void KesmarControl::targetChanged()
 {
-    if (ui->followTarget->isChecked() && !showingSentTarget)
+    if (!settingTargets && ui->followTarget->isChecked())
         gotoTarget();
+}
+
+// Puts a whole target into the boxes and sliders as one act, sending nothing;
+// a negative value leaves its axis alone. Returns whether any box changed.
+bool KesmarControl::setTargets(int x, int y, int z)
+{
+    const QScopedValueRollback<bool> asOne(settingTargets, true);
+    bool changed = false;
+    const int values[] = {x, y, z};
+    QSpinBox *const boxes[] = {ui->targetX, ui->targetY, ui->targetZ};
+    QSlider *const sliders[] = {ui->sliderX, ui->sliderY, ui->sliderZ};
+    for (int axis = 0; axis < 3; ++axis) {
+        if (values[axis] < 0)
+            continue;
+        const int before = boxes[axis]->value();
+        boxes[axis]->setValue(values[axis]);
+        sliders[axis]->setValue(values[axis]);
+        changed = changed || boxes[axis]->value() != before;
+    }
+    return changed;
 }
 
 // ---------------------------------------------------------------------------
@@ -358,7 +516,7 @@ void KesmarControl::followTargetIfChecked()
 
 bool KesmarControl::moveBy(int dx, int dy, int dz)
 {
-    const uint8_t id = deviceId(dev);
+    const uint8_t id = drivenId();
     std::optional<Xyz> from;
     if (jogBurst && jogBurst->handle == ctl.handle && jogBurst->id == id)
         from = jogBurst->target;
@@ -377,6 +535,7 @@ bool KesmarControl::moveBy(int dx, int dy, int dz)
             jogBurst = JogBurst{ctl.handle, id, to};
     }
     timer.start();
+    refreshConnectionState();
     return sent;
 }
 
@@ -386,6 +545,7 @@ bool KesmarControl::halt()
     const std::optional<Xyz> at = positionNow();
     const bool sent = at && moveTo(*at);
     timer.start();
+    refreshConnectionState();
     return sent;
 }
 
@@ -409,13 +569,7 @@ bool KesmarControl::moveTo(const Xyz &target)
 {
     if (!sendTarget(target))
         return false;
-    const QScopedValueRollback<bool> quiet(showingSentTarget, true);
-    ui->targetX->setValue(target[0]);
-    ui->sliderX->setValue(target[0]);
-    ui->targetY->setValue(target[1]);
-    ui->sliderY->setValue(target[1]);
-    ui->targetZ->setValue(target[2]);
-    ui->sliderZ->setValue(target[2]);
+    setTargets(target[0], target[1], target[2]);
     return true;
 }
 
@@ -423,42 +577,42 @@ void KesmarControl::on_pushButtonGoto_clicked()
 {
     gotoTarget();
     timer.start();
+    refreshConnectionState();
 }
 
 void KesmarControl::on_targetX_valueChanged(int value)
 {
     ui->sliderX->setValue(value);
-    followTargetIfChecked();
+    targetChanged();
 }
 
 void KesmarControl::on_targetY_valueChanged(int value)
 {
     ui->sliderY->setValue(value);
-    followTargetIfChecked();
+    targetChanged();
 }
 
 void KesmarControl::on_targetZ_valueChanged(int value)
 {
     ui->sliderZ->setValue(value);
-    followTargetIfChecked();
+    targetChanged();
 }
 
+// A drag step sets its box, and the box's own change sends it: one send per
+// step, none when the box already holds the value.
 void KesmarControl::on_sliderX_sliderMoved(int position)
 {
     ui->targetX->setValue(position);
-    followTargetIfChecked();
 }
 
 void KesmarControl::on_sliderY_sliderMoved(int position)
 {
     ui->targetY->setValue(position);
-    followTargetIfChecked();
 }
 
 void KesmarControl::on_sliderZ_sliderMoved(int position)
 {
     ui->targetZ->setValue(position);
-    followTargetIfChecked();
 }
 
 void KesmarControl::on_pushButtonCopy_clicked()
@@ -466,12 +620,10 @@ void KesmarControl::on_pushButtonCopy_clicked()
     const int x = static_cast<int>(ui->lcdNumberX->value());
     const int y = static_cast<int>(ui->lcdNumberY->value());
     const int z = static_cast<int>(ui->lcdNumberZ->value());
-    ui->targetX->setValue(x);
-    ui->sliderX->setValue(x);
-    ui->targetY->setValue(y);
-    ui->sliderY->setValue(y);
-    ui->targetZ->setValue(z);
-    ui->sliderZ->setValue(z);
+    // Under Follow Target the copied target is sent once, whole; a failed
+    // send keeps its message.
+    if (setTargets(x, y, z) && ui->followTarget->isChecked() && !gotoTarget())
+        return;
     ui->statusBar->showMessage(tr("Current position copied into target values"), 1000);
 }
 
@@ -480,22 +632,12 @@ void KesmarControl::on_pushButtonRestore_clicked()
     int x = -1;
     int y = -1;
     int z = -1;
-    if (kesmarctl_get_mem_position_ext(ctl.handle, deviceId(dev), &x, &y, &z, 0) < 0) {
+    if (kesmarctl_get_mem_position_ext(ctl.handle, drivenId(), &x, &y, &z, 0) < 0) {
         ui->statusBar->showMessage(tr("No target position used yet"), 1000);
         return;
     }
-    if (x >= 0) {
-        ui->targetX->setValue(x);
-        ui->sliderX->setValue(x);
-    }
-    if (y >= 0) {
-        ui->targetY->setValue(y);
-        ui->sliderY->setValue(y);
-    }
-    if (z >= 0) {
-        ui->targetZ->setValue(z);
-        ui->sliderZ->setValue(z);
-    }
+    if (setTargets(x, y, z) && ui->followTarget->isChecked() && !gotoTarget())
+        return;
     ui->statusBar->showMessage(tr("Previous target position restored"), 1000);
 }
 
@@ -527,9 +669,9 @@ void KesmarControl::on_pushButtonStore_clicked()
             return;
         }
         if (samePlace && !name.isEmpty()) {
+            // In place: the selection, the targets and the name field stay.
             p->name = name;
-            ui->stores->removeItem(i);
-            ui->stores->insertItem(i, p->name);
+            ui->stores->setItemText(i, p->name);
             ui->statusBar->showMessage(tr("Position renamed as %1").arg(name), 1000);
             saveSettings();
             return;
@@ -542,7 +684,11 @@ void KesmarControl::on_pushButtonStore_clicked()
 
     const QString newName = name.isEmpty() ? defaultName() : name;
     positions.append(new Position(newName, x, y, z));
-    ui->stores->insertItem(ui->stores->count(), newName);
+    {
+        // Adding the first entry selects it; that recall sends nothing.
+        const QScopedValueRollback<bool> adding(addingEntry, true);
+        ui->stores->insertItem(ui->stores->count(), newName);
+    }
     ui->statusBar->showMessage(tr("Position %1 added").arg(newName), 1000);
     saveSettings();
 }
@@ -565,16 +711,18 @@ void KesmarControl::on_stores_currentIndexChanged(int index)
         qWarning("%s position %d not stored", Q_FUNC_INFO, index);
         return;
     }
-    const Position *r = positions.at(index);
-    ui->targetX->setValue(r->x);
-    ui->sliderX->setValue(r->x);
-    ui->targetY->setValue(r->y);
-    ui->sliderY->setValue(r->y);
-    ui->targetZ->setValue(r->z);
-    ui->sliderZ->setValue(r->z);
-    ui->storeName->setText(r->name);
+    recall(index, ui->followTarget->isChecked() && !addingEntry);
+}
 
-    if (ui->followTarget->isChecked()) {
+// Puts entry `index` into the targets and the name field; `send` sends the
+// manipulator there, once, instead of naming the entry.
+void KesmarControl::recall(int index, bool send)
+{
+    const Position *r = positions.at(index);
+    // A negative coordinate stands for the boxes' lower bound here.
+    setTargets(qMax(0, r->x), qMax(0, r->y), qMax(0, r->z));
+    ui->storeName->setText(r->name);
+    if (send) {
         gotoTarget();
         return;
     }
@@ -586,10 +734,18 @@ void KesmarControl::on_pushButtonRemove_clicked()
     const int i = ui->stores->currentIndex();
     if (i < 0)
         return;
-    // The record leaves the list before its item leaves the combo box, so the
-    // selection handler that the removal runs sees the list as it will stay.
+    // The record leaves the list before its item leaves the combo box.
     delete positions.takeAt(i);
-    ui->stores->removeItem(i);
+    {
+        const QSignalBlocker quiet(ui->stores);
+        ui->stores->removeItem(i);
+    }
+    // The entry that takes the removed one's place is chosen. Its values go
+    // into the targets only without Follow Target, where that sends nothing:
+    // removing never moves the manipulator.
+    const int current = ui->stores->currentIndex();
+    if (current >= 0 && !ui->followTarget->isChecked())
+        recall(current, false);
     saveSettings();
 }
 
@@ -614,16 +770,17 @@ void KesmarControl::on_actionSettings_triggered()
     const QString oldPort = portSettings.port;
 
     Settings dialog(&portSettings);
-    if (dialog.exec() == QDialog::Accepted)
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    if (accepted)
         saveSettings();
 
     const bool changed
         = QString::compare(portSettings.port, oldPort, Qt::CaseSensitive) != 0 || portSettings.timeout != oldTimeout;
-    if (changed) {
-        kesmarctl_close(ctl.handle);
-        ctl.handle = nullptr;
-        openPort(QString());
-    }
+    // OK also reopens a port that is not open or no longer polled: after the
+    // unit was unplugged and plugged in again nothing needs to change.
+    const bool down = state == ConnectionState::NotConnected || state == ConnectionState::Stopped;
+    if (changed || (accepted && down))
+        reconnect();
 }
 
 void KesmarControl::on_actionPad_toggled(bool checked)

@@ -10,6 +10,9 @@
 #include <QMainWindow>
 #include <QSettings>
 #include <QTimer>
+#include <QVector>
+
+class QToolButton;
 
 #include <array>
 #include <optional>
@@ -25,6 +28,18 @@ class KesmarControl : public QMainWindow
     Q_OBJECT
 
 public:
+    // How far the readouts can be trusted: polled at the set interval
+    // (Reading), not read since the last failed poll (Stale), not polled any
+    // more (Stopped), or no port open (NotConnected).
+    enum class ConnectionState
+    {
+        NotConnected,
+        Reading,
+        Stale,
+        Stopped
+    };
+    Q_ENUM(ConnectionState)
+
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
 
@@ -40,6 +55,20 @@ public:
 
     // Path of the settings store file that every window reads and writes.
     static QString settingsFile();
+
+    ConnectionState connectionState() const { return state; }
+    // The readouts after the last good poll (X, Y, Z); empty before the first.
+    QVector<int> lastPosition() const { return position; }
+
+public slots:
+    // Closes the port, opens the configured one with the configured time-out,
+    // selects the device the box shows and resumes polling. Nothing moves.
+    void reconnect();
+
+signals:
+    void connectionStateChanged(KesmarControl::ConnectionState state);
+    // After every good poll, with what the readouts then show.
+    void positionRead(int x, int y, int z);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -69,10 +98,18 @@ private:
     void loadSettings();
     QString saveSettings();
     QString defaultName() const;
-    void gotoTarget();
+    bool selectDevice(int n);
+    bool gotoTarget();
     uint8_t deviceId(int n) const;
+    uint8_t drivenId() const;
     QString errorText() const;
-    void followTargetIfChecked();
+    void showFailure(const QString &text);
+    void pollSucceeded();
+    void pollFailed();
+    void refreshConnectionState();
+    void targetChanged();
+    bool setTargets(int x, int y, int z);
+    void recall(int index, bool send);
 
     using Xyz = std::array<int, 3>;
     void showReading(int axis, int value);
@@ -90,6 +127,17 @@ private:
     KesmarCtl ctl;
     PortSettings portSettings;
     int dev = 1;
+    // Set while several targets change as one act, and while Store adds an
+    // entry: the changes then send nothing on their own.
+    bool settingTargets = false;
+    bool addingEntry = false;
+    ConnectionState state = ConnectionState::NotConnected;
+    int failedPolls = 0; // in a row
+    QVector<int> position;
+    QString pollFailure; // the message of the last failed poll
+    QString gotoFailure; // the message of the last failed Goto
+    QString linkFailure; // why the readouts are not live, for the indicator
+    QToolButton *indicator;
     QTimer timer;
     QSettings settings;
     // Nothing is saved until loading has finished: a save in between (a
@@ -105,8 +153,6 @@ private:
         Xyz target;
     };
     std::optional<JogBurst> jogBurst;
-    // Set while a target already sent is put into the boxes, so Follow Target does not send it again.
-    bool showingSentTarget = false;
 };
 
 #endif // KESMARCONTROL_H

@@ -11,6 +11,7 @@ struct PortSettings
     static QString defaultPort() { return QStringLiteral("/dev/ttyUSB0"); }
 
     int update = 1000; // polling interval, ms
+    static constexpr int minUpdate = 20; // shortest polling interval, ms: anything shorter is taken as this
     int timeout = 100; // time-out handed to the library's open, ms
     bool pcmode = false; // the control unit is in PC mode
     QString port = defaultPort();

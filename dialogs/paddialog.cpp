@@ -76,6 +76,12 @@ void PadDialog::showReading(int axis, int value)
     readouts[axis]->display(value);
 }
 
+void PadDialog::setReadoutsEnabled(bool enabled)
+{
+    for (QLCDNumber *readout : {ui->X, ui->Y, ui->Z})
+        readout->setEnabled(enabled);
+}
+
 void PadDialog::setStep(int step)
 {
     step_ = std::clamp(step, 1, positionMax);

@@ -23,6 +23,8 @@ public:
 
     // Shows `value` in the readout of `axis` (0 X, 1 Y, 2 Z).
     void showReading(int axis, int value);
+    // Greys the readouts while they may be out of date.
+    void setReadoutsEnabled(bool enabled);
 
     // The step chosen in the step box, 1..20500.
     int step() const { return step_; }

@@ -7,6 +7,7 @@ Settings::Settings(PortSettings *values)
     , values(values)
 {
     ui->setupUi(this);
+    ui->update->setMinimum(PortSettings::minUpdate);
     ui->port->setText(values->port);
     ui->timeout->setValue(values->timeout);
     ui->update->setValue(values->update);

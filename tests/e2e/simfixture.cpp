@@ -9,9 +9,11 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLCDNumber>
+#include <QMetaEnum>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QtTest>
 
 namespace E2E {
@@ -79,6 +81,11 @@ void Program::clickGoto()
 void Program::clickRestore()
 {
     QTest::mouseClick(widget<QPushButton>(*w_, QStringLiteral("pushButtonRestore")), Qt::LeftButton);
+}
+
+void Program::clickIndicator()
+{
+    QTest::mouseClick(w_->findChild<QToolButton *>(QStringLiteral("connectionIndicator")), Qt::LeftButton);
 }
 
 QString Program::message() const
@@ -167,6 +174,15 @@ ReadoutSampler::ReadoutSampler(QLCDNumber *lcd)
             values_ << value;
     });
     tick_.start();
+}
+
+StateRecorder::StateRecorder(KesmarControl &window)
+{
+    connect(&window, &KesmarControl::connectionStateChanged, this, [this, &window](KesmarControl::ConnectionState s) {
+        const bool live = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumberX"))->isEnabled();
+        changes_ << QString::fromLatin1(QMetaEnum::fromType<KesmarControl::ConnectionState>().valueToKey(int(s)))
+                + (live ? QStringLiteral(" live") : QStringLiteral(" greyed"));
+    });
 }
 
 int ReadoutSampler::between(int from, int to) const

@@ -53,6 +53,8 @@ public:
     QList<int> target() const;
     void clickGoto();
     void clickRestore();
+    void clickIndicator();
+    KesmarControl::ConnectionState state() const { return w_->connectionState(); }
 
     // The message the status bar shows now.
     QString message() const;
@@ -110,6 +112,18 @@ public:
 private:
     QTimer tick_;
     QList<int> values_;
+};
+
+// Records the main window's connection state changes, each as the state's
+// name and whether the readouts were live then, e.g. "Stale greyed".
+class StateRecorder : public QObject
+{
+public:
+    explicit StateRecorder(KesmarControl &window);
+    QStringList changes() const { return changes_; }
+
+private:
+    QStringList changes_;
 };
 
 } // namespace E2E

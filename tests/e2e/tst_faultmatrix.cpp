@@ -1,15 +1,18 @@
 // Faults on the line and at the port, with the program and the real control
 // library against the simulated unit. For each fault: nothing crashes, no
 // call holds the event loop much past the time-out, the failure reaches the
-// operator as the program's message, and the program recovers by the ways it
-// offers: the Goto button restarts polling, and the Settings dialog with a
-// changed port or time-out reopens the port.
+// operator as the program's message, and the program recovers without moving
+// the unit: polling goes on through a failed answer with the readouts greyed
+// until the next good one, and once polling has stopped one click on the
+// connection indicator, or OK in the Settings dialog, reopens the port.
 #include "probe.h"
 #include "simfixture.h"
 #include "testsettings.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLCDNumber>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QtTest>
@@ -24,6 +27,7 @@ constexpr int Update = 250;
 // whole time-out, plus a generous margin for a loaded machine.
 constexpr int StallBound = Timeout + 2000;
 constexpr int Dev1 = 49; // the program's default device 1
+using State = KesmarControl::ConnectionState;
 
 const QStringList FastUnit{"--speed", "20000", "--seed", "7"};
 
@@ -61,6 +65,7 @@ private:
     void expectGotoWorks(int x, int y, int z);
     void expectUpdateFailed(const QString &start);
     void reopenBySettings(const QString &port = {});
+    void reconnectUntilReading();
 
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<E2E::Program> p;
@@ -111,13 +116,11 @@ void TestFaultMatrix::expectGotoWorks(int x, int y, int z)
 
 void TestFaultMatrix::expectUpdateFailed(const QString &start)
 {
-    // The message shows only 200 ms: it is caught as it is shown.
+    // The message may go with the next good poll: it is caught as it is shown.
     QString text;
     QTRY_VERIFY2_WITH_TIMEOUT(p->seen(QStringLiteral("Update failed - "), &text), qPrintable(p->messages().join(" | ")),
                               E2E::WaitMs);
     QVERIFY2(text.startsWith(start), qPrintable(text));
-    // A failed poll stops polling.
-    QVERIFY(!p->timer().isActive());
 }
 
 // OK in the Settings dialog with a changed port, or else a changed time-out:
@@ -137,6 +140,30 @@ void TestFaultMatrix::reopenBySettings(const QString &port)
         QVERIFY(timeout);
         timeout->setValue(timeout->value() == Timeout ? Timeout + 50 : Timeout);
     }));
+}
+
+// Answers still on their way make the first reconnects fail; the operator
+// tries again until one goes through: by the indicator, or by naming the port
+// in Settings where a failed open has replaced it.
+void TestFaultMatrix::reconnectUntilReading()
+{
+    const QString link = sim->linkPath();
+    QElapsedTimer trying;
+    trying.start();
+    while (p->state() != State::Reading && trying.elapsed() < E2E::WaitMs) {
+        if (p->state() == State::Stopped) {
+            p->clickIndicator();
+        } else if (p->state() == State::NotConnected) {
+            RUN_STEP(p->acceptSettings([link](QDialog *dialog) {
+                auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("port"));
+                QVERIFY(edit);
+                edit->setText(link);
+            }));
+        }
+        // Stale: polling goes on by itself.
+        QTRY_VERIFY_WITH_TIMEOUT(p->state() != State::Stale, E2E::WaitMs);
+    }
+    QVERIFY2(p->state() == State::Reading, qPrintable(p->messages().join(" | ")));
 }
 
 void TestFaultMatrix::lineFault_data()
@@ -171,6 +198,7 @@ void TestFaultMatrix::lineFault()
 
     E2E::StallMeter stalls;
     E2E::TickCounter ticks(p->timer());
+    E2E::StateRecorder states(p->window());
     p->forget();
     // Only polls run now, so the fault meets a position query.
     QCOMPARE(sim->command(fault), "ok " + fault);
@@ -181,26 +209,27 @@ void TestFaultMatrix::lineFault()
         RUN_STEP(expectPollingWorks());
         RUN_STEP(expectGotoWorks(12000, 13000, 14000));
         QVERIFY2(!p->seen(QStringLiteral("Update failed")), qPrintable(p->messages().join(" | ")));
+        QCOMPARE(states.changes(), QStringList());
     } else {
         RUN_STEP(expectUpdateFailed(failure));
-        // A failed poll leaves the readouts alone.
+        // A failed poll leaves the readouts' values alone.
         QCOMPARE(p->readout(), (QList<int>{10250, 10250, 10250}));
-
-        // Goto starts polling again. An answer held back past the time-out
-        // still holds up the line for a while, and requests made meanwhile
-        // fail as well: the operator presses Goto again until it goes through.
-        QCOMPARE(sim->command("clear"), QString("ok clear"));
-        p->setTarget(10000, 10000, 10000);
-        p->forget();
         if (lateAnswer) {
-            QTRY_VERIFY_WITH_TIMEOUT((p->clickGoto(), p->message() == QStringLiteral("Goto command sent")),
-                                     E2E::WaitMs);
+            // Answers held back past the time-out fail poll after poll until
+            // polling stops; once the line is clean, the indicator reconnects.
+            QTRY_COMPARE_WITH_TIMEOUT(p->state(), State::Stopped, E2E::WaitMs);
+            QCOMPARE(states.changes(), QStringList({"Stale greyed", "Stopped greyed"}));
+            QCOMPARE(sim->command("clear"), QString("ok clear"));
+            RUN_STEP(reconnectUntilReading());
         } else {
-            p->clickGoto();
-            QCOMPARE(p->message(), QStringLiteral("Goto command sent"));
+            // Polling goes on: the readouts are greyed until the next good
+            // poll, then live again and the failure message gone, with no
+            // operator action.
+            QTRY_COMPARE_WITH_TIMEOUT(states.changes(), QStringList({"Stale greyed", "Reading live"}), E2E::WaitMs);
+            QVERIFY2(!p->message().startsWith(QStringLiteral("Update failed")), qPrintable(p->message()));
+            QCOMPARE(sim->command("clear"), QString("ok clear"));
         }
         QVERIFY(p->timer().isActive());
-        QTRY_COMPARE_WITH_TIMEOUT(p->readout(), (QList<int>{10000, 10000, 10000}), E2E::WaitMs);
         RUN_STEP(expectPollingWorks());
         RUN_STEP(expectGotoWorks(12000, 13000, 14000));
     }
@@ -283,21 +312,29 @@ void TestFaultMatrix::portLost()
     }
     const QString gone = "Update failed - " + link + " went away; reconnect";
     RUN_STEP(expectUpdateFailed(gone));
+    // Polls fail until polling stops; the readouts stay greyed.
+    QTRY_COMPARE_WITH_TIMEOUT(p->state(), State::Stopped, E2E::WaitMs);
+    QVERIFY(!p->lcd("lcdNumberX")->isEnabled());
     const QList<int> frozen = p->readout();
 
     // The connection stays lost: Goto reports it and starts polling, which
-    // fails again.
+    // fails again and stops; the Goto failure stays in view.
     p->forget();
     p->clickGoto();
-    QCOMPARE(p->message(), "Goto failed - " + link + " went away; reconnect");
+    const QString gotoFailed = p->message();
+    QCOMPARE(gotoFailed, "Goto failed - " + link + " went away; reconnect");
     QVERIFY(p->timer().isActive());
-    RUN_STEP(expectUpdateFailed(gone));
+    QTRY_VERIFY_WITH_TIMEOUT(!p->timer().isActive(), E2E::WaitMs);
+    QCOMPARE(p->message(), gotoFailed);
     QCOMPARE(p->readout(), frozen);
 
     switch (loss) {
     case Loss::Kill:
+        // The unit is back under the same port: OK in Settings with nothing
+        // changed opens it again.
         QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
-        RUN_STEP(reopenBySettings());
+        p->forget();
+        RUN_STEP(p->acceptSettings([](QDialog *) {}));
         break;
     case Loss::Stop: {
         // Reopening while the port is missing fails and keeps the port name;
@@ -312,7 +349,9 @@ void TestFaultMatrix::portLost()
         break;
     }
     case Loss::Reopen:
-        RUN_STEP(reopenBySettings());
+        // Unplugged and plugged in again: one click on the indicator.
+        p->forget();
+        p->clickIndicator();
         break;
     }
     QCOMPARE(p->message(), link + " opened");
@@ -338,10 +377,15 @@ void TestFaultMatrix::hangupDuringGoto()
     p->setTarget(3000, 4000, 5000);
     p->forget();
     p->clickGoto();
-    QVERIFY2(p->message().startsWith("Goto failed - "), qPrintable(p->message()));
+    const QString gotoFailed = p->message();
+    QVERIFY2(gotoFailed.startsWith("Goto failed - "), qPrintable(gotoFailed));
     QVERIFY(p->timer().isActive());
     QVERIFY(sim->waitForExit());
-    RUN_STEP(expectUpdateFailed("Update failed - " + sim->linkPath() + " went away; reconnect"));
+    // The polls that follow fail until polling stops, and none of them
+    // replaces the Goto failure.
+    QTRY_COMPARE_WITH_TIMEOUT(p->state(), State::Stopped, E2E::WaitMs);
+    QCOMPARE(p->message(), gotoFailed);
+    QVERIFY2(!p->seen(QStringLiteral("Update failed")), qPrintable(p->messages().join(" | ")));
     QCOMPARE(p->readout(), (QList<int>{10250, 10250, 10250}));
     // A failed read-back shows only that there is nothing to restore.
     p->forget();
@@ -349,8 +393,10 @@ void TestFaultMatrix::hangupDuringGoto()
     QCOMPARE(p->message(), QStringLiteral("No target position used yet"));
     QCOMPARE(p->target(), (QList<int>{3000, 4000, 5000}));
 
+    // Plugged in again: one click on the indicator.
     QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
-    RUN_STEP(reopenBySettings());
+    p->forget();
+    p->clickIndicator();
     QCOMPARE(p->message(), sim->linkPath() + " opened");
     RUN_STEP(expectPollingWorks());
     RUN_STEP(expectGotoWorks(3000, 4000, 5000));

@@ -343,11 +343,13 @@ StoreContent TestDamagedStores::readIndependently(const QByteArray &file)
         QSettings s(path, QSettings::IniFormat);
         s.setIniCodec("UTF-8");
         const QString port = s.value("settings/port").toString();
+        bool isNumber = false;
+        const int dev = s.value("settings/dev", 1).toInt(&isNumber);
         content.settings
             = settingsLines(port.isEmpty() ? QStringLiteral("/dev/ttyUSB0") : port,
-                            qBound(0, s.value("settings/dev", 1).toInt(), 99), // the device spin box's range
-                            s.value("settings/update", 1000).toInt(), s.value("settings/timeout", 100).toInt(),
-                            s.value("settings/pcmode", false).toBool());
+                            isNumber && dev >= 0 && dev <= 99 ? dev : 1, // the device spin box's range, else 1
+                            qMax(20, s.value("settings/update", 1000).toInt()), // the polling interval's floor
+                            s.value("settings/timeout", 100).toInt(), s.value("settings/pcmode", false).toBool());
         content.storedSize = s.value("positions/size").toInt();
         QMap<int, QString> named;
         for (const QString &key : s.allKeys()) {

@@ -9,9 +9,11 @@
 #include "windowfixture.h"
 
 #include <QLCDNumber>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
@@ -37,6 +39,11 @@ private slots:
     void pollTimeArgumentAndReceive_data();
     void pollTimeArgumentAndReceive();
     void receivedInputBringsExtraPolls();
+    void failedPollsMarkTheReadoutsStale_data();
+    void failedPollsMarkTheReadoutsStale();
+    void indicatorReconnects_data();
+    void indicatorReconnects();
+    void longPortNameKeepsTheIndicatorNarrow();
 
 private:
     QStatusBar *bar() { return w->statusBar(); }
@@ -44,6 +51,11 @@ private:
     QSpinBox *devBox() { return widget<QSpinBox>(*w, QStringLiteral("dev")); }
     QTimer &timer() { return KesmarControlProbe::timer(*w); }
     bool poll() { return QMetaObject::invokeMethod(w.get(), "updatePositions"); }
+    QToolButton *indicator() { return w->findChild<QToolButton *>(QStringLiteral("connectionIndicator")); }
+    // The state word at the end of the indicator's text.
+    QString stateWord() { return indicator()->text().section(QStringLiteral(": "), -1); }
+    // Polls with the results given as '+' (read) and '-' (failed).
+    void pollWith(const QString &results);
 
     std::unique_ptr<KesmarControl> w;
 };
@@ -106,8 +118,10 @@ void TestDeviceLink::openPort()
     QCOMPARE(Fake::callsNamed("open").size(), 1);
     QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({opened, 250}));
     QCOMPARE(KesmarControlProbe::ctl(*w).handle != nullptr, succeeds);
-    // A failed open asks for the reason with the null handle it got.
-    QCOMPARE(Fake::callNames(), succeeds ? QStringList{"open"} : QStringList({"open", "last_errorstr"}));
+    // An open connection selects the device the box shows; a failed open asks
+    // for the reason with the null handle it got.
+    QCOMPARE(Fake::callNames(),
+             succeeds ? QStringList({"open", "select_dev"}) : QStringList({"open", "last_errorstr"}));
     if (!succeeds)
         QCOMPARE(Fake::callsNamed("last_errorstr").first().args, QVariantList({quintptr(0)}));
     QCOMPARE(bar()->currentMessage(), message);
@@ -250,7 +264,8 @@ void TestDeviceLink::pollShowsLow16BitsOfNonNegativeValues()
 
     QVERIFY(poll());
 
-    QCOMPARE(timer().isActive(), result >= 0);
+    // One failed poll does not stop polling.
+    QVERIFY(timer().isActive());
     timer().stop();
     QCOMPARE(lcd("lcdNumberX")->value(), double(shown[0]));
     QCOMPARE(lcd("lcdNumberY")->value(), double(shown[1]));
@@ -265,7 +280,7 @@ void TestDeviceLink::pollShowsLow16BitsOfNonNegativeValues()
     } else {
         QCOMPARE(bar()->currentMessage(),
                  nullText ? QStringLiteral("Update failed - ") : QStringLiteral("Update failed - fake failure"));
-        expectShownFor(bar(), 200);
+        expectShownFor(bar(), 0);
     }
 }
 
@@ -327,6 +342,150 @@ void TestDeviceLink::receivedInputBringsExtraPolls()
     const QList<Fake::Call> polls = Fake::callsNamed("get_position_ext");
     for (int i = 1; i < polls.size(); ++i)
         QVERIFY2(polls[i].atMs - polls[i - 1].atMs >= 45, "an extra poll came before 50 ms had passed");
+}
+
+void TestDeviceLink::pollWith(const QString &results)
+{
+    auto left = std::make_shared<QString>(results);
+    Fake::script().onPosition = [left](uint8_t, int) {
+        const bool read = left->startsWith(QLatin1Char('+'));
+        left->remove(0, 1);
+        return Fake::Position{read ? 0 : -1, read ? 300 : -1, read ? 200 : -1, read ? 100 : -1};
+    };
+}
+
+void TestDeviceLink::failedPollsMarkTheReadoutsStale_data()
+{
+    QTest::addColumn<bool>("gotoFails"); // a Goto fails before the polls
+    QTest::addColumn<QString>("polls"); // '+' read, '-' failed
+    QTest::addColumn<QStringList>("states"); // the indicator's word after each poll
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("polling");
+
+    const QString failed = QStringLiteral("Update failed - fake failure");
+    QTest::newRow("a failed poll, then a good one")
+        << false << "-+" << QStringList{"stale", "reading"} << QString() << true;
+    QTest::newRow("three failed polls in a row stop polling")
+        << false << "---" << QStringList{"stale", "stale", "stopped"} << failed << false;
+    QTest::newRow("failures apart keep polling")
+        << false << "--+--" << QStringList{"stale", "stale", "reading", "stale", "stale"} << failed << true;
+    QTest::newRow("a failed Goto's message stays")
+        << true << "--" << QStringList{"stale", "stale"} << QStringLiteral("Goto failed - fake failure") << true;
+}
+
+void TestDeviceLink::failedPollsMarkTheReadoutsStale()
+{
+    QFETCH(bool, gotoFails);
+    QFETCH(QString, polls);
+    QFETCH(QStringList, states);
+    QFETCH(QString, message);
+    QFETCH(bool, polling);
+
+    RUN_STEP(WindowFixture::start(w, true));
+    if (gotoFails) {
+        Fake::script().gotoResult = -1;
+        w->findChild<QPushButton *>(QStringLiteral("pushButtonGoto"))->click();
+    }
+    // Polls come only from the test: the timer runs, but not within the test.
+    timer().start(3600 * 1000);
+    QSignalSpy changes(w.get(), &KesmarControl::connectionStateChanged);
+    QSignalSpy reads(w.get(), &KesmarControl::positionRead);
+    pollWith(polls);
+
+    QStringList seen;
+    for (int i = 0; i < polls.size(); ++i) {
+        QVERIFY(poll());
+        seen << stateWord();
+        const bool live = seen.last() == QLatin1String("reading");
+        QCOMPARE(lcd("lcdNumberX")->isEnabled(), live);
+        QCOMPARE(lcd("lcdNumberZ")->isEnabled(), live);
+        QCOMPARE(lcd("Y")->isEnabled(), live); // the pad's readouts go stale with them
+        QCOMPARE(w->connectionState() == KesmarControl::ConnectionState::Reading, live);
+    }
+    QCOMPARE(seen, states);
+    QCOMPARE(bar()->currentMessage(), message);
+    QCOMPARE(timer().isActive(), polling);
+    timer().stop();
+    // The state changes are signalled once each, and so is every good poll.
+    int switches = 0;
+    for (int i = 0; i < states.size(); ++i)
+        switches += states[i] != (i ? states[i - 1] : QStringLiteral("reading"));
+    QCOMPARE(changes.size(), switches);
+    QCOMPARE(reads.size(), polls.count(QLatin1Char('+')));
+    QCOMPARE(w->lastPosition(), reads.isEmpty() ? QVector<int>() : QVector<int>({300, 200, 100}));
+    // Messages too long for the window are readable whole.
+    QCOMPARE(bar()->toolTip(), message);
+    if (polls.endsWith(QLatin1Char('-')))
+        QVERIFY2(indicator()->toolTip().contains(QStringLiteral("Update failed - fake failure")),
+                 qPrintable(indicator()->toolTip()));
+}
+
+void TestDeviceLink::indicatorReconnects_data()
+{
+    QTest::addColumn<bool>("opens"); // the first open succeeds
+    QTest::addColumn<QString>("polls"); // then polls with these results
+    QTest::addColumn<bool>("selectFails"); // and a selection of device 2 fails, falling back to 1
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("reconnects");
+    QTest::addColumn<int>("device"); // the box
+
+    QTest::newRow("not connected") << false << "" << false << "not connected" << true << 3;
+    QTest::newRow("stopped after failed polls") << true << "---" << false << "stopped" << true << 3;
+    QTest::newRow("stopped after a failed selection") << true << "" << true << "stopped" << true << 1;
+    QTest::newRow("stale") << true << "-" << false << "stale" << true << 3;
+    QTest::newRow("reading: nothing to do") << true << "+" << false << "reading" << false << 3;
+}
+
+void TestDeviceLink::indicatorReconnects()
+{
+    QFETCH(bool, opens);
+    QFETCH(QString, polls);
+    QFETCH(bool, selectFails);
+    QFETCH(QString, before);
+    QFETCH(bool, reconnects);
+    QFETCH(int, device);
+
+    TestSettings::writeStore("[settings]\nport=/dev/ttyS4\ntimeout=250\ndev=3\n");
+    RUN_STEP(WindowFixture::start(w, opens));
+    timer().start(3600 * 1000);
+    pollWith(polls);
+    for (int i = 0; i < polls.size(); ++i)
+        QVERIFY(poll());
+    if (selectFails) {
+        Fake::script().onSelect = [](uint8_t id) {
+            return id == 50 ? -1 : 0;
+        };
+        devBox()->setValue(2);
+    }
+    // The port configured now (a failed open may have changed it).
+    const QString port = KesmarControlProbe::portSettings(*w).port;
+    QCOMPARE(indicator()->text(), QStringLiteral("%1, device %2: %3").arg(port).arg(device).arg(before));
+    Fake::reset();
+
+    QTest::mouseClick(indicator(), Qt::LeftButton);
+
+    if (!reconnects) {
+        QVERIFY(Fake::calls().isEmpty());
+        return;
+    }
+    // Close, open the configured port, select the device the box shows;
+    // nothing is sent.
+    QCOMPARE(Fake::callNames(), QStringList({"close", "open", "select_dev"}));
+    QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({port, 250}));
+    QCOMPARE(Fake::callsNamed("select_dev").first().args, QVariantList({handle(*w), 48 + device}));
+    QCOMPARE(stateWord(), QStringLiteral("reading"));
+    QVERIFY(timer().isActive());
+    QVERIFY(lcd("lcdNumberY")->isEnabled());
+}
+
+void TestDeviceLink::longPortNameKeepsTheIndicatorNarrow()
+{
+    const QByteArray port = "/dev/serial/by-id/" + QByteArray(3000, 'p') + "-port7";
+    TestSettings::writeStore("[settings]\nport=" + port + "\n");
+    RUN_STEP(WindowFixture::start(w, true));
+    QVERIFY2(indicator()->sizeHint().width() < 600, qPrintable(QString::number(indicator()->sizeHint().width())));
+    QVERIFY(indicator()->text().endsWith(QStringLiteral("-port7, device 1: reading")));
+    QVERIFY(indicator()->toolTip().startsWith(QString::fromLatin1(port)));
 }
 
 QTEST_MAIN(TestDeviceLink)

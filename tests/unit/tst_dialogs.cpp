@@ -135,7 +135,7 @@ void TestDialogs::settingsFormAndFill()
     QCOMPARE(QList<int>({timeout->minimum(), timeout->maximum(), timeout->singleStep(), timeout->value()}),
              QList<int>({0, 2000, 50, 250}));
     QCOMPARE(QList<int>({update->minimum(), update->maximum(), update->singleStep(), update->value()}),
-             QList<int>({0, 10000, 100, 300}));
+             QList<int>({20, 10000, 100, 300}));
     QVERIFY(dialog.findChild<QCheckBox *>("cuInPCmode")->isChecked());
     auto *buttons = dialog.findChild<QDialogButtonBox *>("buttonBox");
     QCOMPARE(buttons->orientation(), Qt::Horizontal);
@@ -162,6 +162,11 @@ void TestDialogs::settingsAction_data()
                                    << 1000 << false;
     QTest::newRow("port differs in case") << true << 100 << 1000 << "/dev/TTYUSB0" << -1 << -1 << false << "ok"
                                           << "/dev/TTYUSB0" << 100 << 1000 << true;
+    // With no port open, OK opens it again even with nothing changed.
+    QTest::newRow("ok, unchanged, no port open")
+        << false << 100 << 1000 << QString() << -1 << -1 << false << "ok" << usb0 << 100 << 1000 << true;
+    QTest::newRow("cancel, no port open")
+        << false << 100 << 1000 << QString() << -1 << -1 << false << "cancel" << usb0 << 100 << 1000 << false;
     QTest::newRow("case change, no port open") << false << 100 << 1000 << "/dev/ttyusb0" << -1 << -1 << false << "ok"
                                                << "/dev/ttyusb0" << 100 << 1000 << true;
     QTest::newRow("timeout 5000 shown clamped")
@@ -220,7 +225,7 @@ void TestDialogs::settingsAction()
         auto *mode = dialog->findChild<QCheckBox *>("cuInPCmode");
         QCOMPARE(port->text(), QStringLiteral("/dev/ttyUSB0"));
         QCOMPARE(timeout->value(), qBound(0, storedTimeout, 2000));
-        QCOMPARE(update->value(), qBound(0, storedUpdate, 10000));
+        QCOMPARE(update->value(), qBound(20, storedUpdate, 10000));
         if (!newPort.isNull())
             port->setText(newPort);
         if (newTimeout >= 0)

@@ -41,7 +41,7 @@ private slots:
     void focusFollowsCreationOrder();
     void rangesBeforeAndAfterConstruction();
     void startOpensTheDefaultPortAfter100ms();
-    void startSelectsTheStoredDeviceBeforeOpening();
+    void startSelectsTheShownDeviceOnceOpen();
     void exitClosesTheWindowAndSavesOnce();
     void destroyingClosesTheConnectionOnce();
     void noConnectionNoClose();
@@ -331,9 +331,9 @@ void TestMainWindowForm::focusFollowsCreationOrder()
 void TestMainWindowForm::rangesBeforeAndAfterConstruction()
 {
     KesmarControl window;
-    // Nothing brings the sliders in step at start.
+    // Each slider starts where its box stands.
     QCOMPARE(widget<QSpinBox>(window, "targetZ")->value(), 10000);
-    QCOMPARE(widget<QSlider>(window, "sliderZ")->value(), 0);
+    QCOMPARE(widget<QSlider>(window, "sliderZ")->value(), 10000);
     for (const char *name : {"targetX", "targetY", "targetZ"}) {
         QSpinBox *box = widget<QSpinBox>(window, name);
         QVERIFY(box);
@@ -353,14 +353,11 @@ void TestMainWindowForm::rangesBeforeAndAfterConstruction()
 
 void TestMainWindowForm::startOpensTheDefaultPortAfter100ms()
 {
-    // A failing device selection keeps the timer stopped, so what starts it
-    // below is the open.
-    Fake::script().selectResult = -1;
     QElapsedTimer sinceConstruction;
     sinceConstruction.start();
     KesmarControl window;
     // Nothing is opened while the window is built: the open waits for the event loop.
-    QCOMPARE(Fake::count("open"), 0);
+    QVERIFY(Fake::calls().isEmpty());
     QCOMPARE(KesmarControlProbe::portSettings(window).update, 1000);
     QCOMPARE(KesmarControlProbe::portSettings(window).timeout, 100);
     QCOMPARE(KesmarControlProbe::portSettings(window).pcmode, false);
@@ -377,17 +374,18 @@ void TestMainWindowForm::startOpensTheDefaultPortAfter100ms()
     QVERIFY(KesmarControlProbe::timer(window).isActive());
 }
 
-void TestMainWindowForm::startSelectsTheStoredDeviceBeforeOpening()
+void TestMainWindowForm::startSelectsTheShownDeviceOnceOpen()
 {
-    // An empty store selects device 1 during construction (the box moves from 0
-    // to 1) with no connection, and only then opens. The selection succeeds, so
-    // polling is already on before the port is open.
+    // An empty store shows device 1 without selecting it; the selection is
+    // made on the open connection, and polling starts with it.
     KesmarControl window;
-    QCOMPARE(Fake::callNames(), QStringList{"select_dev"});
-    QCOMPARE(Fake::callsNamed("select_dev").first().args, QVariantList({quintptr(0), 49}));
-    QVERIFY(KesmarControlProbe::timer(window).isActive());
+    QCOMPARE(widget<QSpinBox>(window, "dev")->value(), 1);
+    QVERIFY(!KesmarControlProbe::timer(window).isActive());
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
-    QVERIFY(Fake::callNames().indexOf("select_dev") < Fake::callNames().indexOf("open"));
+    QCOMPARE(Fake::callNames(), QStringList({"open", "select_dev"}));
+    const QVariant handle = QVariant::fromValue(reinterpret_cast<quintptr>(KesmarControlProbe::ctl(window).handle));
+    QCOMPARE(Fake::callsNamed("select_dev").first().args, QVariantList({handle, 49}));
+    QVERIFY(KesmarControlProbe::timer(window).isActive());
 }
 
 void TestMainWindowForm::exitClosesTheWindowAndSavesOnce()

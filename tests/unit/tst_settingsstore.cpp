@@ -143,7 +143,10 @@ void TestSettingsStore::loadsTheConnectionSettings_data()
         "[settings]\nport=/dev/ttyS3\ndev=4\nupdate=250\ntimeout=300\npcmode=true\n")
                                << "/dev/ttyS3" << 4 << 250 << 300 << true;
     QTest::newRow("empty port") << QByteArray("[settings]\nport=\ntimeout=50\n") << usb0 << 1 << 1000 << 50 << false;
-    QTest::newRow("update not a number") << QByteArray("[settings]\nupdate=often\n") << usb0 << 1 << 0 << 100 << false;
+    // The polling interval has a floor of 20 ms.
+    QTest::newRow("update not a number") << QByteArray("[settings]\nupdate=often\n") << usb0 << 1 << 20 << 100 << false;
+    QTest::newRow("update below the floor") << QByteArray("[settings]\nupdate=19\n") << usb0 << 1 << 20 << 100 << false;
+    QTest::newRow("update negative") << QByteArray("[settings]\nupdate=-5\n") << usb0 << 1 << 20 << 100 << false;
     QTest::newRow("device 0 keeps 0") << QByteArray("[settings]\ndev=0\n") << usb0 << 0 << 1000 << 100 << false;
     QTest::newRow("keys outside the group")
         << QByteArray("[General]\nport=/dev/ttyS9\ndev=5\nupdate=7\n") << usb0 << 1 << 1000 << 100 << false;
@@ -222,12 +225,13 @@ void TestSettingsStore::firstEntryGoesIntoTheTargets_data()
 
     // The first entry is restored while the targets still have the form's
     // range 0..21000 and the sliders their default 0..99; the constructor
-    // then narrows the targets to 20500 and widens the sliders.
+    // then narrows the targets to 20500, widens the sliders and sets each
+    // slider to its box.
     QTest::newRow("within every range") << 42 << 42 << 42;
-    QTest::newRow("above the sliders' first range") << 12000 << 12000 << 99;
-    QTest::newRow("new maximum") << 20500 << 20500 << 99;
-    QTest::newRow("form's maximum") << 21000 << 20500 << 99;
-    QTest::newRow("above every range") << 30000 << 20500 << 99;
+    QTest::newRow("above the sliders' first range") << 12000 << 12000 << 12000;
+    QTest::newRow("new maximum") << 20500 << 20500 << 20500;
+    QTest::newRow("form's maximum") << 21000 << 20500 << 20500;
+    QTest::newRow("above every range") << 30000 << 20500 << 20500;
     QTest::newRow("negative") << -5 << 0 << 0;
 }
 
@@ -353,15 +357,15 @@ void TestSettingsStore::failedOpenKeepsThePort()
 
 void TestSettingsStore::noChangeNoCloseWritesNothing()
 {
-    // Loading selects device 1 (the box moves from 0), which succeeds; that
-    // selection is no change and saves nothing, and nor does the failed open.
+    // Loading shows device 1 in the box without selecting it, and the failed
+    // open selects nothing: nothing is saved.
     const QByteArray golden = "[settings]\nport=/dev/ttyS2\n\n[positions]\n" + entry(1, "kept", 1, 2, 3) + "size=1\n";
     TestSettings::writeStore(golden);
     Fake::script().openSucceeds = false;
     {
         KesmarControl w;
-        QCOMPARE(Fake::count("select_dev"), 1);
         QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
+        QCOMPARE(Fake::count("select_dev"), 0);
         KesmarControlProbe::portSettings(w).update = 5;
         QCOMPARE(records(w), QStringList{rec("kept", 1, 2, 3)});
     }
