@@ -4,6 +4,7 @@
 #include "about.h"
 #include "fulltexttooltipmodel.h"
 #include "settings.h"
+#include "travel.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -85,12 +86,13 @@ KesmarControl::KesmarControl(QWidget *parent)
     ui->stores->setModel(new FullTextToolTipModel(ui->stores));
     connect(ui->stores, &QComboBox::currentTextChanged, ui->stores, &QWidget::setToolTip);
     loadSettings();
+    pad.loadSettings(settings);
 
-    ui->targetX->setMaximum(coordinateMax);
-    ui->targetY->setMaximum(coordinateMax);
-    ui->targetZ->setMaximum(coordinateMax);
+    ui->targetX->setMaximum(positionMax);
+    ui->targetY->setMaximum(positionMax);
+    ui->targetZ->setMaximum(positionMax);
     for (QSlider *slider : {ui->sliderX, ui->sliderY, ui->sliderZ}) {
-        slider->setMaximum(coordinateMax);
+        slider->setMaximum(positionMax);
         slider->setPageStep(2050);
     }
     // Each slider starts where its box stands.
@@ -114,6 +116,13 @@ KesmarControl::KesmarControl(QWidget *parent)
     timer.setInterval(portSettings.update);
     refreshConnectionState();
     QTimer::singleShot(100, this, SLOT(openPort()));
+
+    connect(&pad, &PadDialog::jogRequested, this, [this](int axis, int delta) {
+        moveBy(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0);
+    });
+    connect(&pad, &PadDialog::haltRequested, this, &KesmarControl::halt);
+    // Connected once the pad has read its own settings, so loading saves nothing.
+    connect(&pad, &PadDialog::settingsChanged, this, [this] { saveSettings(); });
 }
 
 KesmarControl::~KesmarControl()
@@ -215,6 +224,7 @@ QString KesmarControl::saveSettings()
         store.setValue(QStringLiteral("z"), p->z);
     }
     store.endArray();
+    pad.saveSettings(store);
     store.sync();
 
     const QString notSaved = notSavedPrefix();
@@ -337,24 +347,40 @@ void KesmarControl::updatePositions()
         });
     }
 
-    const bool read = kesmarctl_get_position_ext(ctl.handle, drivenId(), time, &x, &y, &z) >= 0;
-    if (read) {
-        x = static_cast<qint16>(x & 0xffff);
-        y = static_cast<qint16>(y & 0xffff);
-        z = static_cast<qint16>(z & 0xffff);
-    }
+    const bool read = readPosition(time, &x, &y, &z);
 
     if (x >= 0)
-        ui->lcdNumberX->display(x);
+        showReading(0, x);
     if (y >= 0)
-        ui->lcdNumberY->display(y);
+        showReading(1, y);
     if (z >= 0)
-        ui->lcdNumberZ->display(z);
+        showReading(2, z);
 
     if (read)
         pollSucceeded();
     else
         pollFailed();
+}
+
+// Reads the position of the driven device; the device reports each
+// coordinate in its low 16 bits, as a signed number. On failure the outputs
+// keep what the library left in them.
+bool KesmarControl::readPosition(int time, int *x, int *y, int *z)
+{
+    if (kesmarctl_get_position_ext(ctl.handle, drivenId(), time, x, y, z) < 0)
+        return false;
+    *x = static_cast<qint16>(*x & 0xffff);
+    *y = static_cast<qint16>(*y & 0xffff);
+    *z = static_cast<qint16>(*z & 0xffff);
+    return true;
+}
+
+// Every reading goes to the main window's readouts and the pad's alike.
+void KesmarControl::showReading(int axis, int value)
+{
+    QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
+    readouts[axis]->display(value);
+    pad.showReading(axis, value);
 }
 
 void KesmarControl::pollSucceeded()
@@ -415,6 +441,7 @@ void KesmarControl::refreshConnectionState()
     const bool live = now == ConnectionState::Reading;
     for (QLCDNumber *readout : {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ})
         readout->setEnabled(live);
+    pad.setReadoutsEnabled(live);
 
     const QString word = tr(connectionWord(now));
     const QString device = QString::number(ui->dev->value());
@@ -437,19 +464,28 @@ void KesmarControl::refreshConnectionState()
 
 bool KesmarControl::gotoTarget()
 {
-    const int x = ui->targetX->value();
-    const int y = ui->targetY->value();
-    const int z = ui->targetZ->value();
+    jogBurst.reset();
+    return sendTarget({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
+}
+
+// Stores the target in the device's memory position 0 and sends the device there.
+bool KesmarControl::sendTarget(const Xyz &target)
+{
     const uint8_t id = drivenId();
-    if (kesmarctl_store_mem_position_ext(ctl.handle, id, x, y, z, 0) >= 0
+    if (kesmarctl_store_mem_position_ext(ctl.handle, id, target[0], target[1], target[2], 0) >= 0
         && kesmarctl_goto_mem_position_ext(ctl.handle, id, 0) >= 0) {
         gotoFailure.clear();
         ui->statusBar->showMessage(tr("Goto command sent"), 1000);
         return true;
     }
+    showGotoFailed();
+    return false;
+}
+
+void KesmarControl::showGotoFailed()
+{
     gotoFailure = tr("Goto failed - ") + errorText();
     ui->statusBar->showMessage(gotoFailure, 0);
-    return false;
 }
 
 // A target box changed: under Follow Target the new target is sent, unless
@@ -478,6 +514,68 @@ bool KesmarControl::setTargets(int x, int y, int z)
         changed = changed || boxes[axis]->value() != before;
     }
     return changed;
+}
+
+// ---------------------------------------------------------------------------
+// Jogging and halting
+
+bool KesmarControl::moveBy(int dx, int dy, int dz)
+{
+    const uint8_t id = drivenId();
+    std::optional<Xyz> from;
+    if (jogBurst && jogBurst->handle == ctl.handle && jogBurst->id == id)
+        from = jogBurst->target;
+    else
+        from = positionNow();
+    jogBurst.reset();
+
+    bool sent = false;
+    if (from) {
+        const qint64 deltas[] = {dx, dy, dz};
+        Xyz to;
+        for (int i = 0; i < 3; ++i)
+            to[i] = int(qBound<qint64>(0, from->at(i) + deltas[i], positionMax));
+        sent = moveTo(to);
+        if (sent)
+            jogBurst = JogBurst{ctl.handle, id, to};
+    }
+    timer.start();
+    refreshConnectionState();
+    return sent;
+}
+
+bool KesmarControl::halt()
+{
+    jogBurst.reset();
+    const std::optional<Xyz> at = positionNow();
+    const bool sent = at && moveTo(*at);
+    timer.start();
+    refreshConnectionState();
+    return sent;
+}
+
+// The position the device reports now, within 0..20500, read without waiting
+// for a move to end. A failed read is reported as a failed goto.
+std::optional<KesmarControl::Xyz> KesmarControl::positionNow()
+{
+    int x = -1;
+    int y = -1;
+    int z = -1;
+    if (!readPosition(0, &x, &y, &z)) {
+        showGotoFailed();
+        return std::nullopt;
+    }
+    return Xyz{qBound(0, x, positionMax), qBound(0, y, positionMax), qBound(0, z, positionMax)};
+}
+
+// Sends the target as Goto does; once sent, the targets and sliders show it
+// without sending it again, Follow Target or not.
+bool KesmarControl::moveTo(const Xyz &target)
+{
+    if (!sendTarget(target))
+        return false;
+    setTargets(target[0], target[1], target[2]);
+    return true;
 }
 
 void KesmarControl::on_pushButtonGoto_clicked()

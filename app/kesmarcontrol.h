@@ -14,6 +14,9 @@
 
 class QToolButton;
 
+#include <array>
+#include <optional>
+
 namespace Ui {
 class KesmarControl;
 }
@@ -39,6 +42,16 @@ public:
 
     explicit KesmarControl(QWidget *parent = nullptr);
     ~KesmarControl() override;
+
+    // Jogs the manipulator by dx, dy, dz from where it stands, each axis kept
+    // within 0..20500, and sends it there as Goto does. Jogs that follow one
+    // another with no other move in between add up: each starts from the
+    // target of the one before instead of a fresh reading. False if reading
+    // the position or sending failed; the status bar says why.
+    bool moveBy(int dx, int dy, int dz);
+    // Sends the manipulator to the position it reports now, so it stops
+    // there. False if reading the position or sending failed.
+    bool halt();
 
     // Path of the settings store file that every window reads and writes.
     static QString settingsFile();
@@ -123,6 +136,14 @@ private:
     bool setTargets(int x, int y, int z);
     void recall(int index, bool send);
 
+    using Xyz = std::array<int, 3>;
+    void showReading(int axis, int value);
+    bool readPosition(int time, int *x, int *y, int *z);
+    std::optional<Xyz> positionNow();
+    bool sendTarget(const Xyz &target);
+    void showGotoFailed();
+    bool moveTo(const Xyz &target);
+
     // Lets the tests look at the state that has no widget of its own.
     friend struct KesmarControlProbe;
 
@@ -148,6 +169,15 @@ private:
     // device selection while loading) would write the list half loaded.
     bool settingsLoaded = false;
     PadDialog pad;
+
+    // The last jog while no other move has followed it, and whom it was sent to.
+    struct JogBurst
+    {
+        const kesmarctl_connection *handle;
+        uint8_t id;
+        Xyz target;
+    };
+    std::optional<JogBurst> jogBurst;
 };
 
 #endif // KESMARCONTROL_H

@@ -3,9 +3,6 @@
 
 #include <QString>
 
-// Coordinates run from 0 to this on each axis, in the unit's steps.
-constexpr int coordinateMax = 20500;
-
 // A named target position.
 struct Position
 {

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <algorithm>
@@ -296,13 +297,28 @@ int runCommand(const Command &c, const QStringList &arguments)
     parser.addOptions(c.options);
     for (const auto &argument : c.arguments)
         parser.addPositionalArgument(argument.first, argument.second);
-    if (!parser.parse(arguments))
+    // A negative number would read as a bundle of short options: it passes
+    // the parser under a mark that no typed argument carries.
+    const QChar minus(0x01);
+    QStringList parsed = arguments;
+    if (c.numeric) {
+        const QRegularExpression negative(QStringLiteral("^-\\d+$"));
+        for (QString &arg : parsed) {
+            if (negative.match(arg).hasMatch())
+                arg[0] = minus;
+        }
+    }
+    if (!parser.parse(parsed))
         return usageError(c.name, parser.errorText());
     if (parser.isSet(help)) {
         out() << helpWithUsage(parser, c.name + ' ' + c.synopsis);
         return Success;
     }
-    const QStringList args = parser.positionalArguments();
+    QStringList args = parser.positionalArguments();
+    for (QString &arg : args) {
+        if (arg.startsWith(minus))
+            arg[0] = QLatin1Char('-');
+    }
     if (args.size() < c.minArgs || args.size() > c.maxArgs)
         return usageError(c.name, QStringLiteral("usage: kesmar %1 %2").arg(c.name, c.synopsis).trimmed());
 

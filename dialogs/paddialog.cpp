@@ -1,14 +1,168 @@
 #include "paddialog.h"
 #include "ui_paddialog.h"
 
+#include "travel.h"
+
+#include <QIntValidator>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSettings>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int defaultStep = 100;
+
+// Keys that move an axis; Shift makes the step ten times larger, Ctrl ten times smaller.
+struct KeyJog
+{
+    int key;
+    int axis;
+    int sign;
+};
+constexpr KeyJog keyJogs[] = {
+    {Qt::Key_Right, 0, 1}, {Qt::Key_Left, 0, -1},  {Qt::Key_Up, 1, 1},
+    {Qt::Key_Down, 1, -1}, {Qt::Key_PageUp, 2, 1}, {Qt::Key_PageDown, 2, -1},
+};
+
+// Halts the manipulator wherever the focus is in the pad; named in the Halt button's tool tip.
+constexpr int haltKey = Qt::Key_Space;
+
+} // namespace
+
 PadDialog::PadDialog(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::PadDialog)
+    , step_(defaultStep)
 {
     ui->setupUi(this);
+
+    const struct
+    {
+        QPushButton *button;
+        int axis;
+        int sign;
+    } buttons[] = {
+        {ui->pushButtonXPlus, 0, 1},   {ui->pushButtonXMinus, 0, -1}, {ui->pushButtonYPlus, 1, 1},
+        {ui->pushButtonYMinus, 1, -1}, {ui->pushButtonZPlus, 2, 1},   {ui->pushButtonZMinus, 2, -1},
+    };
+    for (const auto &b : buttons) {
+        const int axis = b.axis;
+        const int sign = b.sign;
+        connect(b.button, &QPushButton::clicked, this, [this, axis, sign] { emit jogRequested(axis, sign * step_); });
+    }
+    connect(ui->pushButtonHalt, &QPushButton::clicked, this, &PadDialog::haltRequested);
+
+    ui->comboBoxStep->setValidator(new QIntValidator(1, positionMax, ui->comboBoxStep));
+    connect(ui->comboBoxStep, &QComboBox::currentTextChanged, this, &PadDialog::takeTypedStep);
+    setStep(defaultStep);
+
+    // The pad's keys act whichever of its widgets has the focus, before that
+    // widget sees them (the step box would take the arrows for itself).
+    installEventFilter(this);
+    for (QWidget *child : findChildren<QWidget *>())
+        child->installEventFilter(this);
 }
 
 PadDialog::~PadDialog()
 {
     delete ui;
+}
+
+void PadDialog::showReading(int axis, int value)
+{
+    QLCDNumber *const readouts[] = {ui->X, ui->Y, ui->Z};
+    readouts[axis]->display(value);
+}
+
+void PadDialog::setReadoutsEnabled(bool enabled)
+{
+    for (QLCDNumber *readout : {ui->X, ui->Y, ui->Z})
+        readout->setEnabled(enabled);
+}
+
+void PadDialog::setStep(int step)
+{
+    step_ = std::clamp(step, 1, positionMax);
+    const QString text = QString::number(step_);
+    const int listed = ui->comboBoxStep->findText(text);
+    if (listed >= 0)
+        ui->comboBoxStep->setCurrentIndex(listed);
+    ui->comboBoxStep->setEditText(text);
+}
+
+void PadDialog::takeTypedStep(const QString &text)
+{
+    bool ok = false;
+    const int step = text.toInt(&ok);
+    if (ok && step >= 1 && step <= positionMax && step != step_) {
+        step_ = step;
+        stepChosen_ = true;
+        emit settingsChanged();
+    }
+}
+
+void PadDialog::loadSettings(QSettings &settings)
+{
+    settings.beginGroup(QStringLiteral("pad"));
+    bool ok = false;
+    const int step = settings.value(QStringLiteral("step")).toInt(&ok);
+    stepChosen_ = ok && step >= 1 && step <= positionMax;
+    setStep(stepChosen_ ? step : defaultStep);
+    geometry_ = settings.value(QStringLiteral("geometry")).toByteArray();
+    if (!restoreGeometry(geometry_))
+        geometry_.clear();
+    settings.endGroup();
+}
+
+void PadDialog::saveSettings(QSettings &settings) const
+{
+    settings.beginGroup(QStringLiteral("pad"));
+    // A pad never used leaves the store as it was.
+    if (stepChosen_)
+        settings.setValue(QStringLiteral("step"), step_);
+    // A window never shown has no place of its own yet: keep the stored one.
+    const QByteArray geometry = isVisible() ? saveGeometry() : geometry_;
+    if (!geometry.isEmpty())
+        settings.setValue(QStringLiteral("geometry"), geometry);
+    settings.endGroup();
+}
+
+// Every way of closing the pad (Escape, its close control, the Pad action) ends here.
+void PadDialog::done(int result)
+{
+    geometry_ = saveGeometry();
+    QDialog::done(result);
+    emit settingsChanged();
+}
+
+bool PadDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    // Leaving the step box with an unfinished number shows the step in force again.
+    if (event->type() == QEvent::FocusOut && watched == ui->comboBoxStep->lineEdit())
+        ui->comboBoxStep->setEditText(QString::number(step_));
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() == haltKey) {
+        emit haltRequested();
+        return true;
+    }
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (mods & ~(Qt::ShiftModifier | Qt::ControlModifier))
+        return QDialog::eventFilter(watched, event);
+    for (const KeyJog &jog : keyJogs) {
+        if (key->key() != jog.key)
+            continue;
+        int step = step_;
+        if (mods == Qt::ShiftModifier)
+            step = std::min(step * 10, positionMax);
+        else if (mods == Qt::ControlModifier)
+            step = std::max(step / 10, 1);
+        emit jogRequested(jog.axis, jog.sign * step);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }

@@ -1,13 +1,18 @@
 #ifndef PADDIALOG_H
 #define PADDIALOG_H
 
+#include <QByteArray>
 #include <QDialog>
+
+class QSettings;
 
 namespace Ui {
 class PadDialog;
 }
 
-// A separate window with large X, Y and Z captions and readouts.
+// The operator's hand controller: large X, Y and Z readouts, buttons and keys
+// that move the manipulator by a chosen step, and Halt. It only asks for
+// moves; the main window talks to the device and feeds the readouts.
 class PadDialog : public QDialog
 {
     Q_OBJECT
@@ -16,8 +21,42 @@ public:
     explicit PadDialog(QWidget *parent = nullptr);
     ~PadDialog() override;
 
+    // Shows `value` in the readout of `axis` (0 X, 1 Y, 2 Z).
+    void showReading(int axis, int value);
+    // Greys the readouts while they may be out of date.
+    void setReadoutsEnabled(bool enabled);
+
+    // The step chosen in the step box, 1..20500.
+    int step() const { return step_; }
+    void setStep(int step);
+
+    // The step and the window's place and size, in the store's group "pad".
+    void loadSettings(QSettings &settings);
+    void saveSettings(QSettings &settings) const;
+
+signals:
+    // Move `axis` (0 X, 1 Y, 2 Z) by `delta`, negative for down.
+    void jogRequested(int axis, int delta);
+    void haltRequested();
+    // The step or the window's place changed: what saveSettings writes is new.
+    void settingsChanged();
+
+public slots:
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void takeTypedStep(const QString &text);
+
     Ui::PadDialog *ui;
+    int step_;
+    // The step was read from the store or chosen by the operator: only then is it saved.
+    bool stepChosen_ = false;
+    // The place and size to save while the window is hidden: where it was
+    // when last closed, or the stored one if it has not been shown yet.
+    QByteArray geometry_;
 };
 
 #endif // PADDIALOG_H

@@ -13,7 +13,6 @@ const QString errorFailed = interface + QStringLiteral(".Error.Failed");
 const QString errorOutOfRange = interface + QStringLiteral(".Error.OutOfRange");
 const QString errorNoReading = interface + QStringLiteral(".Error.NoReading");
 const QString errorUnknownPosition = interface + QStringLiteral(".Error.UnknownPosition");
-const QString errorNotAvailable = interface + QStringLiteral(".Error.NotAvailable");
 
 void registerTypes()
 {

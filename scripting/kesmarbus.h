@@ -27,7 +27,6 @@ extern const QString errorFailed;
 extern const QString errorOutOfRange;
 extern const QString errorNoReading;
 extern const QString errorUnknownPosition;
-extern const QString errorNotAvailable;
 
 // Makes NamedPositionList known to QtDBus as a(siii). Call once before the
 // first call or reply that carries named positions.

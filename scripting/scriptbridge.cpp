@@ -2,11 +2,13 @@
 
 #include "kesmarcontrol.h"
 #include "kesmarcontrol1adaptor.h"
+#include "travel.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QStatusBar>
 
 #include <algorithm>
 
@@ -74,11 +76,6 @@ void ScriptBridge::fail(const QString &name, const QString &message)
     sendErrorReply(name, message);
 }
 
-void ScriptBridge::notAvailable()
-{
-    fail(KesmarBus::errorNotAvailable, QStringLiteral("%1 is not available in this build").arg(message().member()));
-}
-
 int ScriptBridge::Position(int &y, int &z)
 {
     const QVector<int> reading = window_->lastPosition();
@@ -114,9 +111,9 @@ void ScriptBridge::Goto(int x, int y, int z)
 {
     const QList<int> values{x, y, z};
     for (int axis = 0; axis < 3; ++axis) {
-        if (values.at(axis) < 0 || values.at(axis) > coordinateMax) {
+        if (values.at(axis) < 0 || values.at(axis) > positionMax) {
             fail(KesmarBus::errorOutOfRange,
-                 tr("%1 %2 is outside 0..%3").arg(QChar(u'X' + axis)).arg(values.at(axis)).arg(coordinateMax));
+                 tr("%1 %2 is outside 0..%3").arg(QChar(u'X' + axis)).arg(values.at(axis)).arg(positionMax));
             return;
         }
     }
@@ -125,14 +122,16 @@ void ScriptBridge::Goto(int x, int y, int z)
         fail(KesmarBus::errorFailed, error);
 }
 
-void ScriptBridge::MoveBy(int, int, int)
+void ScriptBridge::MoveBy(int dx, int dy, int dz)
 {
-    notAvailable();
+    if (!window_->moveBy(dx, dy, dz))
+        fail(KesmarBus::errorFailed, window_->statusBar()->currentMessage());
 }
 
 void ScriptBridge::Halt()
 {
-    notAvailable();
+    if (!window_->halt())
+        fail(KesmarBus::errorFailed, window_->statusBar()->currentMessage());
 }
 
 NamedPositionList ScriptBridge::Positions()

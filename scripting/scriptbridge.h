@@ -51,7 +51,6 @@ signals:
 
 private:
     void fail(const QString &name, const QString &message);
-    void notAvailable();
 
     KesmarControl *window_;
     bool registered_ = false;

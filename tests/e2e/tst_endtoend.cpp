@@ -4,6 +4,12 @@
 #include "simfixture.h"
 #include "testsettings.h"
 
+#include "widgetlookup.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLCDNumber>
+#include <QPushButton>
 #include <QtTest>
 
 namespace {
@@ -22,6 +28,7 @@ private slots:
     void init() { TestSettings::clear(); }
 
     void gotoMovesTheManipulatorAndRestoreReadsTheTargetBack();
+    void padJogMovesTheUnitByTheStep();
 };
 
 void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
@@ -67,6 +74,24 @@ void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
     p.clickRestore();
     QCOMPARE(p.target(), (QList<int>{9000, 6000, 3000}));
     QCOMPARE(p.message(), QStringLiteral("Previous target position restored"));
+}
+
+void TestEndToEnd::padJogMovesTheUnitByTheStep()
+{
+    SimProcess sim(E2E::Waits);
+    QVERIFY2(sim.start({"--start", "1000,1000,1000"}), qPrintable(sim.lastError()));
+    E2E::writeStore(sim.linkPath(), Timeout, Update, false);
+    E2E::Program p;
+    RUN_STEP(p.start(sim.linkPath()));
+    QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1000, 1000, 1000}), E2E::WaitMs);
+
+    widget<QAction>(p.window(), QStringLiteral("actionPad"))->trigger();
+    widget<QComboBox>(p.window(), QStringLiteral("comboBoxStep"))->setCurrentText(QStringLiteral("100"));
+    widget<QPushButton>(p.window(), QStringLiteral("pushButtonXPlus"))->click();
+    QCOMPARE(p.message(), QStringLiteral("Goto command sent"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1100, 1000, 1000}), E2E::WaitMs);
+    QCOMPARE(widget<QLCDNumber>(p.window(), QStringLiteral("X"))->intValue(), 1100);
 }
 
 QTEST_MAIN(TestEndToEnd)

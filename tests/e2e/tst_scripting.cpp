@@ -154,6 +154,25 @@ void TestScripting::scriptsDriveThePanel()
     }
     QVERIFY2(xsOnTheWay.size() >= 3, qPrintable(rows.join(" | ")));
 
+    // Jogs add up as the pad's do; a halt stops the unit short of its target.
+    {
+        KESMAR(run, 0, "move", "-100", "0", "50");
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{8900, 2000, 3050}), E2E::WaitMs);
+    {
+        KESMAR(run, 0, "goto", "20000", "2000", "3050");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(p.readout().at(0) > 10000, E2E::WaitMs);
+    {
+        KESMAR(run, 0, "halt");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(sim.command(QStringLiteral("status")) == QStringLiteral("ok status")
+                                 && sim.lastOutput().at(1).endsWith(QStringLiteral("stopped")),
+                             E2E::WaitMs);
+    const QStringList stopped = sim.lastOutput().at(1).split(' ');
+    QVERIFY2(stopped.at(2).toInt() < 20000, qPrintable(sim.lastOutput().join(" | ")));
+    QCOMPARE(p.target().at(0), stopped.at(2).toInt());
+
     // The panel gone, the client says so.
     delete bridge;
     KESMAR(gone, 1, "position");

@@ -399,6 +399,7 @@ void TestDeviceLink::failedPollsMarkTheReadoutsStale()
         const bool live = seen.last() == QLatin1String("reading");
         QCOMPARE(lcd("lcdNumberX")->isEnabled(), live);
         QCOMPARE(lcd("lcdNumberZ")->isEnabled(), live);
+        QCOMPARE(lcd("Y")->isEnabled(), live); // the pad's readouts go stale with them
         QCOMPARE(w->connectionState() == KesmarControl::ConnectionState::Reading, live);
     }
     QCOMPARE(seen, states);

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -392,9 +393,11 @@ void TestDialogs::padForm()
     QVERIFY(scroll && scroll->objectName() == "scrollArea");
     QCOMPARE(column->stretch(0) + column->stretch(1), 0);
 
+    pad.show();
     QFont expectedFont;
     expectedFont.setPointSize(20);
     const QLCDNumber plainLcd;
+    const QList<int> mainValues{123, 456, 789};
     const QStringList names = {"label", "X", "label_2", "Y", "label_3", "Z"};
     for (int i = 0; i < names.size(); ++i) {
         QWidget *widget = row->itemAt(i)->widget();
@@ -412,14 +415,32 @@ void TestDialogs::padForm()
         QCOMPARE(lcd->frameShape(), QFrame::NoFrame);
         QCOMPARE(lcd->segmentStyle(), plainLcd.segmentStyle());
         QCOMPARE(lcd->digitCount(), plainLcd.digitCount());
-        QCOMPARE(lcd->intValue(), 0); // the main window's readouts moved, these did not
+        QCOMPARE(lcd->intValue(), mainValues.at(i / 2)); // fed by the same polls as the main readouts
+        QVERIFY2(lcd->height() >= 48, qPrintable(QString::number(lcd->height())));
     }
 
     QVERIFY(scroll->widgetResizable());
     QWidget *contents = scroll->widget();
     QCOMPARE(contents->objectName(), QStringLiteral("scrollAreaWidgetContents_2"));
     QCOMPARE(contents->metaObject(), &QWidget::staticMetaObject);
-    QVERIFY(contents->children().isEmpty());
+
+    // The jog buttons: X and Y in a cross, Z beside it; all in the scroll area.
+    auto geometryOf = [&](const char *name) {
+        auto *button = contents->findChild<QPushButton *>(QString::fromLatin1(name));
+        return button ? button->geometry() : QRect();
+    };
+    const QRect xPlus = geometryOf("pushButtonXPlus"), xMinus = geometryOf("pushButtonXMinus");
+    const QRect yPlus = geometryOf("pushButtonYPlus"), yMinus = geometryOf("pushButtonYMinus");
+    const QRect zPlus = geometryOf("pushButtonZPlus"), zMinus = geometryOf("pushButtonZMinus");
+    QVERIFY(xMinus.center().y() == xPlus.center().y() && xMinus.right() < yPlus.left() && yPlus.right() < xPlus.left());
+    QVERIFY(yPlus.center().x() == yMinus.center().x() && yPlus.bottom() < xPlus.top() && xPlus.bottom() < yMinus.top());
+    QVERIFY(zPlus.center().x() == zMinus.center().x() && zPlus.left() > xPlus.right() && zPlus.bottom() < zMinus.top());
+    auto *step = contents->findChild<QComboBox *>(QStringLiteral("comboBoxStep"));
+    QVERIFY(step && step->isEditable());
+    QStringList steps;
+    for (int i = 0; i < step->count(); ++i)
+        steps << step->itemText(i);
+    QCOMPARE(steps, QStringList({"1", "10", "100", "1000"}));
 }
 
 void TestDialogs::padFollowsTheActionNotItsOwnClose_data()

@@ -1,6 +1,7 @@
 // Makes the README's screenshots with the real main window: waits for the live
 // position, recalls a named position and sends the manipulator there with
-// Goto, then saves PNGs of the main window, the Settings dialog and the pad.
+// Goto, then saves PNGs of the main window, the Settings dialog and the pad,
+// the last after a jog on the pad.
 //
 // Usage: kesmarshots OUTPUT_DIR
 // The settings store (XDG_CONFIG_HOME) must point the port at a running
@@ -126,6 +127,17 @@ int main(int argc, char *argv[])
     if (!pad)
         fail(QStringLiteral("no pad window"));
     waitUntil([&] { return pad->isVisible(); }, 10000, QStringLiteral("the pad window"));
+    // Jog X up by 1000; the shot shows the pad's readouts once they have followed.
+    const int jogged = targets[0]->value() + 1000;
+    auto *step = pad->findChild<QComboBox *>(QStringLiteral("comboBoxStep"));
+    auto *xPlus = pad->findChild<QPushButton *>(QStringLiteral("pushButtonXPlus"));
+    auto *padX = pad->findChild<QLCDNumber *>(QStringLiteral("X"));
+    if (!step || !xPlus || !padX)
+        fail(QStringLiteral("no step box, X+ button or X readout in the pad"));
+    step->setCurrentText(QStringLiteral("1000"));
+    xPlus->click();
+    waitUntil([&] { return padX->intValue() == jogged && window.statusBar()->currentMessage().isEmpty(); }, 30000,
+              QStringLiteral("the jog to arrive"));
     save(pad, QStringLiteral("pad-window.png"));
     widget<QAction>(window, "actionPad")->trigger();
 
