@@ -283,6 +283,7 @@ void KesmarControl::openPort(QString port)
         // every new connection; a failure there is reported as any failed
         // selection is, and its message stays.
         failedPolls = 0;
+        position.clear();
         if (selectDevice(ui->dev->value()))
             ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
     } else {
@@ -314,6 +315,8 @@ bool KesmarControl::selectDevice(int n)
     const QString number = QString::number(n);
     if (kesmarctl_select_dev(ctl.handle, deviceId(n)) >= 0) {
         dev = n;
+        // The readouts still show the previous device until the next poll.
+        position.clear();
         timer.start();
         ui->statusBar->showMessage(tr("Device %1 selected").arg(number), 1000);
         saveSettings();
@@ -632,6 +635,13 @@ void KesmarControl::on_sliderZ_sliderMoved(int position)
 
 void KesmarControl::on_pushButtonCopy_clicked()
 {
+    // Only a reading of this connection and device that polling keeps live is
+    // the position now: a greyed or left-over readout copied under Follow
+    // Target would send the manipulator back to where it no longer is.
+    if (state != ConnectionState::Reading || position.isEmpty()) {
+        ui->statusBar->showMessage(tr("No live position to copy"), 1000);
+        return;
+    }
     const int x = static_cast<int>(ui->lcdNumberX->value());
     const int y = static_cast<int>(ui->lcdNumberY->value());
     const int z = static_cast<int>(ui->lcdNumberZ->value());

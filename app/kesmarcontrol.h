@@ -60,7 +60,8 @@ public:
     // The indicator's word for a state, untranslated: "reading", "stale",
     // "stopped" or "not connected".
     static const char *connectionWord(ConnectionState state);
-    // The readouts after the last good poll (X, Y, Z); empty before the first.
+    // The readouts after the last good poll (X, Y, Z); empty before the first
+    // on the present connection and device.
     QVector<int> lastPosition() const { return position; }
 
     // Entry points for scripts. Each acts through the same code as the widget

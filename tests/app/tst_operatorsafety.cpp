@@ -99,7 +99,16 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
     const Act pressGoto = [](KesmarControl &w) {
         click(w, "pushButtonGoto");
     };
+    const Act show567 = [](KesmarControl &w) {
+        widget<QLCDNumber>(w, "lcdNumberX")->display(5);
+        widget<QLCDNumber>(w, "lcdNumberY")->display(6);
+        widget<QLCDNumber>(w, "lcdNumberZ")->display(7);
+        click(w, "pushButtonCopy");
+    };
     const Act copy567 = [](KesmarControl &w) {
+        // Polling on and a good poll make the readouts live.
+        KesmarControlProbe::timer(w).start();
+        QMetaObject::invokeMethod(&w, "updatePositions");
         widget<QLCDNumber>(w, "lcdNumberX")->display(5);
         widget<QLCDNumber>(w, "lcdNumberY")->display(6);
         widget<QLCDNumber>(w, "lcdNumberZ")->display(7);
@@ -136,6 +145,8 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
         << open1 << QStringList{"49: 19000 0 10000"} << QVector<int>{19000, 0, 10000} << 1 << -1;
     QTest::newRow("Copy sends the whole target once") << QByteArray() << 0 << -1 << true << copy567 << open1
                                                       << QStringList{"49: 5 6 7"} << QVector<int>{5, 6, 7} << 1 << -1;
+    QTest::newRow("Copy without a live reading sends nothing")
+        << QByteArray() << 0 << -1 << true << show567 << open1 << QStringList() << start << 1 << -1;
 }
 
 void TestOperatorSafety::onlyExplicitActsMove()

@@ -218,6 +218,10 @@ void TestTargetMotion::copyTakesTheTruncatedReadouts()
 
     RUN_STEP(WindowFixture::start(w, true));
     follow(true);
+    // Polling on and a good poll make the readouts live; the values below
+    // stand in for that reading.
+    KesmarControlProbe::timer(*w).start();
+    QMetaObject::invokeMethod(w.get(), "updatePositions");
     widget<QLCDNumber>(*w, QStringLiteral("lcdNumberX"))->display(x);
     widget<QLCDNumber>(*w, QStringLiteral("lcdNumberY"))->display(y);
     widget<QLCDNumber>(*w, QStringLiteral("lcdNumberZ"))->display(z);
