@@ -2,31 +2,27 @@
 #include "ui_kesmarcontrol.h"
 
 #include "about.h"
-#include "fulltexttooltipmodel.h"
 #include "settings.h"
 #include "travel.h"
 
 #include <QCloseEvent>
-#include <QFile>
 #include <QSaveFile>
 #include <QScopedValueRollback>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStringList>
 #include <QToolButton>
-#include <QtGlobal>
 
 #include <algorithm>
 #include <optional>
 
 namespace {
 
-const QString defaultPort = PortSettings::defaultPort();
 const QString organization = QStringLiteral("quellmark");
 const QString application = QStringLiteral("orvex");
 
-// A unit that fails this many polls in a row is taken as gone: polling stops
-// rather than hold up the window once per interval.
-constexpr int maxFailedPolls = 3;
+// A message that does not stay is shown this long, in ms.
+constexpr int shortMessage = 1000;
 
 // The entries of the "positions" array that can actually be read, as array
 // indexes in ascending order: those present in the store up to its stored
@@ -77,20 +73,16 @@ QString writeFailure(const QString &file)
 KesmarControl::KesmarControl(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::KesmarControl)
-    , settings(organization, application)
     , pad(this)
 {
     ui->setupUi(this);
-    // Every item shows its full name as its tool tip, and so does the list
-    // itself for the current one: a long name is cut in the list's width.
-    ui->stores->setModel(new FullTextToolTipModel(ui->stores));
+    ui->stores->setModel(&positions_);
+    // The list itself shows the current entry's full name as its tool tip.
     connect(ui->stores, &QComboBox::currentTextChanged, ui->stores, &QWidget::setToolTip);
     loadSettings();
-    pad.loadSettings(settings);
 
-    ui->targetX->setMaximum(positionMax);
-    ui->targetY->setMaximum(positionMax);
-    ui->targetZ->setMaximum(positionMax);
+    for (QSpinBox *box : {ui->targetX, ui->targetY, ui->targetZ})
+        box->setMaximum(positionMax);
     for (QSlider *slider : {ui->sliderX, ui->sliderY, ui->sliderZ}) {
         slider->setMaximum(positionMax);
         slider->setPageStep(2050);
@@ -106,16 +98,39 @@ KesmarControl::KesmarControl(QWidget *parent)
     ui->statusBar->addPermanentWidget(indicator);
     // While the readouts are live there is nothing to repair.
     connect(indicator, &QToolButton::clicked, this, [this] {
-        if (state != ConnectionState::Reading)
+        if (link_.state() != DeviceLink::State::Reading)
             reconnect();
     });
     // A message too long for the window is read whole in the tool tip.
     connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QWidget::setToolTip);
 
-    connect(&timer, SIGNAL(timeout()), this, SLOT(updatePositions()));
-    timer.setInterval(portSettings.update);
-    refreshConnectionState();
-    QTimer::singleShot(100, this, SLOT(openPort()));
+    // Every reading goes to the main window's readouts and the pad's alike.
+    connect(&link_, &DeviceLink::axisRead, this, [this](int axis, int value) {
+        QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
+        readouts[axis]->display(value);
+        pad.showReading(axis, value);
+    });
+    connect(&link_, &DeviceLink::positionRead, this, [this] { clearFailure(Failure::Poll); });
+    connect(&link_, &DeviceLink::pollFailed, this, [this](const QString &message) {
+        // A failed move's message stays: the operator must see that the
+        // manipulator was not sent.
+        if (shownFailure != Failure::Move)
+            report(ActResult::failed(message), Failure::Poll);
+    });
+    connect(&link_, &DeviceLink::stateChanged, this, &KesmarControl::refreshIndicator);
+    // Whatever sent it, a move's target shows in the targets, not sent again.
+    connect(&link_, &DeviceLink::targetSent, this, &KesmarControl::setTargets);
+    connect(&link_, &DeviceLink::deviceChanged, this, [this](int n) {
+        const QSignalBlocker quiet(ui->dev);
+        ui->dev->setValue(n);
+        refreshIndicator();
+    });
+    connect(&link_, &DeviceLink::deviceSelected, this, [this](int n) {
+        savedDevice = n;
+        saveSettings();
+    });
+    refreshIndicator();
+    QTimer::singleShot(100, this, [this] { openPort(); });
 
     connect(&pad, &PadDialog::jogRequested, this, [this](int axis, int delta) {
         moveBy(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0);
@@ -128,7 +143,31 @@ KesmarControl::KesmarControl(QWidget *parent)
 KesmarControl::~KesmarControl()
 {
     delete ui;
-    qDeleteAll(positions);
+}
+
+// ---------------------------------------------------------------------------
+// Messages
+
+void KesmarControl::report(const ActResult &result, Failure failure)
+{
+    if (result.kind == ActResult::Kind::Failed) {
+        ui->statusBar->showMessage(result.message, 0);
+        shownFailure = failure;
+        return;
+    }
+    if (result.message.isEmpty())
+        return;
+    ui->statusBar->showMessage(result.message, shortMessage);
+    shownFailure = Failure::None;
+}
+
+// The message of a failure that has mended goes, unless another replaced it.
+void KesmarControl::clearFailure(Failure failure)
+{
+    if (shownFailure != failure)
+        return;
+    ui->statusBar->clearMessage();
+    shownFailure = Failure::None;
 }
 
 // ---------------------------------------------------------------------------
@@ -141,32 +180,34 @@ QString KesmarControl::settingsFile()
 
 void KesmarControl::loadSettings()
 {
+    QSettings settings(organization, application);
     // Text typed into the file with an editor is UTF-8; the escapes that
     // saving writes read the same with it.
     settings.setIniCodec("UTF-8");
+    PortSettings port;
     settings.beginGroup(QStringLiteral("settings"));
     bool isNumber = false;
     const int storedDev = settings.value(QStringLiteral("dev"), 1).toInt(&isNumber);
-    dev = isNumber && storedDev >= ui->dev->minimum() && storedDev <= ui->dev->maximum() ? storedDev : 1;
-    const QString port = settings.value(QStringLiteral("port"), portSettings.port).toString();
-    portSettings.port = port.isEmpty() ? defaultPort : port;
-    portSettings.timeout = settings.value(QStringLiteral("timeout"), portSettings.timeout).toInt();
-    portSettings.update
-        = qMax(PortSettings::minUpdate, settings.value(QStringLiteral("update"), portSettings.update).toInt());
-    portSettings.pcmode = settings.value(QStringLiteral("pcmode"), portSettings.pcmode).toBool();
+    savedDevice = isNumber && storedDev >= DeviceLink::minDevice && storedDev <= DeviceLink::maxDevice ? storedDev : 1;
+    port.port = settings.value(QStringLiteral("port"), port.port).toString();
+    port.timeout = settings.value(QStringLiteral("timeout"), port.timeout).toInt();
+    port.update = qMax(PortSettings::minUpdate, settings.value(QStringLiteral("update"), port.update).toInt());
+    port.pcmode = settings.value(QStringLiteral("pcmode"), port.pcmode).toBool();
     settings.endGroup();
-
+    link_.setPortSettings(port);
+    link_.setPollInterval(port.update);
+    // The box only shows the stored device here; it is selected once a port is open.
+    link_.setDevice(savedDevice);
     {
-        // The box only shows the stored device here; it is selected once a
-        // port is open.
         const QSignalBlocker quiet(ui->dev);
-        ui->dev->setValue(dev);
+        ui->dev->setValue(savedDevice);
     }
 
     const int storedSize = settings.beginReadArray(QStringLiteral("positions"));
     settings.endArray();
     const QList<int> indexes = readablePositionIndexes(settings, storedSize);
 
+    QList<Position> list;
     settings.beginReadArray(QStringLiteral("positions"));
     for (const int i : indexes) {
         settings.setArrayIndex(i);
@@ -182,62 +223,65 @@ void KesmarControl::loadSettings()
             qWarning("%s position %d not loaded: x, y or z is missing or not a whole number", Q_FUNC_INFO, i + 1);
             continue;
         }
-        // The record goes into the list before its item goes into the combo
-        // box: adding the first item selects it, and the selection handler
-        // reads the record at once.
-        positions.append(new Position(name, *x, *y, *z));
-        ui->stores->addItem(name);
+        list.append(Position(name, *x, *y, *z));
     }
     settings.endArray();
+    // Loading the list chooses its first entry, whose recall sends nothing.
+    {
+        const QScopedValueRollback<bool> adding(addingEntry, true);
+        positions_.setPositions(list);
+        if (!list.isEmpty())
+            ui->stores->setCurrentIndex(0);
+    }
+    pad.loadSettings(settings);
     settingsLoaded = true;
 }
 
 // Writes the connection settings and every named position and syncs them to
-// storage. Returns the failure message, empty when the store was written; a
-// failure stays in the status bar until something replaces it, and the next
-// save that succeeds clears it.
-QString KesmarControl::saveSettings()
+// storage. A failure stays in the status bar until something replaces it,
+// and the next save that succeeds clears it.
+ActResult KesmarControl::saveSettings()
 {
     if (!settingsLoaded)
-        return QString();
+        return ActResult::done(QString());
 
     // A store object of its own each time: QSettings keeps the first error it
     // met, and a save after the store became writable again must report
     // success. It has no codec, so all text outside ASCII is written as
     // escapes, as earlier builds wrote it, and comes back exactly as it was.
     QSettings store(organization, application);
+    const PortSettings &port = link_.portSettings();
     store.beginGroup(QStringLiteral("settings"));
-    store.setValue(QStringLiteral("port"), portSettings.port);
-    store.setValue(QStringLiteral("dev"), dev);
-    store.setValue(QStringLiteral("update"), portSettings.update);
-    store.setValue(QStringLiteral("timeout"), portSettings.timeout);
-    store.setValue(QStringLiteral("pcmode"), portSettings.pcmode);
+    store.setValue(QStringLiteral("port"), port.port);
+    store.setValue(QStringLiteral("dev"), savedDevice);
+    store.setValue(QStringLiteral("update"), port.update);
+    store.setValue(QStringLiteral("timeout"), port.timeout);
+    store.setValue(QStringLiteral("pcmode"), port.pcmode);
     store.endGroup();
 
     store.beginWriteArray(QStringLiteral("positions"));
-    for (int i = 0; i < positions.size(); ++i) {
-        const Position *p = positions.at(i);
+    for (int i = 0; i < positions_.positions().size(); ++i) {
+        const Position &p = positions_.at(i);
         store.setArrayIndex(i);
-        store.setValue(QStringLiteral("name"), p->name);
-        store.setValue(QStringLiteral("x"), p->x);
-        store.setValue(QStringLiteral("y"), p->y);
-        store.setValue(QStringLiteral("z"), p->z);
+        store.setValue(QStringLiteral("name"), p.name);
+        store.setValue(QStringLiteral("x"), p.x);
+        store.setValue(QStringLiteral("y"), p.y);
+        store.setValue(QStringLiteral("z"), p.z);
     }
     store.endArray();
     pad.saveSettings(store);
     store.sync();
 
-    const QString notSaved = notSavedPrefix();
     // A format error means the file on disk could not be parsed before it
     // was replaced; the new contents were still written.
     if (store.status() == QSettings::AccessError) {
-        const QString message = notSaved + tr("cannot write %1").arg(writeFailure(store.fileName()));
-        ui->statusBar->showMessage(message, 0);
-        return message;
+        const ActResult failed
+            = ActResult::failed(tr("Settings not saved - ") + tr("cannot write %1").arg(writeFailure(store.fileName())));
+        report(failed, Failure::Save);
+        return failed;
     }
-    if (ui->statusBar->currentMessage().startsWith(notSaved))
-        ui->statusBar->clearMessage();
-    return QString();
+    clearFailure(Failure::Save);
+    return ActResult::done(QString());
 }
 
 void KesmarControl::closeEvent(QCloseEvent *event)
@@ -245,250 +289,87 @@ void KesmarControl::closeEvent(QCloseEvent *event)
     event->accept();
     // Saving leaves the list as it is: a second close in the same run saves
     // the same positions again.
-    const QString failure = saveSettings();
-    if (!failure.isEmpty())
-        qWarning("%s", qPrintable(failure));
+    const ActResult saved = saveSettings();
+    if (!saved.ok())
+        qWarning("%s", qPrintable(saved.message));
 }
 
 // ---------------------------------------------------------------------------
-// Device link
-
-uint8_t KesmarControl::deviceId(int n) const
-{
-    if (n == 0 && ctl.handle)
-        return ctl.handle->id;
-    return static_cast<uint8_t>(48 + n);
-}
-
-// The device that polls, Goto and Restore address: always the one the box shows.
-uint8_t KesmarControl::drivenId() const
-{
-    return deviceId(ui->dev->value());
-}
-
-QString KesmarControl::errorText() const
-{
-    return QString::fromUtf8(kesmarctl_last_errorstr(ctl.handle));
-}
+// The device link
 
 void KesmarControl::openPort(QString port)
 {
-    if (port.isEmpty())
-        port = portSettings.port;
-
-    ctl.handle = kesmarctl_open(QFile::encodeName(port).constData(), portSettings.timeout);
-    if (ctl.handle) {
-        portSettings.port = port.isEmpty() ? defaultPort : port;
-        // The device the box shows is the one driven, so it is selected on
-        // every new connection; a failure there is reported as any failed
-        // selection is, and its message stays.
-        failedPolls = 0;
-        position.clear();
-        if (selectDevice(ui->dev->value()))
-            ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
-    } else {
-        const QString error = errorText();
-        showFailure(tr("Can not open %1 - %2").arg(port, error));
-        // The unit may only be switched off: the configured port stays for
-        // the next start.
-        if (portSettings.port.isEmpty())
-            portSettings.port = defaultPort;
-        timer.stop();
+    if (!port.isEmpty()) {
+        PortSettings settings = link_.portSettings();
+        settings.port = port;
+        link_.setPortSettings(settings);
     }
-    refreshConnectionState();
+    report(link_.open());
+    refreshIndicator();
 }
 
 void KesmarControl::reconnect()
 {
-    kesmarctl_close(ctl.handle);
-    ctl.handle = nullptr;
-    openPort(QString());
-}
-
-void KesmarControl::on_dev_valueChanged(int n)
-{
-    selectDevice(n);
-}
-
-bool KesmarControl::selectDevice(int n)
-{
-    const QString number = QString::number(n);
-    if (kesmarctl_select_dev(ctl.handle, deviceId(n)) >= 0) {
-        dev = n;
-        // The readouts still show the previous device until the next poll.
-        position.clear();
-        timer.start();
-        ui->statusBar->showMessage(tr("Device %1 selected").arg(number), 1000);
-        saveSettings();
-        refreshConnectionState();
-        return true;
-    }
-    // Falling back to device 1 may run this slot again, nested, before the
-    // failure below is reported; the error text is read after it.
-    ui->dev->setValue(1);
-    const QString error = errorText();
-    showFailure(tr("Device %1 select failed - %2").arg(number, error));
-    timer.stop();
-    refreshConnectionState();
-    return false;
+    report(link_.reconnect());
+    refreshIndicator();
 }
 
 void KesmarControl::updatePositions()
 {
-    int x = -1;
-    int y = -1;
-    int z = -1;
-    int time = 0;
-    if (portSettings.pcmode) {
-        time = timer.interval() - 10;
-    } else if (ctl.handle && kesmarctl_recv(ctl.handle) > 0) {
-        // More input is on its way: look again soon, unless polling has
-        // given up on the unit by then.
-        QTimer::singleShot(50, this, [this] {
-            if (failedPolls < maxFailedPolls)
-                updatePositions();
-        });
-    }
-
-    const bool read = readPosition(time, &x, &y, &z);
-
-    if (x >= 0)
-        showReading(0, x);
-    if (y >= 0)
-        showReading(1, y);
-    if (z >= 0)
-        showReading(2, z);
-
-    if (read)
-        pollSucceeded();
-    else
-        pollFailed();
+    link_.poll();
 }
 
-// Reads the position of the driven device; the device reports each
-// coordinate in its low 16 bits, as a signed number. On failure the outputs
-// keep what the library left in them.
-bool KesmarControl::readPosition(int time, int *x, int *y, int *z)
+void KesmarControl::on_dev_valueChanged(int n)
 {
-    if (kesmarctl_get_position_ext(ctl.handle, drivenId(), time, x, y, z) < 0)
-        return false;
-    *x = static_cast<qint16>(*x & 0xffff);
-    *y = static_cast<qint16>(*y & 0xffff);
-    *z = static_cast<qint16>(*z & 0xffff);
-    return true;
+    report(link_.selectDevice(n));
+    refreshIndicator();
 }
 
-// Every reading goes to the main window's readouts and the pad's alike.
-void KesmarControl::showReading(int axis, int value)
+// The indicator and the readouts follow the link's state.
+void KesmarControl::refreshIndicator()
 {
-    QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
-    readouts[axis]->display(value);
-    pad.showReading(axis, value);
-}
-
-void KesmarControl::pollSucceeded()
-{
-    failedPolls = 0;
-    if (!pollFailure.isEmpty() && ui->statusBar->currentMessage() == pollFailure)
-        ui->statusBar->clearMessage();
-    pollFailure.clear();
-    position = {ui->lcdNumberX->intValue(), ui->lcdNumberY->intValue(), ui->lcdNumberZ->intValue()};
-    refreshConnectionState();
-    emit positionRead(position[0], position[1], position[2]);
-}
-
-// The readouts go stale and say so until the next good poll; polling goes on
-// at its interval until too many polls in a row have failed.
-void KesmarControl::pollFailed()
-{
-    ++failedPolls;
-    pollFailure = tr("Update failed - ") + errorText();
-    linkFailure = pollFailure;
-    // A failed Goto's message stays: the operator must see that the
-    // manipulator was not sent.
-    if (gotoFailure.isEmpty() || ui->statusBar->currentMessage() != gotoFailure)
-        ui->statusBar->showMessage(pollFailure, 0);
-    if (failedPolls >= maxFailedPolls)
-        timer.stop();
-    refreshConnectionState();
-}
-
-// A failure message stays until something replaces it; it also tells the
-// indicator why the readouts are not live.
-void KesmarControl::showFailure(const QString &text)
-{
-    ui->statusBar->showMessage(text, 0);
-    linkFailure = text;
-}
-
-const char *KesmarControl::connectionWord(ConnectionState state)
-{
-    // In the order of ConnectionState.
-    static const char *const words[]
-        = {QT_TR_NOOP("not connected"), QT_TR_NOOP("reading"), QT_TR_NOOP("stale"), QT_TR_NOOP("stopped")};
-    return words[int(state)];
-}
-
-// The one place that decides the connection state, from the connection, the
-// polling timer and the failed polls; the readouts and the indicator follow it.
-void KesmarControl::refreshConnectionState()
-{
-    ConnectionState now = ConnectionState::Reading;
-    if (!ctl.handle)
-        now = ConnectionState::NotConnected;
-    else if (!timer.isActive())
-        now = ConnectionState::Stopped;
-    else if (failedPolls > 0)
-        now = ConnectionState::Stale;
-
-    const bool live = now == ConnectionState::Reading;
+    const DeviceLink::State state = link_.state();
+    const bool live = state == DeviceLink::State::Reading;
     for (QLCDNumber *readout : {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ})
         readout->setEnabled(live);
     pad.setReadoutsEnabled(live);
 
-    const QString word = tr(connectionWord(now));
-    const QString device = QString::number(ui->dev->value());
+    const QString word = tr(DeviceLink::stateWord(state));
+    const QString device = QString::number(link_.device());
+    const QString portName = link_.portSettings().port;
     // A long port name keeps its distinctive end in the text and shows whole
     // in the tool tip, so it cannot widen the window.
-    const QString port = indicator->fontMetrics().elidedText(portSettings.port, Qt::ElideLeft, 300);
+    const QString port = indicator->fontMetrics().elidedText(portName, Qt::ElideLeft, 300);
     indicator->setText(tr("%1, device %2: %3").arg(port, device, word));
-    const QString whole = tr("%1, device %2: %3").arg(portSettings.port, device, word);
-    indicator->setToolTip(
-        live ? whole : whole + QLatin1Char('\n') + linkFailure + QLatin1Char('\n') + tr("Click to reconnect."));
-
-    if (now != state) {
-        state = now;
-        emit connectionStateChanged(now);
-    }
+    const QString whole = tr("%1, device %2: %3").arg(portName, device, word);
+    indicator->setToolTip(live ? whole
+                               : whole + QLatin1Char('\n') + link_.failure() + QLatin1Char('\n')
+                                     + tr("Click to reconnect."));
 }
 
 // ---------------------------------------------------------------------------
 // Target motion
 
-bool KesmarControl::gotoTarget()
+ActResult KesmarControl::gotoTarget()
 {
-    jogBurst.reset();
-    return sendTarget({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
+    const ActResult result
+        = link_.moveTo({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
+    report(result, Failure::Move);
+    return result;
 }
 
-// Stores the target in the device's memory position 0 and sends the device there.
-bool KesmarControl::sendTarget(const Xyz &target)
+// What the Goto button does: send the targets and restart polling, whatever
+// the outcome.
+ActResult KesmarControl::pressGoto()
 {
-    const uint8_t id = drivenId();
-    if (kesmarctl_store_mem_position_ext(ctl.handle, id, target[0], target[1], target[2], 0) >= 0
-        && kesmarctl_goto_mem_position_ext(ctl.handle, id, 0) >= 0) {
-        gotoFailure.clear();
-        ui->statusBar->showMessage(tr("Goto command sent"), 1000);
-        return true;
-    }
-    showGotoFailed();
-    return false;
+    const ActResult result = gotoTarget();
+    link_.resumePolling();
+    return result;
 }
 
-void KesmarControl::showGotoFailed()
+void KesmarControl::on_pushButtonGoto_clicked()
 {
-    gotoFailure = tr("Goto failed - ") + errorText();
-    ui->statusBar->showMessage(gotoFailure, 0);
+    pressGoto();
 }
 
 // A target box changed: under Follow Target the new target is sent, unless
@@ -517,85 +398,6 @@ bool KesmarControl::setTargets(int x, int y, int z)
         changed = changed || boxes[axis]->value() != before;
     }
     return changed;
-}
-
-// ---------------------------------------------------------------------------
-// Jogging and halting
-
-bool KesmarControl::moveBy(int dx, int dy, int dz)
-{
-    const uint8_t id = drivenId();
-    std::optional<Xyz> from;
-    if (jogBurst && jogBurst->handle == ctl.handle && jogBurst->id == id)
-        from = jogBurst->target;
-    else
-        from = positionNow();
-    jogBurst.reset();
-
-    bool sent = false;
-    if (from) {
-        const qint64 deltas[] = {dx, dy, dz};
-        Xyz to;
-        for (int i = 0; i < 3; ++i)
-            to[i] = int(qBound<qint64>(0, from->at(i) + deltas[i], positionMax));
-        sent = moveTo(to);
-        if (sent)
-            jogBurst = JogBurst{ctl.handle, id, to};
-    }
-    timer.start();
-    refreshConnectionState();
-    return sent;
-}
-
-bool KesmarControl::halt()
-{
-    jogBurst.reset();
-    const std::optional<Xyz> at = positionNow();
-    const bool sent = at && moveTo(*at);
-    timer.start();
-    refreshConnectionState();
-    return sent;
-}
-
-// The position the device reports now, within 0..20500, read without waiting
-// for a move to end. A failed read is reported as a failed goto.
-std::optional<KesmarControl::Xyz> KesmarControl::positionNow()
-{
-    int x = -1;
-    int y = -1;
-    int z = -1;
-    if (!readPosition(0, &x, &y, &z)) {
-        showGotoFailed();
-        return std::nullopt;
-    }
-    return Xyz{qBound(0, x, positionMax), qBound(0, y, positionMax), qBound(0, z, positionMax)};
-}
-
-// Sends the target as Goto does; once sent, the targets and sliders show it
-// without sending it again, Follow Target or not.
-bool KesmarControl::moveTo(const Xyz &target)
-{
-    if (!sendTarget(target))
-        return false;
-    setTargets(target[0], target[1], target[2]);
-    return true;
-}
-
-void KesmarControl::on_pushButtonGoto_clicked()
-{
-    pressGoto(nullptr);
-}
-
-// What the Goto button does: send the targets and restart polling, whatever
-// the outcome. On a failure `error`, when given, gets the message shown.
-bool KesmarControl::pressGoto(QString *error)
-{
-    const bool sent = gotoTarget();
-    timer.start();
-    refreshConnectionState();
-    if (!sent && error)
-        *error = ui->statusBar->currentMessage();
-    return sent;
 }
 
 void KesmarControl::on_targetX_valueChanged(int value)
@@ -638,32 +440,40 @@ void KesmarControl::on_pushButtonCopy_clicked()
     // Only a reading of this connection and device that polling keeps live is
     // the position now: a greyed or left-over readout copied under Follow
     // Target would send the manipulator back to where it no longer is.
-    if (state != ConnectionState::Reading || position.isEmpty()) {
-        ui->statusBar->showMessage(tr("No live position to copy"), 1000);
+    const std::optional<DeviceLink::Xyz> live = link_.liveReading();
+    if (!live) {
+        report({ActResult::Kind::Refused, tr("No live position to copy")});
         return;
     }
-    const int x = static_cast<int>(ui->lcdNumberX->value());
-    const int y = static_cast<int>(ui->lcdNumberY->value());
-    const int z = static_cast<int>(ui->lcdNumberZ->value());
     // Under Follow Target the copied target is sent once, whole; a failed
     // send keeps its message.
-    if (setTargets(x, y, z) && ui->followTarget->isChecked() && !gotoTarget())
+    if (setTargets(live->at(0), live->at(1), live->at(2)) && ui->followTarget->isChecked() && !gotoTarget().ok())
         return;
-    ui->statusBar->showMessage(tr("Current position copied into target values"), 1000);
+    report(ActResult::done(tr("Current position copied into target values")));
 }
 
 void KesmarControl::on_pushButtonRestore_clicked()
 {
-    int x = -1;
-    int y = -1;
-    int z = -1;
-    if (kesmarctl_get_mem_position_ext(ctl.handle, drivenId(), &x, &y, &z, 0) < 0) {
-        ui->statusBar->showMessage(tr("No target position used yet"), 1000);
+    DeviceLink::Xyz target;
+    const ActResult restored = link_.lastTarget(&target);
+    if (restored.ok() && setTargets(target[0], target[1], target[2]) && ui->followTarget->isChecked()
+        && !gotoTarget().ok())
         return;
-    }
-    if (setTargets(x, y, z) && ui->followTarget->isChecked() && !gotoTarget())
-        return;
-    ui->statusBar->showMessage(tr("Previous target position restored"), 1000);
+    report(restored);
+}
+
+ActResult KesmarControl::moveBy(int dx, int dy, int dz)
+{
+    const ActResult result = link_.jog(dx, dy, dz);
+    report(result, Failure::Move);
+    return result;
+}
+
+ActResult KesmarControl::halt()
+{
+    const ActResult result = link_.halt();
+    report(result, Failure::Move);
+    return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -671,71 +481,44 @@ void KesmarControl::on_pushButtonRestore_clicked()
 
 void KesmarControl::on_pushButtonStore_clicked()
 {
-    const int x = ui->targetX->value();
-    const int y = ui->targetY->value();
-    const int z = ui->targetZ->value();
+    storePosition();
+}
+
+ActResult KesmarControl::storePosition()
+{
     const QString name = ui->storeName->text();
-
-    // The first record that matches by name, or else by coordinates, decides.
-    for (int i = 0; i < positions.size(); ++i) {
-        Position *p = positions.at(i);
-        const bool sameName = QString::compare(p->name, name, Qt::CaseSensitive) == 0;
-        const bool samePlace = p->x == x && p->y == y && p->z == z;
-        if (sameName && samePlace) {
-            ui->statusBar->showMessage(tr("Position %1 exists already").arg(name), 1000);
-            return;
-        }
-        if (sameName) {
-            p->x = x;
-            p->y = y;
-            p->z = z;
-            ui->statusBar->showMessage(tr("Position %1 updated").arg(name), 1000);
-            saveSettings();
-            return;
-        }
-        if (samePlace && !name.isEmpty()) {
-            // In place: the selection, the targets and the name field stay.
-            p->name = name;
-            ui->stores->setItemText(i, p->name);
-            ui->statusBar->showMessage(tr("Position renamed as %1").arg(name), 1000);
-            saveSettings();
-            return;
-        }
-        if (samePlace) {
-            ui->statusBar->showMessage(tr("Same position exists as %1").arg(p->name), 1000);
-            return;
-        }
-    }
-
-    const QString newName = name.isEmpty() ? defaultName() : name;
-    positions.append(new Position(newName, x, y, z));
+    PositionModel::StoreResult stored;
     {
         // Adding the first entry selects it; that recall sends nothing.
         const QScopedValueRollback<bool> adding(addingEntry, true);
-        ui->stores->insertItem(ui->stores->count(), newName);
+        stored = positions_.store(name, ui->targetX->value(), ui->targetY->value(), ui->targetZ->value());
     }
-    ui->statusBar->showMessage(tr("Position %1 added").arg(newName), 1000);
-    saveSettings();
-}
-
-// "Pos n" with the smallest n that no stored position has as its name.
-QString KesmarControl::defaultName() const
-{
-    for (int n = 1;; ++n) {
-        const QString candidate = tr("Pos %1").arg(n);
-        if (std::none_of(positions.cbegin(), positions.cend(), [&](const Position *p) { return p->name == candidate; }))
-            return candidate;
+    QString message;
+    switch (stored.outcome) {
+    case PositionModel::StoreOutcome::Added:
+        message = tr("Position %1 added").arg(stored.name);
+        break;
+    case PositionModel::StoreOutcome::Updated:
+        message = tr("Position %1 updated").arg(stored.name);
+        break;
+    case PositionModel::StoreOutcome::Renamed:
+        message = tr("Position renamed as %1").arg(stored.name);
+        break;
+    case PositionModel::StoreOutcome::Exists:
+        message = tr("Position %1 exists already").arg(stored.name);
+        break;
+    case PositionModel::StoreOutcome::ExistsAs:
+        message = tr("Same position exists as %1").arg(stored.name);
+        break;
     }
+    report(ActResult::done(message));
+    return stored.changed() ? saveSettings() : ActResult::done(message);
 }
 
 void KesmarControl::on_stores_currentIndexChanged(int index)
 {
-    if (index < 0)
+    if (index < 0 || index >= positions_.rowCount())
         return;
-    if (index >= positions.size()) {
-        qWarning("%s position %d not stored", Q_FUNC_INFO, index);
-        return;
-    }
     recall(index, ui->followTarget->isChecked() && !addingEntry);
 }
 
@@ -743,15 +526,14 @@ void KesmarControl::on_stores_currentIndexChanged(int index)
 // manipulator there, once, instead of naming the entry.
 void KesmarControl::recall(int index, bool send)
 {
-    const Position *r = positions.at(index);
+    const Position &r = positions_.at(index);
     // A negative coordinate stands for the boxes' lower bound here.
-    setTargets(qMax(0, r->x), qMax(0, r->y), qMax(0, r->z));
-    ui->storeName->setText(r->name);
-    if (send) {
+    setTargets(qMax(0, r.x), qMax(0, r.y), qMax(0, r.z));
+    ui->storeName->setText(r.name);
+    if (send)
         gotoTarget();
-        return;
-    }
-    ui->statusBar->showMessage(tr("Position %1 restored").arg(r->name), 1000);
+    else
+        report(ActResult::done(tr("Position %1 restored").arg(r.name)));
 }
 
 void KesmarControl::on_pushButtonRemove_clicked()
@@ -759,11 +541,9 @@ void KesmarControl::on_pushButtonRemove_clicked()
     const int i = ui->stores->currentIndex();
     if (i < 0)
         return;
-    // The record leaves the list before its item leaves the combo box.
-    delete positions.takeAt(i);
     {
         const QSignalBlocker quiet(ui->stores);
-        ui->stores->removeItem(i);
+        positions_.remove(i);
     }
     // The entry that takes the removed one's place is chosen. Its values go
     // into the targets only without Follow Target, where that sends nothing:
@@ -791,21 +571,30 @@ void KesmarControl::on_action_About_triggered()
 
 void KesmarControl::on_actionSettings_triggered()
 {
-    const int oldTimeout = portSettings.timeout;
-    const QString oldPort = portSettings.port;
-
-    Settings dialog(&portSettings);
+    const PortSettings before = link_.portSettings();
+    PortSettings edited = before;
+    Settings dialog(&edited);
     const bool accepted = dialog.exec() == QDialog::Accepted;
-    if (accepted)
+    if (accepted) {
+        link_.setPortSettings(edited);
         saveSettings();
-
-    const bool changed
-        = QString::compare(portSettings.port, oldPort, Qt::CaseSensitive) != 0 || portSettings.timeout != oldTimeout;
+    }
+    const PortSettings &now = link_.portSettings();
+    const bool changed = now.port != before.port || now.timeout != before.timeout;
     // OK also reopens a port that is not open or no longer polled: after the
     // unit was unplugged and plugged in again nothing needs to change.
-    const bool down = state == ConnectionState::NotConnected || state == ConnectionState::Stopped;
+    const DeviceLink::State state = link_.state();
+    const bool down = state == DeviceLink::State::NotConnected || state == DeviceLink::State::Stopped;
     if (changed || (accepted && down))
         reconnect();
+}
+
+void KesmarControl::on_actionPad_toggled(bool checked)
+{
+    if (checked)
+        pad.show();
+    else
+        pad.close();
 }
 
 // ---------------------------------------------------------------------------
@@ -816,22 +605,20 @@ QList<int> KesmarControl::targets() const
     return {ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()};
 }
 
-bool KesmarControl::gotoTargets(int x, int y, int z, QString *error)
+ActResult KesmarControl::gotoTargets(int x, int y, int z)
 {
+    const ActResult checked = DeviceLink::checkTarget({x, y, z});
+    if (!checked.ok())
+        return checked;
     setTargets(x, y, z);
-    return pressGoto(error);
+    return pressGoto();
 }
 
-QList<Position> KesmarControl::namedPositions() const
+ActResult KesmarControl::gotoNamedPosition(const QString &name)
 {
-    QList<Position> list;
-    for (const Position *p : positions)
-        list.append(*p);
-    return list;
-}
-
-bool KesmarControl::gotoNamedPosition(int index, QString *error)
-{
+    const int index = positions_.find(name);
+    if (index < 0)
+        return {ActResult::Kind::Unknown, tr("No position named %1").arg(name)};
     // The entry is chosen and recalled without a send of its own, even when
     // it is chosen already and the targets were edited since; Goto sends it.
     {
@@ -839,44 +626,27 @@ bool KesmarControl::gotoNamedPosition(int index, QString *error)
         ui->stores->setCurrentIndex(index);
     }
     recall(index, false);
-    return pressGoto(error);
+    return pressGoto();
 }
 
-bool KesmarControl::storeNamedPosition(const QString &name, QString *error)
+ActResult KesmarControl::storeNamedPosition(const QString &name)
 {
     ui->storeName->setText(name);
-    on_pushButtonStore_clicked();
-    // Store itself always has an answer; what can fail is saving it.
-    const QString message = ui->statusBar->currentMessage();
-    if (!message.startsWith(notSavedPrefix()))
-        return true;
-    *error = message;
-    return false;
+    return storePosition();
 }
 
-bool KesmarControl::chooseDevice(int n, QString *error)
+ActResult KesmarControl::chooseDevice(int n)
 {
-    if (n < ui->dev->minimum() || n > ui->dev->maximum()) {
-        *error = tr("Device %1 is outside %2..%3").arg(n).arg(ui->dev->minimum()).arg(ui->dev->maximum());
-        return false;
+    // Selecting the device in use again changes nothing, as for the operator.
+    if (n == link_.device() && n == ui->dev->value())
+        return ActResult::done(QString());
+    {
+        const QSignalBlocker quiet(ui->dev);
+        if (n >= ui->dev->minimum() && n <= ui->dev->maximum())
+            ui->dev->setValue(n);
     }
-    // The box selects only on a change, so selecting the device in use again
-    // changes nothing, as for the operator. A box that shows another device
-    // than the one in use (after a failed selection) selects it anew.
-    if (ui->dev->value() == n && dev != n)
-        on_dev_valueChanged(n);
-    else
-        ui->dev->setValue(n);
-    if (dev == n)
-        return true;
-    *error = ui->statusBar->currentMessage();
-    return false;
-}
-
-void KesmarControl::on_actionPad_toggled(bool checked)
-{
-    if (checked)
-        pad.show();
-    else
-        pad.close();
+    const ActResult result = link_.selectDevice(n);
+    report(result);
+    refreshIndicator();
+    return result;
 }

@@ -2,15 +2,11 @@
 
 #include "kesmarcontrol.h"
 #include "kesmarcontrol1adaptor.h"
-#include "travel.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QStatusBar>
-
-#include <algorithm>
 
 ScriptBridge::ScriptBridge(KesmarControl *window)
     : QObject(window)
@@ -18,9 +14,9 @@ ScriptBridge::ScriptBridge(KesmarControl *window)
 {
     KesmarBus::registerTypes();
     new KesmarControl1Adaptor(this);
-    connect(window, &KesmarControl::positionRead, this, &ScriptBridge::PositionChanged);
-    connect(window, &KesmarControl::connectionStateChanged, this, [this](KesmarControl::ConnectionState state) {
-        emit StateChanged(QString::fromLatin1(KesmarControl::connectionWord(state)));
+    connect(&window->link(), &DeviceLink::positionRead, this, &ScriptBridge::PositionChanged);
+    connect(&window->link(), &DeviceLink::stateChanged, this, [this](DeviceLink::State state) {
+        emit StateChanged(QString::fromLatin1(DeviceLink::stateWord(state)));
     });
 }
 
@@ -71,32 +67,48 @@ bool ScriptBridge::raiseRunningPanel(qint64 pid)
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-void ScriptBridge::fail(const QString &name, const QString &message)
+// Answers the call with the D-Bus error that stands for the result's kind.
+void ScriptBridge::reply(const ActResult &result)
 {
-    sendErrorReply(name, message);
+    if (result.ok())
+        return;
+    QString name = KesmarBus::errorFailed;
+    switch (result.kind) {
+    case ActResult::Kind::OutOfRange:
+        name = KesmarBus::errorOutOfRange;
+        break;
+    case ActResult::Kind::NoReading:
+        name = KesmarBus::errorNoReading;
+        break;
+    case ActResult::Kind::Unknown:
+        name = KesmarBus::errorUnknownPosition;
+        break;
+    default:
+        break;
+    }
+    sendErrorReply(name, result.message);
 }
 
 int ScriptBridge::Position(int &y, int &z)
 {
-    const QVector<int> reading = window_->lastPosition();
-    if (reading.isEmpty()) {
-        fail(KesmarBus::errorNoReading, tr("No reading yet"));
+    const DeviceLink &link = window_->link();
+    const std::optional<DeviceLink::Xyz> reading = link.lastReading();
+    if (!reading) {
+        reply({ActResult::Kind::NoReading, tr("No reading yet")});
         return 0;
     }
-    // Only readouts that polling keeps live are the position now.
-    const KesmarControl::ConnectionState state = window_->connectionState();
-    if (state != KesmarControl::ConnectionState::Reading) {
-        fail(KesmarBus::errorNoReading,
-             tr("The last reading, %1 %2 %3, is %4")
-                 .arg(reading.at(0))
-                 .arg(reading.at(1))
-                 .arg(reading.at(2))
-                 .arg(QString::fromLatin1(KesmarControl::connectionWord(state))));
+    // Only readings that polling keeps live are the position now.
+    if (link.state() != DeviceLink::State::Reading) {
+        reply({ActResult::Kind::NoReading, tr("The last reading, %1 %2 %3, is %4")
+                                               .arg(reading->at(0))
+                                               .arg(reading->at(1))
+                                               .arg(reading->at(2))
+                                               .arg(QString::fromLatin1(DeviceLink::stateWord(link.state())))});
         return 0;
     }
-    y = reading.at(1);
-    z = reading.at(2);
-    return reading.at(0);
+    y = reading->at(1);
+    z = reading->at(2);
+    return reading->at(0);
 }
 
 int ScriptBridge::Target(int &y, int &z)
@@ -109,72 +121,47 @@ int ScriptBridge::Target(int &y, int &z)
 
 void ScriptBridge::Goto(int x, int y, int z)
 {
-    const QList<int> values{x, y, z};
-    for (int axis = 0; axis < 3; ++axis) {
-        if (values.at(axis) < 0 || values.at(axis) > positionMax) {
-            fail(KesmarBus::errorOutOfRange,
-                 tr("%1 %2 is outside 0..%3").arg(QChar(u'X' + axis)).arg(values.at(axis)).arg(positionMax));
-            return;
-        }
-    }
-    QString error;
-    if (!window_->gotoTargets(x, y, z, &error))
-        fail(KesmarBus::errorFailed, error);
+    reply(window_->gotoTargets(x, y, z));
 }
 
 void ScriptBridge::MoveBy(int dx, int dy, int dz)
 {
-    if (!window_->moveBy(dx, dy, dz))
-        fail(KesmarBus::errorFailed, window_->statusBar()->currentMessage());
+    reply(window_->moveBy(dx, dy, dz));
 }
 
 void ScriptBridge::Halt()
 {
-    if (!window_->halt())
-        fail(KesmarBus::errorFailed, window_->statusBar()->currentMessage());
+    reply(window_->halt());
 }
 
 NamedPositionList ScriptBridge::Positions()
 {
-    return window_->namedPositions();
+    return window_->positionModel().positions();
 }
 
 void ScriptBridge::GotoPosition(const QString &name)
 {
-    const NamedPositionList positions = window_->namedPositions();
-    const auto found
-        = std::find_if(positions.cbegin(), positions.cend(), [&name](const ::Position &p) { return p.name == name; });
-    if (found == positions.cend()) {
-        fail(KesmarBus::errorUnknownPosition, tr("No position named %1").arg(name));
-        return;
-    }
-    QString error;
-    if (!window_->gotoNamedPosition(int(found - positions.cbegin()), &error))
-        fail(KesmarBus::errorFailed, error);
+    reply(window_->gotoNamedPosition(name));
 }
 
 void ScriptBridge::StorePosition(const QString &name)
 {
-    QString error;
-    if (!window_->storeNamedPosition(name, &error))
-        fail(KesmarBus::errorFailed, error);
+    reply(window_->storeNamedPosition(name));
 }
 
 int ScriptBridge::Device()
 {
-    return window_->selectedDevice();
+    return window_->link().device();
 }
 
 void ScriptBridge::SelectDevice(int n)
 {
-    QString error;
-    if (!window_->chooseDevice(n, &error))
-        fail(KesmarBus::errorFailed, error);
+    reply(window_->chooseDevice(n));
 }
 
 QString ScriptBridge::State()
 {
-    return QString::fromLatin1(KesmarControl::connectionWord(window_->connectionState()));
+    return QString::fromLatin1(DeviceLink::stateWord(window_->link().state()));
 }
 
 void ScriptBridge::Raise()

@@ -1,6 +1,7 @@
 #ifndef SCRIPTBRIDGE_H
 #define SCRIPTBRIDGE_H
 
+#include "actresult.h"
 #include "kesmarbus.h"
 
 #include <QDBusContext>
@@ -10,9 +11,12 @@
 
 class KesmarControl;
 
-// The running panel's scripting interface on the session bus: each member
-// calls the main window's entry point for the widget it stands for. The
-// generated adaptor calls these slots and relays the signals.
+// The running panel's scripting interface on the session bus. Members that
+// act call the main window's entry point for the widget they stand for, so
+// the window shows what a script did; members that read ask the device link
+// and the named positions. A failed act answers with the D-Bus error of its
+// result's kind. The generated adaptor calls these slots and relays the
+// signals.
 class ScriptBridge : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -50,7 +54,7 @@ signals:
     void StateChanged(const QString &state);
 
 private:
-    void fail(const QString &name, const QString &message);
+    void reply(const ActResult &result);
 
     KesmarControl *window_;
     bool registered_ = false;

@@ -11,6 +11,7 @@ struct State
     QList<Call> calls;
     QElapsedTimer clock;
     QSet<kesmarctl_connection *> open;
+    quintptr lastOpened = 0;
 };
 
 State &state()
@@ -79,6 +80,11 @@ int openConnections()
     return state().open.size();
 }
 
+QVariant lastOpened()
+{
+    return QVariant::fromValue(state().lastOpened);
+}
+
 } // namespace Fake
 
 using Fake::ptr;
@@ -95,6 +101,7 @@ kesmarctl_connection *kesmarctl_open(const char *port, int timeout)
         return nullptr;
     auto *connection = new kesmarctl_connection{0, state().script.connectionId};
     state().open.insert(connection);
+    state().lastOpened = ptr(connection);
     return connection;
 }
 

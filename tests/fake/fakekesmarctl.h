@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVariantList>
 
 #include <functional>
@@ -63,6 +64,9 @@ int count(const QString &name);
 
 // Connection records handed out by open and not yet closed.
 int openConnections();
+// The handle the last successful open handed out, as calls record handles
+// (quintptr); kept across reset().
+QVariant lastOpened();
 
 } // namespace Fake
 
