@@ -137,6 +137,7 @@ private slots:
     void recvDoesNotWait();
     void survivesFault_data();
     void survivesFault();
+    void lateAnswerIsNotTakenAsTheNext();
     void hangupDuringCall();
     void hangupBetweenCalls();
     void reconnectsAfterSimulatorRestart();
@@ -658,6 +659,27 @@ void TestKesmarctl::survivesFault()
     QCOMPARE(p.y, 8);
     QCOMPARE(p.z, 9);
     QVERIFY(at(h.get(), Dev1, 10250, 10250, 10250));
+}
+
+// An answer that comes after its call gave up is not the answer to the next
+// call, even when that call asks the same thing of another memory position.
+void TestKesmarctl::lateAnswerIsNotTakenAsTheNext()
+{
+    QVERIFY2(connectToSim({"--seed", "7"}), qPrintable(failure));
+    QCOMPARE(kesmarctl_store_mem_position_ext(h.get(), Dev1, 100, 200, 300, 4), 0);
+    QCOMPARE(kesmarctl_store_mem_position_ext(h.get(), Dev1, 7, 8, 9, 5), 0);
+
+    // Late by a little more than the time-out: it arrives while the next
+    // call waits, just before that call's own answer.
+    const QString fault = QStringLiteral("delay %1").arg(Timeout + Timeout / 3);
+    QCOMPARE(sim->command(fault), "ok " + fault);
+    Xyz p;
+    QVERIFY(kesmarctl_get_mem_position_ext(h.get(), Dev1, &p.x, &p.y, &p.z, 4) < 0);
+    QCOMPARE(sim->command("clear"), QString("ok clear"));
+    QVERIFY2(kesmarctl_get_mem_position_ext(h.get(), Dev1, &p.x, &p.y, &p.z, 5) == 0, qPrintable(lastError(h.get())));
+    QCOMPARE(p.x, 7);
+    QCOMPARE(p.y, 8);
+    QCOMPARE(p.z, 9);
 }
 
 void TestKesmarctl::hangupDuringCall()
