@@ -275,8 +275,8 @@ ActResult KesmarControl::saveSettings()
     // A format error means the file on disk could not be parsed before it
     // was replaced; the new contents were still written.
     if (store.status() == QSettings::AccessError) {
-        const ActResult failed
-            = ActResult::failed(tr("Settings not saved - ") + tr("cannot write %1").arg(writeFailure(store.fileName())));
+        const ActResult failed = ActResult::failed(tr("Settings not saved - ")
+                                                   + tr("cannot write %1").arg(writeFailure(store.fileName())));
         report(failed, Failure::Save);
         return failed;
     }
@@ -342,9 +342,8 @@ void KesmarControl::refreshIndicator()
     const QString port = indicator->fontMetrics().elidedText(portName, Qt::ElideLeft, 300);
     indicator->setText(tr("%1, device %2: %3").arg(port, device, word));
     const QString whole = tr("%1, device %2: %3").arg(portName, device, word);
-    indicator->setToolTip(live ? whole
-                               : whole + QLatin1Char('\n') + link_.failure() + QLatin1Char('\n')
-                                     + tr("Click to reconnect."));
+    indicator->setToolTip(
+        live ? whole : whole + QLatin1Char('\n') + link_.failure() + QLatin1Char('\n') + tr("Click to reconnect."));
 }
 
 // ---------------------------------------------------------------------------
@@ -352,8 +351,7 @@ void KesmarControl::refreshIndicator()
 
 ActResult KesmarControl::gotoTarget()
 {
-    const ActResult result
-        = link_.moveTo({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
+    const ActResult result = link_.moveTo({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
     report(result, Failure::Move);
     return result;
 }

@@ -15,9 +15,8 @@ ScriptBridge::ScriptBridge(KesmarControl *window)
     KesmarBus::registerTypes();
     new KesmarControl1Adaptor(this);
     connect(&window->link(), &DeviceLink::positionRead, this, &ScriptBridge::PositionChanged);
-    connect(&window->link(), &DeviceLink::stateChanged, this, [this](DeviceLink::State state) {
-        emit StateChanged(QString::fromLatin1(DeviceLink::stateWord(state)));
-    });
+    connect(&window->link(), &DeviceLink::stateChanged, this,
+            [this](DeviceLink::State state) { emit StateChanged(QString::fromLatin1(DeviceLink::stateWord(state))); });
 }
 
 ScriptBridge::~ScriptBridge()
@@ -99,11 +98,12 @@ int ScriptBridge::Position(int &y, int &z)
     }
     // Only readings that polling keeps live are the position now.
     if (link.state() != DeviceLink::State::Reading) {
-        reply({ActResult::Kind::NoReading, tr("The last reading, %1 %2 %3, is %4")
-                                               .arg(reading->at(0))
-                                               .arg(reading->at(1))
-                                               .arg(reading->at(2))
-                                               .arg(QString::fromLatin1(DeviceLink::stateWord(link.state())))});
+        reply({ActResult::Kind::NoReading,
+               tr("The last reading, %1 %2 %3, is %4")
+                   .arg(reading->at(0))
+                   .arg(reading->at(1))
+                   .arg(reading->at(2))
+                   .arg(QString::fromLatin1(DeviceLink::stateWord(link.state())))});
         return 0;
     }
     y = reading->at(1);
