@@ -2,6 +2,8 @@
 #include "ui_kesmarcontrol.h"
 
 #include "about.h"
+#include "connectionindicator.h"
+#include "inputguard.h"
 #include "settings.h"
 #include "travel.h"
 
@@ -9,9 +11,9 @@
 #include <QSaveFile>
 #include <QScopedValueRollback>
 #include <QSettings>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QStringList>
-#include <QToolButton>
 
 #include <algorithm>
 #include <optional>
@@ -77,6 +79,10 @@ KesmarControl::KesmarControl(QWidget *parent)
 {
     ui->setupUi(this);
     ui->stores->setModel(&positions_);
+    // A choice of the operator's recalls the entry, also the one the list
+    // already shows; a change of the list's own recalls it without a send.
+    connect(ui->stores, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int index) { recall(index, ui->followTarget->isChecked()); });
     // The list itself shows the current entry's full name as its tool tip.
     connect(ui->stores, &QComboBox::currentTextChanged, ui->stores, &QWidget::setToolTip);
     loadSettings();
@@ -87,20 +93,34 @@ KesmarControl::KesmarControl(QWidget *parent)
         slider->setMaximum(positionMax);
         slider->setPageStep(2050);
     }
-    // Each slider starts where its box stands.
-    ui->sliderX->setValue(ui->targetX->value());
-    ui->sliderY->setValue(ui->targetY->value());
-    ui->sliderZ->setValue(ui->targetZ->value());
-
-    indicator = new QToolButton(this);
-    indicator->setObjectName(QStringLiteral("connectionIndicator"));
-    indicator->setAutoRaise(true);
-    ui->statusBar->addPermanentWidget(indicator);
-    // While the readouts are live there is nothing to repair.
-    connect(indicator, &QToolButton::clicked, this, [this] {
-        if (link_.state() != DeviceLink::State::Reading)
-            reconnect();
+    // Each slider agrees with its box at all times: it starts where the box
+    // stands, and whatever moves it (a drag, keys, the wheel, a click in the
+    // groove) sets the box, which under Follow Target sends it.
+    QSpinBox *const boxes[] = {ui->targetX, ui->targetY, ui->targetZ};
+    QSlider *const sliders[] = {ui->sliderX, ui->sliderY, ui->sliderZ};
+    auto *guard = new InputGuard(this);
+    for (int axis = 0; axis < 3; ++axis) {
+        sliders[axis]->setValue(boxes[axis]->value());
+        connect(sliders[axis], &QSlider::valueChanged, boxes[axis], &QSpinBox::setValue);
+        guard->watch(boxes[axis], QString(QChar(u'X' + axis)));
+        guard->watch(sliders[axis]);
+    }
+    guard->watch(ui->stores);
+    guard->watch(ui->dev);
+    // Under Follow Target a typed value is sent by Enter only.
+    guard->setRevertOnLeave([this] { return ui->followTarget->isChecked(); });
+    connect(guard, &InputGuard::refused, this, [this](QSpinBox *, const QString &message) {
+        report({ActResult::Kind::Refused, message});
     });
+
+    // Halt is at hand in every window of the program, dialogs open or not.
+    auto *haltKey = new QShortcut(QKeySequence(PadDialog::haltKey), this);
+    haltKey->setContext(Qt::ApplicationShortcut);
+    connect(haltKey, &QShortcut::activated, this, &KesmarControl::halt);
+
+    indicator = new ConnectionIndicator(link_, this);
+    ui->statusBar->addPermanentWidget(indicator);
+    connect(indicator, &ConnectionIndicator::reconnectRequested, this, &KesmarControl::reconnect);
     // A message too long for the window is read whole in the tool tip.
     connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QWidget::setToolTip);
 
@@ -117,23 +137,32 @@ KesmarControl::KesmarControl(QWidget *parent)
         if (shownFailure != Failure::Move)
             report(ActResult::failed(message), Failure::Poll);
     });
-    connect(&link_, &DeviceLink::stateChanged, this, &KesmarControl::refreshIndicator);
+    connect(&link_, &DeviceLink::stateChanged, this, &KesmarControl::showLinkState);
     // Whatever sent it, a move's target shows in the targets, not sent again.
     connect(&link_, &DeviceLink::targetSent, this, &KesmarControl::setTargets);
     connect(&link_, &DeviceLink::deviceChanged, this, [this](int n) {
         const QSignalBlocker quiet(ui->dev);
         ui->dev->setValue(n);
-        refreshIndicator();
+        // The targets are another device's.
+        followOff(QString());
+        showLinkState();
+    });
+    connect(&link_, &DeviceLink::restedElsewhere, this, [this](int x, int y, int z) {
+        // The next nudge would send the other axes back where the unit was.
+        followOff(
+            tr("Follow Target turned off: the unit came to rest at %1 %2 %3, not at the target").arg(x).arg(y).arg(z));
     });
     connect(&link_, &DeviceLink::deviceSelected, this, [this](int n) {
         savedDevice = n;
         saveSettings();
     });
-    refreshIndicator();
+    showLinkState();
     QTimer::singleShot(100, this, [this] { openPort(); });
 
-    connect(&pad, &PadDialog::jogRequested, this, [this](int axis, int delta) {
-        moveBy(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0);
+    connect(&pad, &PadDialog::jogRequested, this, [this](int axis, int delta, bool repeated) {
+        const ActResult result
+            = link_.jog(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0, repeated);
+        report(result, Failure::Move);
     });
     connect(&pad, &PadDialog::haltRequested, this, &KesmarControl::halt);
     // Connected once the pad has read its own settings, so loading saves nothing.
@@ -227,12 +256,9 @@ void KesmarControl::loadSettings()
     }
     settings.endArray();
     // Loading the list chooses its first entry, whose recall sends nothing.
-    {
-        const QScopedValueRollback<bool> adding(addingEntry, true);
-        positions_.setPositions(list);
-        if (!list.isEmpty())
-            ui->stores->setCurrentIndex(0);
-    }
+    positions_.setPositions(list);
+    if (!list.isEmpty())
+        ui->stores->setCurrentIndex(0);
     pad.loadSettings(settings);
     settingsLoaded = true;
 }
@@ -287,6 +313,9 @@ ActResult KesmarControl::saveSettings()
 void KesmarControl::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    // Settings is a window of its own; the program ends with this one.
+    if (settingsDialog)
+        settingsDialog->close();
     // Saving leaves the list as it is: a second close in the same run saves
     // the same positions again.
     const ActResult saved = saveSettings();
@@ -304,14 +333,16 @@ void KesmarControl::openPort(QString port)
         settings.port = port;
         link_.setPortSettings(settings);
     }
+    followOff(QString());
     report(link_.open());
-    refreshIndicator();
+    showLinkState();
 }
 
 void KesmarControl::reconnect()
 {
+    followOff(QString());
     report(link_.reconnect());
-    refreshIndicator();
+    showLinkState();
 }
 
 void KesmarControl::updatePositions()
@@ -322,28 +353,17 @@ void KesmarControl::updatePositions()
 void KesmarControl::on_dev_valueChanged(int n)
 {
     report(link_.selectDevice(n));
-    refreshIndicator();
+    showLinkState();
 }
 
-// The indicator and the readouts follow the link's state.
-void KesmarControl::refreshIndicator()
+// The readouts are greyed while they may be out of date.
+void KesmarControl::showLinkState()
 {
-    const DeviceLink::State state = link_.state();
-    const bool live = state == DeviceLink::State::Reading;
+    const bool live = link_.state() == DeviceLink::State::Reading;
     for (QLCDNumber *readout : {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ})
         readout->setEnabled(live);
     pad.setReadoutsEnabled(live);
-
-    const QString word = tr(DeviceLink::stateWord(state));
-    const QString device = QString::number(link_.device());
-    const QString portName = link_.portSettings().port;
-    // A long port name keeps its distinctive end in the text and shows whole
-    // in the tool tip, so it cannot widen the window.
-    const QString port = indicator->fontMetrics().elidedText(portName, Qt::ElideLeft, 300);
-    indicator->setText(tr("%1, device %2: %3").arg(port, device, word));
-    const QString whole = tr("%1, device %2: %3").arg(portName, device, word);
-    indicator->setToolTip(
-        live ? whole : whole + QLatin1Char('\n') + link_.failure() + QLatin1Char('\n') + tr("Click to reconnect."));
+    indicator->refresh();
 }
 
 // ---------------------------------------------------------------------------
@@ -368,6 +388,39 @@ ActResult KesmarControl::pressGoto()
 void KesmarControl::on_pushButtonGoto_clicked()
 {
     pressGoto();
+}
+
+void KesmarControl::on_pushButtonHalt_clicked()
+{
+    halt();
+}
+
+// Turning Follow Target on takes the position now as the target, so the
+// first change sends only the axis changed; without a live reading it stays off.
+void KesmarControl::on_followTarget_toggled(bool on)
+{
+    if (!on)
+        return;
+    const std::optional<DeviceLink::Xyz> live = link_.liveReading();
+    if (!live) {
+        followOff(tr("Follow Target needs a live reading of the position"));
+        return;
+    }
+    setTargets(live->at(0), live->at(1), live->at(2));
+    report(ActResult::done(tr("Follow Target on: the targets are the position now")));
+}
+
+// Unticks Follow Target without a send; `why`, when given, stays in the status bar.
+void KesmarControl::followOff(const QString &why)
+{
+    if (!ui->followTarget->isChecked() && why.isEmpty())
+        return;
+    {
+        const QSignalBlocker quiet(ui->followTarget);
+        ui->followTarget->setChecked(false);
+    }
+    if (!why.isEmpty())
+        report(ActResult::failed(why));
 }
 
 // A target box changed: under Follow Target the new target is sent, unless
@@ -485,12 +538,9 @@ void KesmarControl::on_pushButtonStore_clicked()
 ActResult KesmarControl::storePosition()
 {
     const QString name = ui->storeName->text();
-    PositionModel::StoreResult stored;
-    {
-        // Adding the first entry selects it; that recall sends nothing.
-        const QScopedValueRollback<bool> adding(addingEntry, true);
-        stored = positions_.store(name, ui->targetX->value(), ui->targetY->value(), ui->targetZ->value());
-    }
+    // Adding the first entry selects it; that recall sends nothing.
+    const PositionModel::StoreResult stored
+        = positions_.store(name, ui->targetX->value(), ui->targetY->value(), ui->targetZ->value());
     QString message;
     switch (stored.outcome) {
     case PositionModel::StoreOutcome::Added:
@@ -517,7 +567,7 @@ void KesmarControl::on_stores_currentIndexChanged(int index)
 {
     if (index < 0 || index >= positions_.rowCount())
         return;
-    recall(index, ui->followTarget->isChecked() && !addingEntry);
+    recall(index, false);
 }
 
 // Puts entry `index` into the targets and the name field; `send` sends the
@@ -560,31 +610,42 @@ void KesmarControl::on_actionE_xit_triggered()
     close();
 }
 
+// About and Settings leave the other windows usable: Halt stays at hand.
 void KesmarControl::on_action_About_triggered()
 {
-    About about(this);
-    about.setText(About::aboutText());
-    about.exec();
+    auto *about = new About(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setText(About::aboutText());
+    about->show();
 }
 
 void KesmarControl::on_actionSettings_triggered()
 {
-    const PortSettings before = link_.portSettings();
-    PortSettings edited = before;
-    Settings dialog(&edited);
-    const bool accepted = dialog.exec() == QDialog::Accepted;
-    if (accepted) {
-        link_.setPortSettings(edited);
-        saveSettings();
+    if (settingsDialog) {
+        settingsDialog->raise();
+        settingsDialog->activateWindow();
+        return;
     }
-    const PortSettings &now = link_.portSettings();
-    const bool changed = now.port != before.port || now.timeout != before.timeout;
-    // OK also reopens a port that is not open or no longer polled: after the
-    // unit was unplugged and plugged in again nothing needs to change.
-    const DeviceLink::State state = link_.state();
-    const bool down = state == DeviceLink::State::NotConnected || state == DeviceLink::State::Stopped;
-    if (changed || (accepted && down))
-        reconnect();
+    const PortSettings before = link_.portSettings();
+    auto edited = std::make_shared<PortSettings>(before);
+    settingsDialog = new Settings(edited.get());
+    settingsDialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(settingsDialog, &QDialog::finished, this, [this, before, edited](int result) {
+        const bool accepted = result == QDialog::Accepted;
+        if (accepted) {
+            link_.setPortSettings(*edited);
+            saveSettings();
+        }
+        const PortSettings &now = link_.portSettings();
+        const bool changed = now.port != before.port || now.timeout != before.timeout;
+        // OK also reopens a port that is not open or no longer polled: after the
+        // unit was unplugged and plugged in again nothing needs to change.
+        const DeviceLink::State state = link_.state();
+        const bool down = state == DeviceLink::State::NotConnected || state == DeviceLink::State::Stopped;
+        if (changed || (accepted && down))
+            reconnect();
+    });
+    settingsDialog->show();
 }
 
 void KesmarControl::on_actionPad_toggled(bool checked)
@@ -645,6 +706,6 @@ ActResult KesmarControl::chooseDevice(int n)
     }
     const ActResult result = link_.selectDevice(n);
     report(result);
-    refreshIndicator();
+    showLinkState();
     return result;
 }

@@ -9,8 +9,10 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 
-class QToolButton;
+class ConnectionIndicator;
+class Settings;
 
 namespace Ui {
 class KesmarControl;
@@ -61,6 +63,8 @@ protected:
 
 private slots:
     void on_pushButtonGoto_clicked();
+    void on_pushButtonHalt_clicked();
+    void on_followTarget_toggled(bool on);
     void on_pushButtonStore_clicked();
     void on_pushButtonCopy_clicked();
     void on_pushButtonRestore_clicked();
@@ -105,20 +109,21 @@ private:
     void targetChanged();
     bool setTargets(int x, int y, int z);
     void recall(int index, bool send);
-    void refreshIndicator();
+    void showLinkState();
+    void followOff(const QString &why);
 
     Ui::KesmarControl *ui;
     DeviceLink link_;
     PositionModel positions_;
-    QToolButton *indicator;
+    ConnectionIndicator *indicator;
     PadDialog pad;
     Failure shownFailure = Failure::None;
     // The device last selected with success: the one saved.
     int savedDevice = 1;
-    // Set while several targets change as one act, and while Store adds an
-    // entry: the changes then send nothing on their own.
+    // Set while several targets change as one act: the changes then send
+    // nothing on their own.
     bool settingTargets = false;
-    bool addingEntry = false;
+    QPointer<Settings> settingsDialog;
     // Nothing is saved until loading has finished: a save in between (a
     // device selection while loading) would write the list half loaded.
     bool settingsLoaded = false;

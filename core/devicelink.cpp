@@ -4,11 +4,26 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
+namespace {
+
+// How long after a send an unchanged reading is taken as the unit at rest, ms.
+constexpr qint64 restAfter = 500;
+
+} // namespace
+
 DeviceLink::DeviceLink(QObject *parent)
     : QObject(parent)
 {
     timer_.setInterval(settings_.update);
     connect(&timer_, &QTimer::timeout, this, &DeviceLink::poll);
+    soon_.setSingleShot(true);
+    // Unless polling has given up on the unit by then.
+    connect(&soon_, &QTimer::timeout, this, [this] {
+        if (failedPolls_ < maxFailedPolls)
+            poll();
+    });
 }
 
 void DeviceLink::setPortSettings(const PortSettings &settings)
@@ -16,6 +31,7 @@ void DeviceLink::setPortSettings(const PortSettings &settings)
     settings_ = settings;
     if (settings_.port.isEmpty())
         settings_.port = PortSettings::defaultPort();
+    settings_.timeout = qBound(PortSettings::minTimeout, settings_.timeout, PortSettings::maxTimeout);
 }
 
 void DeviceLink::setPollInterval(int ms)
@@ -26,8 +42,8 @@ void DeviceLink::setPollInterval(int ms)
 const char *DeviceLink::stateWord(State state)
 {
     // In the order of State.
-    static const char *const words[]
-        = {QT_TR_NOOP("not connected"), QT_TR_NOOP("reading"), QT_TR_NOOP("stale"), QT_TR_NOOP("stopped")};
+    static const char *const words[] = {QT_TR_NOOP("not connected"), QT_TR_NOOP("reading"), QT_TR_NOOP("stale"),
+                                        QT_TR_NOOP("stopped"), QT_TR_NOOP("waiting")};
     return words[int(state)];
 }
 
@@ -56,7 +72,6 @@ ActResult DeviceLink::open()
         return ActResult::failed(failure_);
     }
     failedPolls_ = 0;
-    reading_.reset();
     // The device shown is the one driven, so it is selected on every new
     // connection; a failure there is reported as any failed selection is.
     const ActResult selected = selectDevice(device_);
@@ -77,11 +92,14 @@ ActResult DeviceLink::selectDevice(int n)
         return {ActResult::Kind::OutOfRange, tr("Device %1 is outside %2..%3").arg(n).arg(minDevice).arg(maxDevice)};
 
     const bool changed = n != device_;
+    // Whatever the outcome, the readings, the target in force and a jog
+    // under way are the previous device's or connection's.
+    forgetDevice();
     if (kesmarctl_select_dev(ctl_.handle(), deviceId(n)) >= 0) {
         device_ = n;
-        // The readings of the previous device are not this one's.
-        reading_.reset();
         timer_.start();
+        // The first reading of this device comes at once.
+        soon_.start(0);
         if (changed)
             emit deviceChanged(n);
         emit deviceSelected(n);
@@ -90,16 +108,21 @@ ActResult DeviceLink::selectDevice(int n)
     }
 
     failure_ = tr("Device %1 select failed - %2").arg(n).arg(ctl_.errorText());
-    // Device 1 is driven from now on, selected again where the unit answers;
-    // polling stops either way until the operator acts.
+    // Device 1 is driven from now on, selected again where the unit answers
+    // (after the event loop has run: a unit that did not answer would hold
+    // the program up a second time); polling stops until the operator acts.
     const int before = device_;
     device_ = 1;
-    reading_.reset();
-    if (n != 1 && kesmarctl_select_dev(ctl_.handle(), deviceId(1)) >= 0)
-        emit deviceSelected(1);
+    if (n != 1) {
+        QTimer::singleShot(0, this, [this] {
+            if (device_ == 1 && ctl_.isOpen() && kesmarctl_select_dev(ctl_.handle(), deviceId(1)) >= 0)
+                emit deviceSelected(1);
+        });
+    }
     if (before != 1 || changed)
         emit deviceChanged(1);
     timer_.stop();
+    soon_.stop();
     refreshState();
     return ActResult::failed(failure_);
 }
@@ -113,7 +136,23 @@ void DeviceLink::resumePolling()
 void DeviceLink::stopPolling()
 {
     timer_.stop();
+    soon_.stop();
     refreshState();
+}
+
+void DeviceLink::forgetDevice()
+{
+    reading_.reset();
+    previousReading_.reset();
+    inForce_.reset();
+    jogBurst_.reset();
+}
+
+// The next poll comes soon, unless one is due sooner.
+void DeviceLink::pollSoon()
+{
+    if (!soon_.isActive() || soon_.remainingTime() > soonPoll)
+        soon_.start(soonPoll);
 }
 
 // ---------------------------------------------------------------------------
@@ -121,16 +160,14 @@ void DeviceLink::stopPolling()
 
 void DeviceLink::poll()
 {
+    // Whichever poll comes first stands for the one due soon as well.
+    soon_.stop();
     int time = 0;
     if (settings_.pcmode) {
-        time = timer_.interval() - 10;
+        time = qBound(0, timer_.interval() - 10, maxPcWait);
     } else if (ctl_.isOpen() && kesmarctl_recv(ctl_.handle()) > 0) {
-        // More input is on its way: look again soon, unless polling has
-        // given up on the unit by then.
-        QTimer::singleShot(50, this, [this] {
-            if (failedPolls_ < maxFailedPolls)
-                poll();
-        });
+        // More input is on its way: look again soon.
+        pollSoon();
     }
 
     int xyz[3] = {-1, -1, -1};
@@ -149,17 +186,51 @@ void DeviceLink::poll()
         failure_.clear();
         reading_ = readouts_;
         refreshState();
+        noteReading(readouts_);
         emit positionRead(readouts_[0], readouts_[1], readouts_[2]);
         return;
     }
     // The readings go stale and say so until the next good poll; polling goes
-    // on at its interval until too many polls in a row have failed.
+    // on at its interval, counted from now, so the program waits for one
+    // time-out at a time, until too many polls in a row have failed.
     ++failedPolls_;
     failure_ = tr("Update failed - ") + ctl_.errorText();
+    soon_.stop();
     if (failedPolls_ >= maxFailedPolls)
         timer_.stop();
+    else if (timer_.isActive())
+        timer_.start();
     emit pollFailed(failure_);
     refreshState();
+}
+
+// What a good reading tells besides the position: whether a jog is still
+// under way, and whether the unit came to rest away from where it was sent.
+void DeviceLink::noteReading(const Xyz &reading)
+{
+    if (jogBurst_) {
+        bool between = true;
+        for (int i = 0; i < 3; ++i) {
+            const auto [low, high] = std::minmax(jogBurst_->start[i], jogBurst_->target[i]);
+            between = between && reading[i] >= low && reading[i] <= high;
+        }
+        // Arrived, or something else moved the unit: the next jog starts
+        // from a fresh reading.
+        if (!between || reading == jogBurst_->target)
+            jogBurst_.reset();
+    }
+    const bool moving = previousReading_ && *previousReading_ != reading;
+    // An unchanged reading right after a send may only mean the move has not started.
+    const bool atRest = previousReading_ && !moving && (!sinceSend_.isValid() || sinceSend_.elapsed() >= restAfter);
+    previousReading_ = reading;
+    if (moving || jogBurst_)
+        pollSoon();
+    if (!inForce_) {
+        inForce_ = reading;
+    } else if (atRest && reading != *inForce_) {
+        inForce_ = reading;
+        emit restedElsewhere(reading[0], reading[1], reading[2]);
+    }
 }
 
 // Reads the position of the driven device; the device reports each
@@ -186,6 +257,8 @@ void DeviceLink::refreshState()
         now = State::Stopped;
     else if (failedPolls_ > 0)
         now = State::Stale;
+    else if (!reading_)
+        now = State::Waiting;
     if (now == state_)
         return;
     state_ = now;
@@ -214,15 +287,21 @@ ActResult DeviceLink::moveTo(const Xyz &target)
     return send(target) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
 }
 
-ActResult DeviceLink::jog(int dx, int dy, int dz)
+ActResult DeviceLink::jog(int dx, int dy, int dz, bool repeated)
 {
     const uint8_t id = drivenId();
     std::optional<Xyz> from;
+    std::optional<Xyz> start;
     QString failure;
-    if (jogBurst_ && jogBurst_->handle == ctl_.handle() && jogBurst_->id == id)
+    if (jogBurst_ && jogBurst_->handle == ctl_.handle() && jogBurst_->id == id) {
+        if (repeated)
+            return {ActResult::Kind::Refused, QString()};
         from = jogBurst_->target;
-    else
+        start = jogBurst_->start;
+    } else {
         from = positionNow(&failure);
+        start = from;
+    }
     jogBurst_.reset();
 
     ActResult result = ActResult::failed(failure);
@@ -232,7 +311,7 @@ ActResult DeviceLink::jog(int dx, int dy, int dz)
         for (int i = 0; i < 3; ++i)
             to[i] = int(qBound<qint64>(0, from->at(i) + deltas[i], positionMax));
         if (send(to)) {
-            jogBurst_ = JogBurst{ctl_.handle(), id, to};
+            jogBurst_ = JogBurst{ctl_.handle(), id, *start, to};
             result = ActResult::sent(tr("Goto command sent"));
         } else {
             result = moveFailed();
@@ -251,6 +330,7 @@ ActResult DeviceLink::halt()
     if (at)
         result = send(*at) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
     resumePolling();
+    emit halted();
     return result;
 }
 
@@ -286,6 +366,9 @@ bool DeviceLink::send(const Xyz &target)
     if (kesmarctl_store_mem_position_ext(ctl_.handle(), id, target[0], target[1], target[2], 0) < 0
         || kesmarctl_goto_mem_position_ext(ctl_.handle(), id, 0) < 0)
         return false;
+    inForce_ = target;
+    sinceSend_.start();
+    pollSoon();
     emit targetSent(target[0], target[1], target[2]);
     return true;
 }

@@ -5,6 +5,7 @@
 #include "kesmarctlowner.h"
 #include "portsettings.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -23,13 +24,15 @@ class DeviceLink : public QObject
 public:
     // How far the readings can be trusted: polled at the set interval
     // (Reading), not read since the last failed poll (Stale), not polled any
-    // more (Stopped), or no port open (NotConnected).
+    // more (Stopped), no port open (NotConnected), or polled but not read yet
+    // since the port was opened or the device changed (Waiting).
     enum class State
     {
         NotConnected,
         Reading,
         Stale,
-        Stopped
+        Stopped,
+        Waiting
     };
     Q_ENUM(State)
 
@@ -40,6 +43,12 @@ public:
     static constexpr int maxFailedPolls = 3;
     static constexpr int minDevice = 0;
     static constexpr int maxDevice = 99;
+    // After a move the next poll comes this soon, in ms, so the readouts
+    // follow it from its start; so does the next look while the unit reports.
+    static constexpr int soonPoll = 50;
+    // In PC mode the unit is asked to wait at most this long, in ms, for a
+    // move to end before it answers, so a Halt is never held up longer.
+    static constexpr int maxPcWait = 50;
 
     explicit DeviceLink(QObject *parent = nullptr);
 
@@ -66,8 +75,8 @@ public:
     ActResult selectDevice(int n);
 
     State state() const { return state_; }
-    // The word for a state, untranslated: "reading", "stale", "stopped" or
-    // "not connected".
+    // The word for a state, untranslated: "reading", "stale", "stopped",
+    // "waiting" or "not connected".
     static const char *stateWord(State state);
     // Why the readings are not live, for the operator; empty while they are.
     QString failure() const { return failure_; }
@@ -85,11 +94,18 @@ public:
     // gone to), each axis within 0..20500.
     ActResult moveTo(const Xyz &target);
     // Jogs by dx, dy, dz from where the device stands, each axis kept within
-    // 0..20500. Jogs that follow one another with no other move in between
-    // add up: each starts from the target of the one before.
-    ActResult jog(int dx, int dy, int dz);
+    // 0..20500. While a jog is under way and nothing else moved the unit
+    // (every reading since lies between the jog's start and its target), the
+    // next one starts from its target, so quick presses add up; otherwise
+    // from a fresh reading. A `repeated` jog (a held key) is refused until
+    // the one under way has arrived, so the unit stops with the hand.
+    ActResult jog(int dx, int dy, int dz, bool repeated = false);
     // Sends the device to the position it reports now, so it stops there.
+    // Never refused; `halted` is signalled whatever came of it.
     ActResult halt();
+    // Where the unit was last sent, or where it stood when first read on
+    // this connection and device; empty before either.
+    std::optional<Xyz> targetInForce() const { return inForce_; }
     // The last target sent to the device (its memory position 0).
     ActResult lastTarget(Xyz *target);
 
@@ -113,6 +129,12 @@ signals:
     void targetSent(int x, int y, int z);
     // Device n was selected on the unit (also device 1 after a failed selection).
     void deviceSelected(int n);
+    // Someone asked for a halt.
+    void halted();
+    // The unit came to rest at `at`, away from the target in force: moved
+    // from its front panel, by another program, or stopped short. That
+    // position is the one in force from now on.
+    void restedElsewhere(int x, int y, int z);
     // The device driven changed (a selection, or the fallback to device 1).
     void deviceChanged(int n);
 
@@ -124,22 +146,33 @@ private:
     bool send(const Xyz &target);
     ActResult moveFailed() const;
     void refreshState();
+    void pollSoon();
+    void forgetDevice();
+    void noteReading(const Xyz &reading);
 
     KesmarCtl ctl_;
     PortSettings settings_;
     int device_ = 1;
     QTimer timer_;
+    QTimer soon_; // the one poll due soon, after a move or while the unit reports
     int failedPolls_ = 0; // in a row
     State state_ = State::NotConnected;
     Xyz readouts_{0, 0, 0}; // what the readouts show, axis by axis
     std::optional<Xyz> reading_;
     QString failure_;
+    std::optional<Xyz> inForce_;
+    // When the last move was sent: a reading that has not changed is taken
+    // as the unit at rest only once the move has had time to start.
+    QElapsedTimer sinceSend_;
+    // The reading before the last, to see the unit at rest.
+    std::optional<Xyz> previousReading_;
 
     // The last jog while no other move has followed it, and whom it was sent to.
     struct JogBurst
     {
         const kesmarctl_connection *handle;
         uint8_t id;
+        Xyz start;
         Xyz target;
     };
     std::optional<JogBurst> jogBurst_;

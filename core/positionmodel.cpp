@@ -29,26 +29,27 @@ void PositionModel::setPositions(const QList<Position> &positions)
 
 PositionModel::StoreResult PositionModel::store(const QString &name, int x, int y, int z)
 {
+    // A name already stored decides first: two entries never share a name.
+    const int named = name.isEmpty() ? -1 : find(name);
+    if (named >= 0) {
+        Position &p = positions_[named];
+        if (p.x == x && p.y == y && p.z == z)
+            return {StoreOutcome::Exists, named, name};
+        p.x = x;
+        p.y = y;
+        p.z = z;
+        emit dataChanged(index(named), index(named));
+        return {StoreOutcome::Updated, named, name};
+    }
     for (int row = 0; row < positions_.size(); ++row) {
         Position &p = positions_[row];
-        const bool sameName = p.name == name;
-        const bool samePlace = p.x == x && p.y == y && p.z == z;
-        if (sameName && samePlace)
-            return {StoreOutcome::Exists, row, name};
-        if (sameName) {
-            p.x = x;
-            p.y = y;
-            p.z = z;
-            emit dataChanged(index(row), index(row));
-            return {StoreOutcome::Updated, row, name};
-        }
-        if (samePlace && name.isEmpty())
+        if (p.x != x || p.y != y || p.z != z)
+            continue;
+        if (name.isEmpty())
             return {StoreOutcome::ExistsAs, row, p.name};
-        if (samePlace) {
-            p.name = name;
-            emit dataChanged(index(row), index(row));
-            return {StoreOutcome::Renamed, row, name};
-        }
+        p.name = name;
+        emit dataChanged(index(row), index(row));
+        return {StoreOutcome::Renamed, row, name};
     }
     const QString newName = name.isEmpty() ? defaultName() : name;
     const int row = int(positions_.size());

@@ -41,11 +41,11 @@ public:
     void setPositions(const QList<Position> &positions);
     const Position &at(int row) const { return positions_.at(row); }
 
-    // Keeps x, y, z under `name`. The first entry that matches by name or
-    // by coordinates decides: same name and place, nothing to do; same name,
-    // its coordinates are updated; same place, it is renamed in place (or,
-    // with no name, named in the result). Anything else is added, under
-    // defaultName() when no name is given.
+    // Keeps x, y, z under `name`. An entry of that name decides first: same
+    // place, nothing to do; else its coordinates are updated. Else the first
+    // entry at those coordinates is renamed in place (or, with no name, named
+    // in the result). Anything else is added, under defaultName() when no
+    // name is given.
     StoreResult store(const QString &name, int x, int y, int z);
     void remove(int row);
     // The row of the first entry called `name`, or -1.

@@ -26,9 +26,6 @@ constexpr KeyJog keyJogs[] = {
     {Qt::Key_Down, 1, -1}, {Qt::Key_PageUp, 2, 1}, {Qt::Key_PageDown, 2, -1},
 };
 
-// Halts the manipulator wherever the focus is in the pad; named in the Halt button's tool tip.
-constexpr int haltKey = Qt::Key_Space;
-
 } // namespace
 
 PadDialog::PadDialog(QWidget *parent)
@@ -50,7 +47,8 @@ PadDialog::PadDialog(QWidget *parent)
     for (const auto &b : buttons) {
         const int axis = b.axis;
         const int sign = b.sign;
-        connect(b.button, &QPushButton::clicked, this, [this, axis, sign] { emit jogRequested(axis, sign * step_); });
+        connect(b.button, &QPushButton::clicked, this,
+                [this, axis, sign] { emit jogRequested(axis, sign * step_, false); });
     }
     connect(ui->pushButtonHalt, &QPushButton::clicked, this, &PadDialog::haltRequested);
 
@@ -161,7 +159,7 @@ bool PadDialog::eventFilter(QObject *watched, QEvent *event)
             step = std::min(step * 10, positionMax);
         else if (mods == Qt::ControlModifier)
             step = std::max(step / 10, 1);
-        emit jogRequested(jog.axis, jog.sign * step);
+        emit jogRequested(jog.axis, jog.sign * step, key->isAutoRepeat());
         return true;
     }
     return QDialog::eventFilter(watched, event);

@@ -18,6 +18,10 @@ class PadDialog : public QDialog
     Q_OBJECT
 
 public:
+    // Halts the manipulator wherever the focus is in the pad, and in the main
+    // window; named in the Halt buttons' tool tips.
+    static constexpr int haltKey = Qt::Key_Space;
+
     explicit PadDialog(QWidget *parent = nullptr);
     ~PadDialog() override;
 
@@ -35,8 +39,9 @@ public:
     void saveSettings(QSettings &settings) const;
 
 signals:
-    // Move `axis` (0 X, 1 Y, 2 Z) by `delta`, negative for down.
-    void jogRequested(int axis, int delta);
+    // Move `axis` (0 X, 1 Y, 2 Z) by `delta`, negative for down; `repeated`
+    // when a held key repeats the press.
+    void jogRequested(int axis, int delta, bool repeated);
     void haltRequested();
     // The step or the window's place changed: what saveSettings writes is new.
     void settingsChanged();

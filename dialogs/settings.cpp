@@ -1,6 +1,10 @@
 #include "settings.h"
 #include "ui_settings.h"
 
+#include "inputguard.h"
+
+#include <QToolTip>
+
 Settings::Settings(PortSettings *values)
     : QDialog(nullptr)
     , ui(new Ui::Settings)
@@ -8,6 +12,14 @@ Settings::Settings(PortSettings *values)
 {
     ui->setupUi(this);
     ui->update->setMinimum(PortSettings::minUpdate);
+    ui->timeout->setRange(PortSettings::minTimeout, PortSettings::maxTimeout);
+    // A value typed outside a field's range is refused where it is typed.
+    auto *guard = new InputGuard(this);
+    guard->watch(ui->update, tr("Update"));
+    guard->watch(ui->timeout, tr("Timeout"));
+    connect(guard, &InputGuard::refused, this, [](QSpinBox *box, const QString &message) {
+        QToolTip::showText(box->mapToGlobal(QPoint(0, box->height())), message, box);
+    });
     ui->port->setText(values->port);
     ui->timeout->setValue(values->timeout);
     ui->update->setValue(values->update);

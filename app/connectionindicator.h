@@ -1,0 +1,28 @@
+#ifndef CONNECTIONINDICATOR_H
+#define CONNECTIONINDICATOR_H
+
+#include <QToolButton>
+
+class DeviceLink;
+
+// The status bar's word on the link: the port, the device driven and how far
+// the readings can be trusted, with the reason in the tool tip while they are
+// not live. A click asks for a reconnection unless the readings are live.
+class ConnectionIndicator : public QToolButton
+{
+    Q_OBJECT
+
+public:
+    explicit ConnectionIndicator(const DeviceLink &link, QWidget *parent = nullptr);
+
+public slots:
+    void refresh();
+
+signals:
+    void reconnectRequested();
+
+private:
+    const DeviceLink &link_;
+};
+
+#endif // CONNECTIONINDICATOR_H
