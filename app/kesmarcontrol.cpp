@@ -8,7 +8,6 @@
 
 #include <QCloseEvent>
 #include <QFile>
-#include <QSaveFile>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStringList>
@@ -17,76 +16,30 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
 const QString defaultPort = PortSettings::defaultPort();
-const QString organization = QStringLiteral("quellmark");
-const QString application = QStringLiteral("orvex");
-
 // A unit that fails this many polls in a row is taken as gone: polling stops
 // rather than hold up the window once per interval.
 constexpr int maxFailedPolls = 3;
 
-// The entries of the "positions" array that can actually be read, as array
-// indexes in ascending order: those present in the store up to its stored
-// size. A damaged store may claim billions of entries or hold one numbered
-// far out; only entries that exist are visited, and every other index would
-// read an empty name and be skipped anyway.
-QList<int> readablePositionIndexes(QSettings &settings, int storedSize)
-{
-    QList<int> indexes;
-    if (storedSize <= 0)
-        return indexes;
-    settings.beginGroup(QStringLiteral("positions"));
-    const QStringList groups = settings.childGroups();
-    settings.endGroup();
-    for (const QString &group : groups) {
-        bool ok = false;
-        const int number = group.toInt(&ok);
-        // Entry i is kept under the plain decimal number i + 1; "01" is never read.
-        if (ok && number >= 1 && number <= storedSize && group == QString::number(number))
-            indexes.append(number - 1);
-    }
-    std::sort(indexes.begin(), indexes.end());
-    return indexes;
-}
-
-// A coordinate of the current entry: a whole number within int's range, or
-// nothing when the key is missing or holds anything else.
-std::optional<int> storedCoordinate(const QSettings &settings, const QString &key)
-{
-    bool ok = false;
-    const int value = settings.value(key).toString().toInt(&ok);
-    return ok ? std::optional<int>(value) : std::nullopt;
-}
-
-// Why the store file cannot be written, in the system's words where the
-// failure can be seen again without writing the file.
-QString writeFailure(const QString &file)
-{
-    QSaveFile probe(file);
-    if (!probe.open(QIODevice::WriteOnly))
-        return QStringLiteral("%1 (%2)").arg(file, probe.errorString());
-    probe.cancelWriting();
-    return file;
-}
-
 } // namespace
 
-KesmarControl::KesmarControl(QWidget *parent)
+KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     : QMainWindow(parent)
     , ui(new Ui::KesmarControl)
-    , settings(organization, application)
     , pad(this)
 {
+    if (!notSavingReason.isEmpty())
+        store.switchSavingOff(notSavingReason);
     ui->setupUi(this);
     // Every item shows its full name as its tool tip, and so does the list
     // itself for the current one: a long name is cut in the list's width.
     ui->stores->setModel(new FullTextToolTipModel(ui->stores));
     connect(ui->stores, &QComboBox::currentTextChanged, ui->stores, &QWidget::setToolTip);
     loadSettings();
-    pad.loadSettings(settings);
 
     ui->targetX->setMaximum(positionMax);
     ui->targetY->setMaximum(positionMax);
@@ -136,108 +89,61 @@ KesmarControl::~KesmarControl()
 
 QString KesmarControl::settingsFile()
 {
-    return QSettings(organization, application).fileName();
+    return SettingsStore::fileName();
 }
 
 void KesmarControl::loadSettings()
 {
-    // Text typed into the file with an editor is UTF-8; the escapes that
-    // saving writes read the same with it.
-    settings.setIniCodec("UTF-8");
-    settings.beginGroup(QStringLiteral("settings"));
-    bool isNumber = false;
-    const int storedDev = settings.value(QStringLiteral("dev"), 1).toInt(&isNumber);
-    dev = isNumber && storedDev >= ui->dev->minimum() && storedDev <= ui->dev->maximum() ? storedDev : 1;
-    const QString port = settings.value(QStringLiteral("port"), portSettings.port).toString();
-    portSettings.port = port.isEmpty() ? defaultPort : port;
-    portSettings.timeout = settings.value(QStringLiteral("timeout"), portSettings.timeout).toInt();
-    portSettings.update
-        = qMax(PortSettings::minUpdate, settings.value(QStringLiteral("update"), portSettings.update).toInt());
-    portSettings.pcmode = settings.value(QStringLiteral("pcmode"), portSettings.pcmode).toBool();
-    settings.endGroup();
-
+    LoadReport report;
+    const StoredSettings stored = store.load(&report);
+    portSettings = stored.port;
+    dev = stored.device;
     {
         // The box only shows the stored device here; it is selected once a
         // port is open.
         const QSignalBlocker quiet(ui->dev);
         ui->dev->setValue(dev);
     }
-
-    const int storedSize = settings.beginReadArray(QStringLiteral("positions"));
-    settings.endArray();
-    const QList<int> indexes = readablePositionIndexes(settings, storedSize);
-
-    settings.beginReadArray(QStringLiteral("positions"));
-    for (const int i : indexes) {
-        settings.setArrayIndex(i);
-        const QString name = settings.value(QStringLiteral("name")).toString();
-        if (name.isEmpty())
-            continue;
-        const std::optional<int> x = storedCoordinate(settings, QStringLiteral("x"));
-        const std::optional<int> y = storedCoordinate(settings, QStringLiteral("y"));
-        const std::optional<int> z = storedCoordinate(settings, QStringLiteral("z"));
-        // Loaded as 0, a damaged coordinate would send the manipulator there
-        // on the first recall.
-        if (!x || !y || !z) {
-            qWarning("%s position %d not loaded: x, y or z is missing or not a whole number", Q_FUNC_INFO, i + 1);
-            continue;
-        }
+    for (const Position &p : stored.positions) {
         // The record goes into the list before its item goes into the combo
         // box: adding the first item selects it, and the selection handler
         // reads the record at once.
-        positions.append(new Position(name, *x, *y, *z));
-        ui->stores->addItem(name);
+        positions.append(new Position(p));
+        ui->stores->addItem(p.name);
     }
-    settings.endArray();
+    pad.loadSettings(stored.groups.value(QStringLiteral("pad")));
     settingsLoaded = true;
+
+    if (store.isSavingOff()) {
+        // The whole run saves nothing: said whenever no other message shows.
+        const QString off = store.savingOffMessage();
+        connect(ui->statusBar, &QStatusBar::messageChanged, this, [this, off](const QString &message) {
+            if (message.isEmpty())
+                ui->statusBar->showMessage(off);
+        });
+        ui->statusBar->showMessage(off);
+    } else if (!report.message.isEmpty()) {
+        ui->statusBar->showMessage(report.message, 0);
+    }
 }
 
-// Writes the connection settings and every named position and syncs them to
-// storage. Returns the failure message, empty when the store was written; a
-// failure stays in the status bar until something replaces it, and the next
-// save that succeeds clears it.
+// Writes the connection settings, every named position and the pad's group.
+// Returns the failure message, empty when the store was written; a failure
+// stays in the status bar until something replaces it, and the next save
+// that succeeds clears it.
 QString KesmarControl::saveSettings()
 {
     if (!settingsLoaded)
         return QString();
-
-    // A store object of its own each time: QSettings keeps the first error it
-    // met, and a save after the store became writable again must report
-    // success. It has no codec, so all text outside ASCII is written as
-    // escapes, as earlier builds wrote it, and comes back exactly as it was.
-    QSettings store(organization, application);
-    store.beginGroup(QStringLiteral("settings"));
-    store.setValue(QStringLiteral("port"), portSettings.port);
-    store.setValue(QStringLiteral("dev"), dev);
-    store.setValue(QStringLiteral("update"), portSettings.update);
-    store.setValue(QStringLiteral("timeout"), portSettings.timeout);
-    store.setValue(QStringLiteral("pcmode"), portSettings.pcmode);
-    store.endGroup();
-
-    store.beginWriteArray(QStringLiteral("positions"));
-    for (int i = 0; i < positions.size(); ++i) {
-        const Position *p = positions.at(i);
-        store.setArrayIndex(i);
-        store.setValue(QStringLiteral("name"), p->name);
-        store.setValue(QStringLiteral("x"), p->x);
-        store.setValue(QStringLiteral("y"), p->y);
-        store.setValue(QStringLiteral("z"), p->z);
-    }
-    store.endArray();
-    pad.saveSettings(store);
-    store.sync();
-
-    const QString notSaved = notSavedPrefix();
-    // A format error means the file on disk could not be parsed before it
-    // was replaced; the new contents were still written.
-    if (store.status() == QSettings::AccessError) {
-        const QString message = notSaved + tr("cannot write %1").arg(writeFailure(store.fileName()));
-        ui->statusBar->showMessage(message, 0);
-        return message;
-    }
-    if (ui->statusBar->currentMessage().startsWith(notSaved))
+    const StoredSettings stored{portSettings, dev, namedPositions(), {{QStringLiteral("pad"), pad.settings()}}};
+    const SaveResult result = store.save(stored);
+    ++saves;
+    const QString previous = std::exchange(saveFailure, result.message);
+    if (result.kind != SaveResult::Kind::Saved)
+        ui->statusBar->showMessage(result.message, 0);
+    else if (!previous.isEmpty() && ui->statusBar->currentMessage() == previous)
         ui->statusBar->clearMessage();
-    return QString();
+    return result.message;
 }
 
 void KesmarControl::closeEvent(QCloseEvent *event)
@@ -845,12 +751,12 @@ bool KesmarControl::gotoNamedPosition(int index, QString *error)
 bool KesmarControl::storeNamedPosition(const QString &name, QString *error)
 {
     ui->storeName->setText(name);
-    on_pushButtonStore_clicked();
     // Store itself always has an answer; what can fail is saving it.
-    const QString message = ui->statusBar->currentMessage();
-    if (!message.startsWith(notSavedPrefix()))
+    const int savesBefore = saves;
+    on_pushButtonStore_clicked();
+    if (saves == savesBefore || saveFailure.isEmpty())
         return true;
-    *error = message;
+    *error = saveFailure;
     return false;
 }
 

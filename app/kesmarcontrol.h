@@ -5,10 +5,10 @@
 #include "paddialog.h"
 #include "portsettings.h"
 #include "position.h"
+#include "settingsstore.h"
 
 #include <QList>
 #include <QMainWindow>
-#include <QSettings>
 #include <QTimer>
 #include <QVector>
 
@@ -40,7 +40,9 @@ public:
     };
     Q_ENUM(ConnectionState)
 
-    explicit KesmarControl(QWidget *parent = nullptr);
+    // With a reason, nothing is saved in this run and the status bar says why
+    // whenever no other message shows.
+    explicit KesmarControl(QWidget *parent = nullptr, const QString &notSavingReason = QString());
     ~KesmarControl() override;
 
     // Jogs the manipulator by dx, dy, dz from where it stands, each axis kept
@@ -120,8 +122,6 @@ private slots:
 private:
     void loadSettings();
     QString saveSettings();
-    // How a failed save's message starts.
-    static QString notSavedPrefix() { return tr("Settings not saved - "); }
     QString defaultName() const;
     bool selectDevice(int n);
     bool gotoTarget();
@@ -165,7 +165,9 @@ private:
     QString linkFailure; // why the readouts are not live, for the indicator
     QToolButton *indicator;
     QTimer timer;
-    QSettings settings;
+    SettingsStore store;
+    QString saveFailure; // the message of the last save, empty when it wrote the store
+    int saves = 0;
     // Nothing is saved until loading has finished: a save in between (a
     // device selection while loading) would write the list half loaded.
     bool settingsLoaded = false;

@@ -5,7 +5,7 @@
 
 // Reaches the main window's state that has no widget: the polling timer, the
 // port settings, the selected device number, the named positions, the pad and
-// the settings store object.
+// the settings store.
 struct KesmarControlProbe
 {
     static QTimer &timer(KesmarControl &w) { return w.timer; }
@@ -14,7 +14,7 @@ struct KesmarControlProbe
     static const QList<Position *> &positions(const KesmarControl &w) { return w.positions; }
     static KesmarCtl &ctl(KesmarControl &w) { return w.ctl; }
     static PadDialog &pad(KesmarControl &w) { return w.pad; }
-    static QSettings &settings(KesmarControl &w) { return w.settings; }
+    static SettingsStore &store(KesmarControl &w) { return w.store; }
 };
 
 #endif // PROBE_H
