@@ -10,7 +10,6 @@
 #include <QCloseEvent>
 #include <QSaveFile>
 #include <QScopedValueRollback>
-#include <QSettings>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QStringList>
@@ -20,64 +19,19 @@
 
 namespace {
 
-const QString organization = QStringLiteral("quellmark");
-const QString application = QStringLiteral("orvex");
-
 // A message that does not stay is shown this long, in ms.
 constexpr int shortMessage = 1000;
 
-// The entries of the "positions" array that can actually be read, as array
-// indexes in ascending order: those present in the store up to its stored
-// size. A damaged store may claim billions of entries or hold one numbered
-// far out; only entries that exist are visited, and every other index would
-// read an empty name and be skipped anyway.
-QList<int> readablePositionIndexes(QSettings &settings, int storedSize)
-{
-    QList<int> indexes;
-    if (storedSize <= 0)
-        return indexes;
-    settings.beginGroup(QStringLiteral("positions"));
-    const QStringList groups = settings.childGroups();
-    settings.endGroup();
-    for (const QString &group : groups) {
-        bool ok = false;
-        const int number = group.toInt(&ok);
-        // Entry i is kept under the plain decimal number i + 1; "01" is never read.
-        if (ok && number >= 1 && number <= storedSize && group == QString::number(number))
-            indexes.append(number - 1);
-    }
-    std::sort(indexes.begin(), indexes.end());
-    return indexes;
-}
-
-// A coordinate of the current entry: a whole number within int's range, or
-// nothing when the key is missing or holds anything else.
-std::optional<int> storedCoordinate(const QSettings &settings, const QString &key)
-{
-    bool ok = false;
-    const int value = settings.value(key).toString().toInt(&ok);
-    return ok ? std::optional<int>(value) : std::nullopt;
-}
-
-// Why the store file cannot be written, in the system's words where the
-// failure can be seen again without writing the file.
-QString writeFailure(const QString &file)
-{
-    QSaveFile probe(file);
-    if (!probe.open(QIODevice::WriteOnly))
-        return QStringLiteral("%1 (%2)").arg(file, probe.errorString());
-    probe.cancelWriting();
-    return file;
-}
-
 } // namespace
 
-KesmarControl::KesmarControl(QWidget *parent)
+KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     : QMainWindow(parent)
     , ui(new Ui::KesmarControl)
     , pad(this)
 {
     ui->setupUi(this);
+    if (!notSavingReason.isEmpty())
+        store.switchSavingOff(notSavingReason);
     ui->stores->setModel(&positions_);
     // A choice of the operator's recalls the entry, also the one the list
     // already shows; a change of the list's own recalls it without a send.
@@ -204,110 +158,59 @@ void KesmarControl::clearFailure(Failure failure)
 
 QString KesmarControl::settingsFile()
 {
-    return QSettings(organization, application).fileName();
+    return SettingsStore::fileName();
 }
 
 void KesmarControl::loadSettings()
 {
-    QSettings settings(organization, application);
-    // Text typed into the file with an editor is UTF-8; the escapes that
-    // saving writes read the same with it.
-    settings.setIniCodec("UTF-8");
-    PortSettings port;
-    settings.beginGroup(QStringLiteral("settings"));
-    bool isNumber = false;
-    const int storedDev = settings.value(QStringLiteral("dev"), 1).toInt(&isNumber);
-    savedDevice = isNumber && storedDev >= DeviceLink::minDevice && storedDev <= DeviceLink::maxDevice ? storedDev : 1;
-    port.port = settings.value(QStringLiteral("port"), port.port).toString();
-    port.timeout = settings.value(QStringLiteral("timeout"), port.timeout).toInt();
-    port.update = qMax(PortSettings::minUpdate, settings.value(QStringLiteral("update"), port.update).toInt());
-    port.pcmode = settings.value(QStringLiteral("pcmode"), port.pcmode).toBool();
-    settings.endGroup();
-    link_.setPortSettings(port);
-    link_.setPollInterval(port.update);
+    LoadReport loaded;
+    const StoredSettings stored = store.load(&loaded);
+    savedDevice = stored.device;
+    link_.setPortSettings(stored.port);
+    link_.setPollInterval(stored.port.update);
     // The box only shows the stored device here; it is selected once a port is open.
     link_.setDevice(savedDevice);
     {
         const QSignalBlocker quiet(ui->dev);
         ui->dev->setValue(savedDevice);
     }
-
-    const int storedSize = settings.beginReadArray(QStringLiteral("positions"));
-    settings.endArray();
-    const QList<int> indexes = readablePositionIndexes(settings, storedSize);
-
-    QList<Position> list;
-    settings.beginReadArray(QStringLiteral("positions"));
-    for (const int i : indexes) {
-        settings.setArrayIndex(i);
-        const QString name = settings.value(QStringLiteral("name")).toString();
-        if (name.isEmpty())
-            continue;
-        const std::optional<int> x = storedCoordinate(settings, QStringLiteral("x"));
-        const std::optional<int> y = storedCoordinate(settings, QStringLiteral("y"));
-        const std::optional<int> z = storedCoordinate(settings, QStringLiteral("z"));
-        // Loaded as 0, a damaged coordinate would send the manipulator there
-        // on the first recall.
-        if (!x || !y || !z) {
-            qWarning("%s position %d not loaded: x, y or z is missing or not a whole number", Q_FUNC_INFO, i + 1);
-            continue;
-        }
-        list.append(Position(name, *x, *y, *z));
-    }
-    settings.endArray();
     // Loading the list chooses its first entry, whose recall sends nothing.
-    positions_.setPositions(list);
-    if (!list.isEmpty())
+    positions_.setPositions(stored.positions);
+    if (!stored.positions.isEmpty())
         ui->stores->setCurrentIndex(0);
-    pad.loadSettings(settings);
+    pad.loadSettings(stored.groups.value(QStringLiteral("pad")));
     settingsLoaded = true;
+
+    if (store.isSavingOff()) {
+        // The whole run saves nothing: said whenever no other message shows.
+        const QString off = store.savingOffMessage();
+        connect(ui->statusBar, &QStatusBar::messageChanged, this, [this, off](const QString &message) {
+            if (message.isEmpty())
+                ui->statusBar->showMessage(off);
+        });
+        ui->statusBar->showMessage(off);
+    } else if (!loaded.message.isEmpty()) {
+        report(ActResult::failed(loaded.message));
+    }
 }
 
-// Writes the connection settings and every named position and syncs them to
-// storage. A failure stays in the status bar until something replaces it,
-// and the next save that succeeds clears it.
+// Writes the connection settings, every named position and the pad's group.
+// A failure stays in the status bar until something replaces it, and the
+// next save that succeeds clears it.
 ActResult KesmarControl::saveSettings()
 {
     if (!settingsLoaded)
         return ActResult::done(QString());
-
-    // A store object of its own each time: QSettings keeps the first error it
-    // met, and a save after the store became writable again must report
-    // success. It has no codec, so all text outside ASCII is written as
-    // escapes, as earlier builds wrote it, and comes back exactly as it was.
-    QSettings store(organization, application);
-    const PortSettings &port = link_.portSettings();
-    store.beginGroup(QStringLiteral("settings"));
-    store.setValue(QStringLiteral("port"), port.port);
-    store.setValue(QStringLiteral("dev"), savedDevice);
-    store.setValue(QStringLiteral("update"), port.update);
-    store.setValue(QStringLiteral("timeout"), port.timeout);
-    store.setValue(QStringLiteral("pcmode"), port.pcmode);
-    store.endGroup();
-
-    store.beginWriteArray(QStringLiteral("positions"));
-    for (int i = 0; i < positions_.positions().size(); ++i) {
-        const Position &p = positions_.at(i);
-        store.setArrayIndex(i);
-        store.setValue(QStringLiteral("name"), p.name);
-        store.setValue(QStringLiteral("x"), p.x);
-        store.setValue(QStringLiteral("y"), p.y);
-        store.setValue(QStringLiteral("z"), p.z);
+    const StoredSettings stored{
+        link_.portSettings(), savedDevice, positions_.positions(), {{QStringLiteral("pad"), pad.settings()}}};
+    const SaveResult result = store.save(stored);
+    if (result.kind == SaveResult::Kind::Saved) {
+        clearFailure(Failure::Save);
+        return ActResult::done(QString());
     }
-    store.endArray();
-    pad.saveSettings(store);
-    store.sync();
-
-    // A format error means the file on disk could not be parsed before it
-    // was replaced; the new contents were still written.
-    if (store.status() == QSettings::AccessError) {
-        const ActResult failed = ActResult::failed(tr("Settings not saved - ")
-                                                   + tr("cannot write %1").arg(writeFailure(store.fileName())));
-        report(failed, Failure::Save);
-        return failed;
-    }
-    clearFailure(Failure::Save);
-    return ActResult::done(QString());
+    const ActResult failed = ActResult::failed(result.message);
+    report(failed, Failure::Save);
+    return failed;
 }
 
 void KesmarControl::closeEvent(QCloseEvent *event)

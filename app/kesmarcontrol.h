@@ -6,6 +6,7 @@
 #include "paddialog.h"
 #include "position.h"
 #include "positionmodel.h"
+#include "settingsstore.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -26,7 +27,9 @@ class KesmarControl : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit KesmarControl(QWidget *parent = nullptr);
+    // With a `notSavingReason`, nothing is written to the store in this run,
+    // and the window says so.
+    explicit KesmarControl(QWidget *parent = nullptr, const QString &notSavingReason = QString());
     ~KesmarControl() override;
 
     // Path of the settings store file that every window reads and writes.
@@ -115,6 +118,7 @@ private:
     Ui::KesmarControl *ui;
     DeviceLink link_;
     PositionModel positions_;
+    SettingsStore store;
     ConnectionIndicator *indicator;
     PadDialog pad;
     Failure shownFailure = Failure::None;

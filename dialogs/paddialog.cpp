@@ -6,7 +6,6 @@
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QSettings>
 
 #include <algorithm>
 
@@ -101,30 +100,28 @@ void PadDialog::takeTypedStep(const QString &text)
     }
 }
 
-void PadDialog::loadSettings(QSettings &settings)
+void PadDialog::loadSettings(const QVariantMap &group)
 {
-    settings.beginGroup(QStringLiteral("pad"));
     bool ok = false;
-    const int step = settings.value(QStringLiteral("step")).toInt(&ok);
+    const int step = group.value(QStringLiteral("step")).toInt(&ok);
     stepChosen_ = ok && step >= 1 && step <= positionMax;
     setStep(stepChosen_ ? step : defaultStep);
-    geometry_ = settings.value(QStringLiteral("geometry")).toByteArray();
+    geometry_ = group.value(QStringLiteral("geometry")).toByteArray();
     if (!restoreGeometry(geometry_))
         geometry_.clear();
-    settings.endGroup();
 }
 
-void PadDialog::saveSettings(QSettings &settings) const
+QVariantMap PadDialog::settings() const
 {
-    settings.beginGroup(QStringLiteral("pad"));
+    QVariantMap group;
     // A pad never used leaves the store as it was.
     if (stepChosen_)
-        settings.setValue(QStringLiteral("step"), step_);
+        group.insert(QStringLiteral("step"), step_);
     // A window never shown has no place of its own yet: keep the stored one.
     const QByteArray geometry = isVisible() ? saveGeometry() : geometry_;
     if (!geometry.isEmpty())
-        settings.setValue(QStringLiteral("geometry"), geometry);
-    settings.endGroup();
+        group.insert(QStringLiteral("geometry"), geometry);
+    return group;
 }
 
 // Every way of closing the pad (Escape, its close control, the Pad action) ends here.

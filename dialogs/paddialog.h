@@ -3,8 +3,7 @@
 
 #include <QByteArray>
 #include <QDialog>
-
-class QSettings;
+#include <QVariantMap>
 
 namespace Ui {
 class PadDialog;
@@ -34,16 +33,18 @@ public:
     int step() const { return step_; }
     void setStep(int step);
 
-    // The step and the window's place and size, in the store's group "pad".
-    void loadSettings(QSettings &settings);
-    void saveSettings(QSettings &settings) const;
+    // The step and the window's place and size: the keys of the settings
+    // store's group "pad". settings() leaves out what the pad has not chosen,
+    // so the store keeps what it holds for those.
+    void loadSettings(const QVariantMap &group);
+    QVariantMap settings() const;
 
 signals:
     // Move `axis` (0 X, 1 Y, 2 Z) by `delta`, negative for down; `repeated`
     // when a held key repeats the press.
     void jogRequested(int axis, int delta, bool repeated);
     void haltRequested();
-    // The step or the window's place changed: what saveSettings writes is new.
+    // The step or the window's place changed: what settings() gives is new.
     void settingsChanged();
 
 public slots:

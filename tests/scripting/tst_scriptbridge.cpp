@@ -55,6 +55,10 @@ void TestScriptBridge::answers_data()
         Fake::script().position.result = -1;
         w.link().poll();
     };
+    const Setup reopened = [](KesmarControl &w) {
+        w.link().reconnect();
+        w.link().stopPolling();
+    };
     const Setup storeUnwritable = [](KesmarControl &) {
         QFile::remove(TestSettings::storeFile());
         QVERIFY(QDir().mkpath(TestSettings::storeFile()));
@@ -68,7 +72,7 @@ void TestScriptBridge::answers_data()
     QTest::newRow("position when stale") << staleReading << "Position" << QVariantList{} << KesmarBus::errorNoReading
                                          << "is stale" << 1;
     QTest::newRow("position before a reading")
-        << nothing << "Position" << QVariantList{} << KesmarBus::errorNoReading << "No reading yet" << 1;
+        << reopened << "Position" << QVariantList{} << KesmarBus::errorNoReading << "No reading yet" << 1;
     QTest::newRow("store not saved") << storeUnwritable << "StorePosition" << QVariantList{"A"} << failed
                                      << "Settings not saved" << 1;
     QTest::newRow("store saved") << nothing << "StorePosition" << QVariantList{"A"} << QString() << QString() << 1;

@@ -1,0 +1,325 @@
+#include "settingsstore.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+const QString organization = QStringLiteral("quellmark");
+const QString application = QStringLiteral("orvex");
+const QString settingsGroup = QStringLiteral("settings");
+const QString positionsArray = QStringLiteral("positions");
+
+// The entries of the "positions" array that can actually be read, as array
+// indexes in ascending order: those present in the store up to its stored
+// size. A damaged store may claim billions of entries or hold one numbered
+// far out; only entries that exist are visited.
+QList<int> readablePositionIndexes(QSettings &settings, int storedSize)
+{
+    QList<int> indexes;
+    if (storedSize <= 0)
+        return indexes;
+    settings.beginGroup(positionsArray);
+    const QStringList groups = settings.childGroups();
+    settings.endGroup();
+    for (const QString &group : groups) {
+        bool ok = false;
+        const int number = group.toInt(&ok);
+        // Entry i is kept under the plain decimal number i + 1; "01" is never read.
+        if (ok && number >= 1 && number <= storedSize && group == QString::number(number))
+            indexes.append(number - 1);
+    }
+    std::sort(indexes.begin(), indexes.end());
+    return indexes;
+}
+
+// A coordinate of the current entry, or why it cannot be one: a whole number
+// within int's range is read, anything else or nothing is not.
+std::optional<int> storedCoordinate(const QSettings &settings, const QString &key, QString *why)
+{
+    if (!settings.contains(key)) {
+        *why = key + QStringLiteral(" is missing");
+        return std::nullopt;
+    }
+    bool ok = false;
+    const QString text = settings.value(key).toString();
+    const int value = text.toInt(&ok);
+    if (!ok)
+        *why = QStringLiteral("%1 is \"%2\", not a whole number").arg(key, text.left(40));
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+// Writes all of `bytes` to `fd`. Returns the system's reason when it cannot.
+QString writeAll(int fd, const QByteArray &bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return qt_error_string(n < 0 ? errno : EIO);
+        done += n;
+    }
+    return QString();
+}
+
+// Writes a new file whole or not at all: every write is checked and the data
+// synced before the file takes its name. Returns the reason of a failure.
+QString writeWholeFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return out.errorString();
+    QString failure = writeAll(out.handle(), bytes);
+    if (failure.isEmpty() && ::fsync(out.handle()) != 0)
+        failure = qt_error_string(errno);
+    if (failure.isEmpty() && !out.commit())
+        failure = out.errorString();
+    return failure;
+}
+
+// Why a file came out shorter than what was written to it: the system's
+// answer to writing more at its end (a full disk, the file size limit).
+QString whyCutShort(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return qt_error_string(errno);
+    QString failure = writeAll(fd, QByteArray(64 * 1024, '\n'));
+    ::close(fd);
+    return failure.isEmpty() ? QStringLiteral("the file written was incomplete") : failure;
+}
+
+// Whether the file at `path` holds every key of `written` with its value, as
+// a QSettings reader that has not seen it before reads it.
+bool holdsTheSame(const QString &path, const QSettings &written)
+{
+    const QSettings read(path, QSettings::IniFormat);
+    QStringList keys = written.allKeys();
+    QStringList readKeys = read.allKeys();
+    keys.sort();
+    readKeys.sort();
+    if (read.status() == QSettings::AccessError || keys != readKeys)
+        return false;
+    return std::all_of(keys.cbegin(), keys.cend(), [&](const QString &key) {
+        const QVariant a = written.value(key);
+        const QVariant b = read.value(key);
+        // Numbers and flags come back as text.
+        return a.userType() == b.userType() ? a == b : a.toString() == b.toString();
+    });
+}
+
+} // namespace
+
+QString SettingsStore::fileName()
+{
+    return QSettings(organization, application).fileName();
+}
+
+StoredSettings SettingsStore::load(LoadReport *report)
+{
+    StoredSettings stored;
+    QSettings settings(organization, application);
+    // Text typed into the file with an editor is UTF-8; the escapes that
+    // saving writes read the same with it.
+    settings.setIniCodec("UTF-8");
+    settings.beginGroup(settingsGroup);
+    bool isNumber = false;
+    const int device = settings.value(QStringLiteral("dev"), 1).toInt(&isNumber);
+    stored.device = isNumber && device >= 0 && device <= maxDevice ? device : 1;
+    PortSettings &port = stored.port;
+    const QString portName = settings.value(QStringLiteral("port"), port.port).toString();
+    port.port = portName.isEmpty() ? PortSettings::defaultPort() : portName;
+    port.timeout = settings.value(QStringLiteral("timeout"), port.timeout).toInt();
+    port.update = qMax(PortSettings::minUpdate, settings.value(QStringLiteral("update"), port.update).toInt());
+    port.pcmode = settings.value(QStringLiteral("pcmode"), port.pcmode).toBool();
+    settings.endGroup();
+
+    const int storedSize = settings.beginReadArray(positionsArray);
+    settings.endArray();
+    const QList<int> indexes = readablePositionIndexes(settings, storedSize);
+    int unreadable = 0;
+    settings.beginReadArray(positionsArray);
+    for (const int i : indexes) {
+        settings.setArrayIndex(i);
+        const QString name = settings.value(QStringLiteral("name")).toString();
+        QString why;
+        const std::optional<int> x = storedCoordinate(settings, QStringLiteral("x"), &why);
+        const std::optional<int> y = x ? storedCoordinate(settings, QStringLiteral("y"), &why) : std::nullopt;
+        const std::optional<int> z = y ? storedCoordinate(settings, QStringLiteral("z"), &why) : std::nullopt;
+        if (name.isEmpty())
+            why = QStringLiteral("it has no name");
+        // Loaded as 0, a damaged coordinate would send the manipulator there
+        // on the first recall.
+        if (!why.isEmpty()) {
+            ++unreadable;
+            const QString named
+                = name.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(name.left(60).simplified());
+            qWarning("Stored position %d%s not loaded: %s", i + 1, qPrintable(named), qPrintable(why));
+            continue;
+        }
+        stored.positions.append(Position(name, *x, *y, *z));
+    }
+    settings.endArray();
+
+    // The groups of the program's other parts, as the file holds them.
+    for (const QString &group : settings.childGroups()) {
+        if (group == settingsGroup || group == positionsArray)
+            continue;
+        settings.beginGroup(group);
+        QVariantMap &values = stored.groups[group];
+        for (const QString &key : settings.allKeys())
+            values.insert(key, settings.value(key));
+        settings.endGroup();
+    }
+
+    // With saving off nothing is written, the copy included; nothing is lost.
+    if (unreadable > 0 && !isSavingOff()) {
+        const QString keptAs = keepDamagedCopy(settings.fileName());
+        if (report && !keptAs.isEmpty()) {
+            report->keptAs = keptAs;
+            report->message = tr("%1 stored positions could not be read; the file as it was is kept as %2")
+                                  .arg(unreadable)
+                                  .arg(QDir::toNativeSeparators(keptAs));
+        }
+    }
+    if (report)
+        report->unreadable = unreadable;
+    return stored;
+}
+
+// Copies the store file as it is beside it, named after the time, before
+// anything overwrites the entries that could not be read. Returns the copy's
+// path; without a copy, saving is switched off so that nothing is lost.
+QString SettingsStore::keepDamagedCopy(const QString &file)
+{
+    QFile original(file);
+    if (!original.open(QIODevice::ReadOnly)) {
+        switchSavingOff(tr("the damaged store cannot be read for a copy (%1)").arg(original.errorString()));
+        return QString();
+    }
+    const QByteArray bytes = original.readAll();
+    const QString stem = file + QStringLiteral(".damaged-")
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH-mm-ss"));
+    QString copy = stem;
+    // A copy made in the same second by an earlier start stays as it is.
+    for (int n = 2; QFileInfo::exists(copy); ++n)
+        copy = stem + QLatin1Char('-') + QString::number(n);
+    const QString failure = writeWholeFile(copy, bytes);
+    if (failure.isEmpty())
+        return copy;
+    switchSavingOff(tr("no copy of the damaged store can be kept as %1 (%2)").arg(copy, failure));
+    return QString();
+}
+
+SaveResult SettingsStore::save(const StoredSettings &stored)
+{
+    if (isSavingOff())
+        return {SaveResult::Kind::Off, savingOffMessage()};
+    const QString file = fileName();
+    const auto failed = [&file](const QString &reason) {
+        return SaveResult{SaveResult::Kind::Failed,
+                          tr("Settings not saved - cannot write %1 (%2)").arg(QDir::toNativeSeparators(file), reason)};
+    };
+    QDir().mkpath(QFileInfo(file).path());
+    {
+        // The common failures (no folder, no right to write) are seen
+        // before anything is written.
+        QSaveFile probe(file);
+        if (!probe.open(QIODevice::WriteOnly))
+            return failed(probe.errorString());
+        probe.cancelWriting();
+    }
+
+    // The new store is made beside the file from a copy of it, so that every
+    // key the store does not write stays as it is; QSettings writes it in its
+    // own format. Its writer does not see when the disk takes only part of
+    // the file, so the staged file is read back under another name before it
+    // takes the store's place in one rename.
+    QFile current(file);
+    QByteArray bytes;
+    if (current.exists()) {
+        if (!current.open(QIODevice::ReadOnly))
+            return failed(current.errorString());
+        bytes = current.readAll();
+        current.close();
+    }
+    QTemporaryFile staging(file + QStringLiteral(".XXXXXX"));
+    if (!staging.open())
+        return failed(staging.errorString());
+    QString failure = writeAll(staging.handle(), bytes);
+    if (!failure.isEmpty())
+        return failed(failure);
+    staging.setPermissions(current.exists()
+                               ? current.permissions()
+                               : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    staging.close();
+    const QString checked = staging.fileName() + QStringLiteral(".check");
+    const auto removeChecked = qScopeGuard([&checked] { QFile::remove(checked); });
+
+    QSettings writer(staging.fileName(), QSettings::IniFormat);
+    // No codec: all text outside ASCII is written as escapes, as earlier
+    // builds wrote it, and comes back exactly as it was.
+    writer.beginGroup(settingsGroup);
+    writer.setValue(QStringLiteral("port"), stored.port.port);
+    writer.setValue(QStringLiteral("dev"), stored.device);
+    writer.setValue(QStringLiteral("update"), stored.port.update);
+    writer.setValue(QStringLiteral("timeout"), stored.port.timeout);
+    writer.setValue(QStringLiteral("pcmode"), stored.port.pcmode);
+    writer.endGroup();
+    writer.beginWriteArray(positionsArray);
+    for (int i = 0; i < stored.positions.size(); ++i) {
+        const Position &p = stored.positions.at(i);
+        writer.setArrayIndex(i);
+        writer.setValue(QStringLiteral("name"), p.name);
+        writer.setValue(QStringLiteral("x"), p.x);
+        writer.setValue(QStringLiteral("y"), p.y);
+        writer.setValue(QStringLiteral("z"), p.z);
+    }
+    writer.endArray();
+    for (auto group = stored.groups.cbegin(); group != stored.groups.cend(); ++group) {
+        for (auto value = group.value().cbegin(); value != group.value().cend(); ++value)
+            writer.setValue(group.key() + QLatin1Char('/') + value.key(), value.value());
+    }
+    writer.sync();
+    // A format error only says that the copy of the old file could not be
+    // parsed whole; the new contents were still written.
+    if (writer.status() == QSettings::AccessError)
+        return failed(whyCutShort(staging.fileName()));
+    if (!QFile::rename(staging.fileName(), checked))
+        return failed(tr("cannot rename the new store file"));
+    if (!holdsTheSame(checked, writer))
+        return failed(whyCutShort(checked));
+
+    QFile synced(checked);
+    if (!synced.open(QIODevice::ReadOnly))
+        return failed(synced.errorString());
+    if (::fsync(synced.handle()) != 0)
+        return failed(qt_error_string(errno));
+    if (::rename(QFile::encodeName(checked).constData(), QFile::encodeName(file).constData()) != 0)
+        return failed(qt_error_string(errno));
+    return SaveResult();
+}
+
+void SettingsStore::switchSavingOff(const QString &reason)
+{
+    if (!isSavingOff())
+        offReason = reason;
+}
+
+QString SettingsStore::savingOffMessage() const
+{
+    return isSavingOff() ? tr("Settings are not saved in this run - %1").arg(offReason) : QString();
+}
