@@ -76,6 +76,10 @@ bool PanelClient::waitForPosition(const QList<int> &target, int timeoutMs)
             loop.exit(0);
     });
     connect(this, &PanelClient::panelClosed, &loop, [&] { loop.exit(1); });
+    connect(proxy_.get(), &KesmarControlProxy::Halted, &loop, [&] {
+        error_ = QStringLiteral("halted");
+        loop.exit(1);
+    });
     // No reading will come once polling has stopped or the port is closed.
     connect(proxy_.get(), &KesmarControlProxy::StateChanged, &loop, [&](const QString &state) {
         if (state != QLatin1String("stopped") && state != QLatin1String("not connected"))

@@ -1,5 +1,7 @@
 #include "settingsstore.h"
 
+#include "travel.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -56,9 +58,16 @@ std::optional<int> storedCoordinate(const QSettings &settings, const QString &ke
     bool ok = false;
     const QString text = settings.value(key).toString();
     const int value = text.toInt(&ok);
-    if (!ok)
+    if (!ok) {
         *why = QStringLiteral("%1 is \"%2\", not a whole number").arg(key, text.left(40));
-    return ok ? std::optional<int>(value) : std::nullopt;
+        return std::nullopt;
+    }
+    // Loaded, it would be sent as the nearest end of the travel.
+    if (value < 0 || value > positionMax) {
+        *why = QStringLiteral("%1 is %2, outside 0..%3").arg(key).arg(value).arg(positionMax);
+        return std::nullopt;
+    }
+    return value;
 }
 
 // Writes all of `bytes` to `fd`. Returns the system's reason when it cannot.

@@ -52,6 +52,7 @@ public slots:
 signals:
     void PositionChanged(int x, int y, int z);
     void StateChanged(const QString &state);
+    void Halted();
 
 private:
     void reply(const ActResult &result);
