@@ -2,6 +2,7 @@
 
 #include "travel.h"
 
+#include <QStringList>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -15,7 +16,16 @@ constexpr qint64 restAfter = 500;
 
 DeviceLink::DeviceLink(QObject *parent)
     : QObject(parent)
+    , sequence_([this](const Xyz &target) { return sendChecked(target); })
 {
+    connect(this, &DeviceLink::positionRead, &sequence_, &MoveSequence::takeReading);
+    connect(&sequence_, &MoveSequence::stageChanged, this, &DeviceLink::stageChanged);
+    connect(&sequence_, &MoveSequence::finished, this, &DeviceLink::sequenceFinished);
+    // A sequence cannot see its stages arrive without readings.
+    connect(this, &DeviceLink::stateChanged, this, [this](State state) {
+        if (state == State::NotConnected || state == State::Stopped)
+            sequence_.abort(tr("Stopped: the readings are %1").arg(tr(stateWord(state))));
+    });
     timer_.setInterval(settings_.update);
     connect(&timer_, &QTimer::timeout, this, &DeviceLink::poll);
     soon_.setSingleShot(true);
@@ -278,13 +288,117 @@ ActResult DeviceLink::checkTarget(const Xyz &target)
     return ActResult::done(QString());
 }
 
-ActResult DeviceLink::moveTo(const Xyz &target)
+ActResult DeviceLink::setLimits(const TravelLimits &limits)
 {
-    const ActResult checked = checkTarget(target);
+    const QString problem = limits.problem();
+    if (!problem.isEmpty())
+        return {ActResult::Kind::OutOfRange, problem};
+    limits_ = limits;
+    return ActResult::done(limits.enabled ? tr("TravelLimits on") : tr("TravelLimits off"));
+}
+
+ActResult DeviceLink::checkEnvelope(const Xyz &target) const
+{
+    if (!limits_.enabled)
+        return ActResult::done(QString());
+    for (int axis = 0; axis < 3; ++axis) {
+        const int low = limits_.min[axis];
+        const int high = limits_.max[axis];
+        const int value = target[axis];
+        if (value >= low && value <= high)
+            continue;
+        // How far outside; an axis already outside may come closer or stay.
+        const auto outside = [low, high](int v) {
+            return std::max({low - v, v - high, 0});
+        };
+        if (reading_ && outside(value) <= outside(reading_->at(axis)))
+            continue;
+        const QChar name(u'X' + axis);
+        return {ActResult::Kind::OutOfRange,
+                value < low ? tr("%1 %2 is below the limit %3").arg(name).arg(value).arg(low)
+                            : tr("%1 %2 is above the limit %3").arg(name).arg(value).arg(high)};
+    }
+    return ActResult::done(QString());
+}
+
+ActResult DeviceLink::sendChecked(const Xyz &target)
+{
+    ActResult checked = checkTarget(target);
+    if (checked.ok())
+        checked = checkEnvelope(target);
     if (!checked.ok())
         return checked;
     jogBurst_.reset();
     return send(target) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
+}
+
+ActResult DeviceLink::moveTo(const Xyz &target)
+{
+    const ActResult result = sendChecked(target);
+    // A move of the operator's replaces a sequence under way; a refused one does not.
+    if (result.ok())
+        sequence_.abort(tr("Replaced by another move"));
+    return result;
+}
+
+ActResult DeviceLink::go(const Xyz &target)
+{
+    if (!limits_.ordered)
+        return moveTo(target);
+    const std::optional<Xyz> from = liveReading();
+    if (!from)
+        return {ActResult::Kind::NoReading, tr("An ordered move needs a live reading of the position")};
+    return startSequence(target, *from, target[limits_.axis]);
+}
+
+// The stages of an ordered move from `from` to `target`, the retract axis
+// ending at `approachTarget`: out to the safe coordinate unless further out
+// already, sideways, in.
+ActResult DeviceLink::startSequence(const Xyz &target, const Xyz &from, int approachTarget)
+{
+    ActResult checked = checkTarget(target);
+    if (checked.ok())
+        checked = checkEnvelope(target);
+    if (!checked.ok())
+        return checked;
+    const int axis = limits_.axis;
+    Xyz out = from;
+    if (!limits_.furtherOut(from[axis], limits_.safe))
+        out[axis] = limits_.safe;
+    Xyz lateral = target;
+    lateral[axis] = out[axis];
+    Xyz in = target;
+    in[axis] = approachTarget;
+    return sequence_.start(
+        {{QStringLiteral("retract"), out}, {QStringLiteral("lateral"), lateral}, {QStringLiteral("approach"), in}},
+        from);
+}
+
+ActResult DeviceLink::retract()
+{
+    const std::optional<Xyz> from = liveReading();
+    if (!from)
+        return {ActResult::Kind::NoReading, tr("Retract needs a live reading of the position")};
+    retracted_ = Retracted{device_, *from};
+    emit retractedChanged();
+    Xyz out = *from;
+    if (!limits_.furtherOut(out[limits_.axis], limits_.safe))
+        out[limits_.axis] = limits_.safe;
+    return sequence_.start({{QStringLiteral("retract"), out}}, *from);
+}
+
+ActResult DeviceLink::returnFromRetract()
+{
+    if (!retracted_)
+        return {ActResult::Kind::Refused, tr("Nothing to return to: Retract first")};
+    if (retracted_->device != device_)
+        return {ActResult::Kind::Refused,
+                tr("The retracted position belongs to device %1, not %2").arg(retracted_->device).arg(device_)};
+    const std::optional<Xyz> from = liveReading();
+    if (!from)
+        return {ActResult::Kind::NoReading, tr("Return needs a live reading of the position")};
+    const Xyz &back = retracted_->position;
+    return startSequence(back, *from, limits_.shortOf(back[limits_.axis]));
 }
 
 ActResult DeviceLink::jog(int dx, int dy, int dz, bool repeated)
@@ -308,11 +422,25 @@ ActResult DeviceLink::jog(int dx, int dy, int dz, bool repeated)
     if (from) {
         const qint64 deltas[] = {dx, dy, dz};
         Xyz to;
-        for (int i = 0; i < 3; ++i)
-            to[i] = int(qBound<qint64>(0, from->at(i) + deltas[i], positionMax));
+        QStringList stops;
+        for (int i = 0; i < 3; ++i) {
+            const qint64 wanted = qBound<qint64>(0, from->at(i) + deltas[i], positionMax);
+            // A jog stops at the envelope's bound; an axis outside it may
+            // only come closer.
+            qint64 low = 0;
+            qint64 high = positionMax;
+            if (limits_.enabled) {
+                low = std::min(limits_.min[i], from->at(i));
+                high = std::max(limits_.max[i], from->at(i));
+            }
+            to[i] = int(qBound(low, wanted, high));
+            if (to[i] != wanted)
+                stops << tr("%1 stopped at the limit %2").arg(QChar(u'X' + i)).arg(to[i]);
+        }
         if (send(to)) {
+            sequence_.abort(tr("Replaced by another move"));
             jogBurst_ = JogBurst{ctl_.handle(), id, *start, to};
-            result = ActResult::sent(tr("Goto command sent"));
+            result = ActResult::sent(stops.isEmpty() ? tr("Goto command sent") : stops.join(QStringLiteral("; ")));
         } else {
             result = moveFailed();
         }
@@ -330,6 +458,7 @@ ActResult DeviceLink::halt()
     if (at)
         result = send(*at) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
     resumePolling();
+    sequence_.abort(tr("Halted"));
     emit halted();
     return result;
 }

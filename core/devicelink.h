@@ -3,7 +3,9 @@
 
 #include "actresult.h"
 #include "kesmarctlowner.h"
+#include "movesequence.h"
 #include "portsettings.h"
+#include "travellimits.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -88,11 +90,39 @@ public:
     // The reading while polling keeps it live, else empty.
     std::optional<Xyz> liveReading() const;
 
+    // The operator's envelope and ordered moves, checked by every move.
+    const TravelLimits &limits() const { return limits_; }
+    // Takes the limits unless they have a problem, which the result names.
+    ActResult setLimits(const TravelLimits &limits);
+
     // Refuses a target with an axis outside 0..20500, naming it.
     static ActResult checkTarget(const Xyz &target);
-    // Sends the device to `target` (stored in its memory position 0, then
-    // gone to), each axis within 0..20500.
+    // Refuses a target outside the envelope while it is on, naming the axis,
+    // the value and the bound. An axis already outside may move closer.
+    ActResult checkEnvelope(const Xyz &target) const;
+    // Sends the device straight to `target` (stored in its memory position
+    // 0, then gone to), within 0..20500 and the envelope; ends a sequence.
     ActResult moveTo(const Xyz &target);
+    // Goto: in order (out, sideways, in) while ordered moves are on, else
+    // straight.
+    ActResult go(const Xyz &target);
+    // Remembers the live position and takes the unit out along the retract
+    // axis to the safe coordinate.
+    ActResult retract();
+    // Takes the unit back to the remembered position in order, stopping the
+    // approach distance short on the retract axis; refused on another device.
+    ActResult returnFromRetract();
+    // The position Retract remembered and its device, if any.
+    struct Retracted
+    {
+        int device;
+        Xyz position;
+    };
+    std::optional<Retracted> retracted() const { return retracted_; }
+    void setRetracted(const std::optional<Retracted> &retracted) { retracted_ = retracted; }
+    // The stage of the sequence under way ("retract", "lateral",
+    // "approach"), empty when none.
+    QString stage() const { return sequence_.stage(); }
     // Jogs by dx, dy, dz from where the device stands, each axis kept within
     // 0..20500. While a jog is under way and nothing else moved the unit
     // (every reading since lies between the jog's start and its target), the
@@ -131,6 +161,12 @@ signals:
     void deviceSelected(int n);
     // Someone asked for a halt.
     void halted();
+    // A sequence moved on to `stage`, or ended (empty).
+    void stageChanged(const QString &stage);
+    // A sequence ended: arrived, or why not.
+    void sequenceFinished(const ActResult &result);
+    // Retract remembered a position.
+    void retractedChanged();
     // The unit came to rest at `at`, away from the target in force: moved
     // from its front panel, by another program, or stopped short. That
     // position is the one in force from now on.
@@ -145,6 +181,8 @@ private:
     std::optional<Xyz> positionNow(QString *failure);
     bool send(const Xyz &target);
     ActResult moveFailed() const;
+    ActResult sendChecked(const Xyz &target);
+    ActResult startSequence(const Xyz &target, const Xyz &from, int approachTarget);
     void refreshState();
     void pollSoon();
     void forgetDevice();
@@ -161,6 +199,9 @@ private:
     std::optional<Xyz> reading_;
     QString failure_;
     std::optional<Xyz> inForce_;
+    TravelLimits limits_;
+    MoveSequence sequence_;
+    std::optional<Retracted> retracted_;
     // When the last move was sent: a reading that has not changed is taken
     // as the unit at rest only once the move has had time to start.
     QElapsedTimer sinceSend_;
