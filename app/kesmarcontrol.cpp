@@ -118,11 +118,26 @@ KesmarControl::KesmarControl(QWidget *parent)
             report(ActResult::failed(message), Failure::Poll);
     });
     connect(&link_, &DeviceLink::stateChanged, this, &KesmarControl::refreshIndicator);
-    // Whatever sent it, a move's target shows in the targets, not sent again.
-    connect(&link_, &DeviceLink::targetSent, this, &KesmarControl::setTargets);
+    // A move's target shows in the targets, not sent again. A send of the
+    // targets themselves leaves them alone: a slider moved apart from its box
+    // stays where it is.
+    connect(&link_, &DeviceLink::targetSent, this, [this](int x, int y, int z) {
+        if (!sendingTargets)
+            setTargets(x, y, z);
+    });
     connect(&link_, &DeviceLink::deviceChanged, this, [this](int n) {
         const QSignalBlocker quiet(ui->dev);
         ui->dev->setValue(n);
+        refreshIndicator();
+    });
+    // After a failed selection the box shows device 1, which was asked for
+    // instead, whatever came of that.
+    connect(&link_, &DeviceLink::fellBack, this, [this](const ActResult &result) {
+        {
+            const QSignalBlocker quiet(ui->dev);
+            ui->dev->setValue(1);
+        }
+        report(result);
         refreshIndicator();
     });
     connect(&link_, &DeviceLink::deviceSelected, this, [this](int n) {
@@ -310,6 +325,9 @@ void KesmarControl::openPort(QString port)
 
 void KesmarControl::reconnect()
 {
+    // The device the box shows is the one selected on the new connection,
+    // also after a failed selection left another one driven.
+    link_.setDevice(ui->dev->value());
     report(link_.reconnect());
     refreshIndicator();
 }
@@ -335,7 +353,7 @@ void KesmarControl::refreshIndicator()
     pad.setReadoutsEnabled(live);
 
     const QString word = tr(DeviceLink::stateWord(state));
-    const QString device = QString::number(link_.device());
+    const QString device = QString::number(ui->dev->value());
     const QString portName = link_.portSettings().port;
     // A long port name keeps its distinctive end in the text and shows whole
     // in the tool tip, so it cannot widen the window.
@@ -352,8 +370,8 @@ void KesmarControl::refreshIndicator()
 
 ActResult KesmarControl::gotoTarget()
 {
-    const ActResult result
-        = link_.moveTo({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
+    const QScopedValueRollback<bool> fromTargets(sendingTargets, true);
+    const ActResult result = link_.moveTo({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
     report(result, Failure::Move);
     return result;
 }

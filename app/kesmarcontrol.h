@@ -119,6 +119,8 @@ private:
     // entry: the changes then send nothing on their own.
     bool settingTargets = false;
     bool addingEntry = false;
+    // Set while the targets are sent as they stand.
+    bool sendingTargets = false;
     // Nothing is saved until loading has finished: a save in between (a
     // device selection while loading) would write the list half loaded.
     bool settingsLoaded = false;

@@ -67,6 +67,10 @@ ActResult DeviceLink::open()
 
 ActResult DeviceLink::reconnect()
 {
+    // The library is told the connection ends also while none is open: it
+    // takes the null handle, and callers have always seen this close.
+    if (!ctl_.isOpen())
+        kesmarctl_close(nullptr);
     ctl_.close();
     return open();
 }
@@ -76,8 +80,8 @@ ActResult DeviceLink::selectDevice(int n)
     if (n < minDevice || n > maxDevice)
         return {ActResult::Kind::OutOfRange, tr("Device %1 is outside %2..%3").arg(n).arg(minDevice).arg(maxDevice)};
 
-    const bool changed = n != device_;
     if (kesmarctl_select_dev(ctl_.handle(), deviceId(n)) >= 0) {
+        const bool changed = n != device_;
         device_ = n;
         // The readings of the previous device are not this one's.
         reading_.reset();
@@ -89,16 +93,15 @@ ActResult DeviceLink::selectDevice(int n)
         return ActResult::done(tr("Device %1 selected").arg(n));
     }
 
+    // Device 1 is asked for instead, as a selection of its own: it drives
+    // device 1 when it succeeds and is reported either way. The failing call
+    // itself leaves the device driven as it was, and the reason it gives is
+    // the library's text after the selection of device 1. Polling stops
+    // either way until the operator acts.
+    if (n != 1)
+        emit fellBack(selectDevice(1));
     failure_ = tr("Device %1 select failed - %2").arg(n).arg(ctl_.errorText());
-    // Device 1 is driven from now on, selected again where the unit answers;
-    // polling stops either way until the operator acts.
-    const int before = device_;
-    device_ = 1;
     reading_.reset();
-    if (n != 1 && kesmarctl_select_dev(ctl_.handle(), deviceId(1)) >= 0)
-        emit deviceSelected(1);
-    if (before != 1 || changed)
-        emit deviceChanged(1);
     timer_.stop();
     refreshState();
     return ActResult::failed(failure_);

@@ -62,7 +62,7 @@ public:
     // Closes the port, opens it again and resumes polling; nothing moves.
     ActResult reconnect();
     // Selects device n and polls it. When that fails, device 1 is selected
-    // again and polling stops.
+    // instead (fellBack tells what came of it) and polling stops.
     ActResult selectDevice(int n);
 
     State state() const { return state_; }
@@ -115,6 +115,9 @@ signals:
     void deviceSelected(int n);
     // The device driven changed (a selection, or the fallback to device 1).
     void deviceChanged(int n);
+    // A selection failed and device 1 was asked for instead, with `result`;
+    // sent before the failed selection returns.
+    void fellBack(const ActResult &result);
 
 private:
     uint8_t deviceId(int n) const;
