@@ -82,8 +82,8 @@ void TestDeviceLink::openPort_data()
     // A failed open keeps the configured port: the unit may only be off.
     QTest::newRow("COM3 fails") << com3 << false << false << com3 << "Can not open " + com3 + " - fake failure" << 0;
     QTest::newRow("null error text") << s1 << false << true << s1 << "Can not open " + s1 + " - " << 0;
-    QTest::newRow("nothing configured fails") << none << false << false << usb << "Can not open " + usb + " - fake failure"
-                                              << 0;
+    QTest::newRow("nothing configured fails")
+        << none << false << false << usb << "Can not open " + usb + " - fake failure" << 0;
 }
 
 void TestDeviceLink::openPort()
@@ -115,8 +115,8 @@ void TestDeviceLink::openPort()
     QCOMPARE(w->link().isOpen(), succeeds);
     // An open connection selects the device the box shows; a failed open asks
     // for the reason with the null handle it got.
-    QCOMPARE(Fake::callNames(), succeeds ? QStringList({"close", "open", "select_dev"})
-                                         : QStringList({"close", "open", "last_errorstr"}));
+    QCOMPARE(Fake::callNames(),
+             succeeds ? QStringList({"close", "open", "select_dev"}) : QStringList({"close", "open", "last_errorstr"}));
     if (!succeeds)
         QCOMPARE(Fake::callsNamed("last_errorstr").first().args, QVariantList({quintptr(0)}));
     QCOMPARE(bar()->currentMessage(), message);
@@ -401,7 +401,6 @@ void TestDeviceLink::failedPollsMarkTheReadoutsStale()
     QCOMPARE(seen, states);
     QCOMPARE(bar()->currentMessage(), message);
     QCOMPARE(w->link().isPolling(), polling);
-    w->link().stopPolling();
     // The state changes are signalled once each, and so is every good poll.
     int switches = 0;
     for (int i = 0; i < states.size(); ++i)
@@ -415,6 +414,7 @@ void TestDeviceLink::failedPollsMarkTheReadoutsStale()
     if (polls.endsWith(QLatin1Char('-')))
         QVERIFY2(indicator()->toolTip().contains(QStringLiteral("Update failed - fake failure")),
                  qPrintable(indicator()->toolTip()));
+    w->link().stopPolling();
 }
 
 void TestDeviceLink::indicatorReconnects_data()
@@ -480,6 +480,7 @@ void TestDeviceLink::longPortNameKeepsTheIndicatorNarrow()
     const QByteArray port = "/dev/serial/by-id/" + QByteArray(3000, 'p') + "-port7";
     TestSettings::writeStore("[settings]\nport=" + port + "\n");
     RUN_STEP(WindowFixture::start(w, true));
+    w->link().resumePolling();
     QVERIFY2(indicator()->sizeHint().width() < 600, qPrintable(QString::number(indicator()->sizeHint().width())));
     QVERIFY(indicator()->text().endsWith(QStringLiteral("-port7, device 1: reading")));
     QVERIFY(indicator()->toolTip().startsWith(QString::fromLatin1(port)));

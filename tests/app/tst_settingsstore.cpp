@@ -451,7 +451,9 @@ void TestSettingsStore::saveFailureIsShownUntilASaveSucceeds()
     w->close();
 
     // Writable again: the next save writes everything and clears the message.
+    // Polling on again, so that OK only saves and does not reconnect.
     unblock();
+    w->link().resumePolling();
     acceptSettings(*w, QString());
     QCOMPARE(w->statusBar()->currentMessage(), QString());
     QCOMPARE(onDisk(), inWindow(*w));

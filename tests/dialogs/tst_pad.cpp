@@ -82,8 +82,7 @@ void TestPad::run(const QString &action)
             PortSettings s = w->link().portSettings();
             s.pcmode = true;
             w->link().setPortSettings(s);
-        }
-        else
+        } else
             QFAIL(qPrintable("unknown action " + action));
     }
     // Every move restarts polling; stopping it keeps polls out of the record.

@@ -65,8 +65,9 @@ void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
     // intermediate value per tick.
     const int intermediate = xs.between(1000, 9000);
     const int ticks = polls.maxTicks();
-    QVERIFY2(intermediate > ticks,
-             qPrintable(QStringLiteral("%1 intermediate readouts in at most %2 timer ticks").arg(intermediate).arg(ticks)));
+    QVERIFY2(
+        intermediate > ticks,
+        qPrintable(QStringLiteral("%1 intermediate readouts in at most %2 timer ticks").arg(intermediate).arg(ticks)));
 
     // Restore reads the last target back from the unit.
     p.setTarget(0, 20500, 7);
