@@ -8,7 +8,6 @@
 #include "windowfixture.h"
 
 #include <QCheckBox>
-#include <QLCDNumber>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
