@@ -83,6 +83,7 @@ private:
     QString keepDamagedCopy(const QString &file);
 
     QString offReason;
+    int saveCount = 0;
 };
 
 #endif // SETTINGSSTORE_H
