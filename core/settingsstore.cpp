@@ -189,7 +189,7 @@ StoredSettings SettingsStore::load(LoadReport *report)
 
     // With saving off nothing is written, the copy included; nothing is lost.
     if (unreadable > 0 && !isSavingOff()) {
-        const QString keptAs = keepDamagedCopy(settings.fileName());
+        const QString keptAs = keepDamagedCopy(file);
         if (report && !keptAs.isEmpty()) {
             report->keptAs = keptAs;
             report->message = tr("%1 stored positions could not be read; the file as it was is kept as %2")
@@ -205,18 +205,21 @@ StoredSettings SettingsStore::load(LoadReport *report)
 // Copies the store file as it is beside it, named after the time, before
 // anything overwrites the entries that could not be read. Returns the copy's
 // path; without a copy, saving is switched off so that nothing is lost.
-QString SettingsStore::keepDamagedCopy(const QString &file)
+QString SettingsStore::keepDamagedCopy(const QString &path)
 {
-    QFile original(file);
+    // Entries from a file of the system's defaults leave nothing of the user's to lose.
+    if (!QFileInfo::exists(path))
+        return QString();
+    QFile original(path);
     if (!original.open(QIODevice::ReadOnly)) {
         switchSavingOff(tr("the damaged store cannot be read for a copy (%1)").arg(original.errorString()));
         return QString();
     }
     const QByteArray bytes = original.readAll();
-    const QString stem = file + QStringLiteral(".damaged-")
+    const QString stem = path + QStringLiteral(".damaged-")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH-mm-ss"));
     QString copy = stem;
-    // A copy made in the same second by an earlier start stays as it is.
+    // A copy made earlier in the same second stays as it is.
     for (int n = 2; QFileInfo::exists(copy); ++n)
         copy = stem + QLatin1Char('-') + QString::number(n);
     const QString failure = writeWholeFile(copy, bytes);
@@ -230,8 +233,7 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
 {
     if (isSavingOff())
         return {SaveResult::Kind::Off, savingOffMessage()};
-    const QString file = fileName();
-    const auto failed = [&file](const QString &reason) {
+    const auto failed = [this](const QString &reason) {
         return SaveResult{SaveResult::Kind::Failed,
                           tr("Settings not saved - cannot write %1 (%2)").arg(QDir::toNativeSeparators(file), reason)};
     };
