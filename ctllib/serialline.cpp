@@ -1,8 +1,9 @@
 #include "serialline.h"
 
+#include "linereader.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 
 namespace {
@@ -136,15 +138,9 @@ Failure SerialLine::open(const std::string &path)
     // Reports the unit sent while nobody listened are out of date.
     tcflush(fd, TCIOFLUSH);
 
-    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_ < 0) {
-        reason_ = std::strerror(errno);
-        close();
-        return Failure::CannotOpen;
-    }
     try {
-        stopping_ = false;
-        reader_ = std::thread(&SerialLine::readBetweenCalls, this);
+        LineReader::instance().add(this);
+        registered_ = true;
     } catch (const std::system_error &e) {
         reason_ = e.what();
         close();
@@ -155,10 +151,9 @@ Failure SerialLine::open(const std::string &path)
 
 void SerialLine::close()
 {
-    stopReader();
-    if (wake_ >= 0) {
-        ::close(wake_);
-        wake_ = -1;
+    if (registered_) {
+        LineReader::instance().remove(this);
+        registered_ = false;
     }
     if (fd_ >= 0) {
         if (restore_) {
@@ -166,47 +161,40 @@ void SerialLine::close()
             tcsetattr(fd_, TCSANOW, &saved_);
             ioctl(fd_, TIOCNXCL);
         }
-        ::close(fd_); // releases the lock
+        // Released now, even while the reader's wait still holds the terminal.
+        flock(fd_, LOCK_UN);
+        ::close(fd_);
         fd_ = -1;
     }
     restore_ = false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    // The reader no longer touches this line.
     held_.clear();
+    gone_ = false;
 }
 
-void SerialLine::stopReader()
-{
-    if (!reader_.joinable())
-        return;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    idle_.notify_all();
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wake_, &one, sizeof one);
-    reader_.join();
-}
-
+// A line that is not registered is the caller's alone: no lock is needed, and
+// none is taken, so a failed open never starts the reader.
 void SerialLine::setBusy(bool busy)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        busy_ = busy;
-    }
-    if (!busy)
-        idle_.notify_all();
+    if (!registered_)
+        return;
+    std::lock_guard<std::mutex> lock(LineReader::instance().mutex());
+    busy_ = busy;
 }
 
 long long SerialLine::unread() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    if (!registered_)
+        return static_cast<long long>(held_.size());
+    std::lock_guard<std::mutex> lock(LineReader::instance().mutex());
     return static_cast<long long>(held_.size());
 }
 
 uint64_t SerialLine::discarded() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    if (!registered_)
+        return discarded_;
+    std::lock_guard<std::mutex> lock(LineReader::instance().mutex());
     return discarded_;
 }
 
@@ -231,36 +219,21 @@ SerialLine::Read SerialLine::fill()
     }
 }
 
-void SerialLine::readBetweenCalls()
+void SerialLine::readBetweenCalls(short events)
 {
-    // Reads rounds of at most this many buffers before it lets a call in.
-    constexpr int MaxFillsPerRound = 16;
-    std::unique_lock<std::mutex> lock(mutex_);
-    bool gone = false;
-    while (!stopping_) {
-        // During a call the call reads; after a hang-up the calls find out
-        // for themselves. Either way there is nothing to do but wait.
-        if (busy_ || gone) {
-            idle_.wait(lock);
-            continue;
+    // Reads at most this many buffers in a row, so a flood cannot hold up a call.
+    constexpr int MaxFills = 16;
+    for (int i = 0; i < MaxFills; ++i) {
+        const Read r = fill();
+        if (r != Read::Full) {
+            // After a hang-up the calls find out for themselves.
+            gone_ = r == Read::Gone || (events & Broken);
+            return;
         }
-        lock.unlock();
-        pollfd p[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-        const int ready = poll(p, 2, -1);
-        lock.lock();
-        if (stopping_ || busy_ || ready <= 0)
-            continue;
-        for (int i = 0; i < MaxFillsPerRound; ++i) {
-            const Read r = fill();
-            if (r != Read::Full) {
-                gone = r == Read::Gone || (p[0].revents & Broken);
-                break;
-            }
-            // Make room for newer input: the oldest half goes.
-            const size_t dropped = held_.size() - MaxUnread / 2;
-            held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(dropped));
-            discarded_ += dropped;
-        }
+        // Make room for newer input: the oldest half goes.
+        const size_t dropped = held_.size() - MaxUnread / 2;
+        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(dropped));
+        discarded_ += dropped;
     }
 }
 
@@ -305,9 +278,9 @@ Failure SerialLine::write(const std::vector<uint8_t> &bytes, Deadline deadline)
 
 Failure SerialLine::take(std::vector<uint8_t> &out)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (fd_ < 0)
+    if (!registered_)
         return Failure::PortGone;
+    std::lock_guard<std::mutex> lock(LineReader::instance().mutex());
     const size_t before = out.size();
     for (int i = 0; i < MaxReadsWithoutWaiting; ++i) {
         // What the reader gathered between calls comes first.

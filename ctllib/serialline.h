@@ -1,8 +1,8 @@
 // The serial line under a connection: a terminal device opened with plain
 // POSIX calls, 115200 8N1 raw, held exclusively. Calls wait with poll() and
-// never past the deadline they are given. Between calls a thread of the line
-// reads what arrives into a small bounded buffer, so that stale reports give
-// way to newer ones whether or not the caller runs an event loop.
+// never past the deadline they are given. Between calls the LineReader reads
+// what arrives into a small bounded buffer, so that stale reports give way to
+// newer ones whether or not the caller runs an event loop.
 #ifndef KESMARCTL_SERIALLINE_H
 #define KESMARCTL_SERIALLINE_H
 
@@ -58,6 +58,7 @@ public:
     uint64_t discarded() const;
 
 private:
+    friend class LineReader;
     class Busy;
     enum class Read
     {
@@ -66,29 +67,27 @@ private:
         Gone, // the line hung up
     };
     // Reads what the terminal holds into held_, at most up to MaxUnread bytes.
-    // Called with mutex_ held.
+    // This and the two below run with the LineReader's mutex held.
     Read fill();
     // Moves what the reader gathered, then what the terminal holds, to `out`.
     Failure take(std::vector<uint8_t> &out);
+    // The LineReader's part: input came (`events` of poll()) while no call ran.
+    void readBetweenCalls(short events);
     bool hungUp() const;
-    void readBetweenCalls();
-    void stopReader();
     // Marks the line busy with a call, so the reader leaves the port alone.
     void setBusy(bool busy);
 
     int fd_ = -1;
-    int wake_ = -1; // eventfd that stops the reader's poll()
     std::string reason_;
     termios saved_{}; // the terminal's settings before open(), put back by close()
     bool restore_ = false;
+    bool registered_ = false; // with the LineReader
 
-    mutable std::mutex mutex_;
-    std::condition_variable idle_; // signalled when a call ends or the reader must stop
-    std::vector<uint8_t> held_; // read by the reader, not yet taken by a call
+    // Guarded by the LineReader's mutex.
+    std::vector<uint8_t> held_; // read between calls, not yet taken by a call
     uint64_t discarded_ = 0;
     bool busy_ = false;
-    bool stopping_ = false;
-    std::thread reader_;
+    bool gone_ = false; // the reader saw the line hang up
 };
 
 #endif
