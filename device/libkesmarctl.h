@@ -17,9 +17,9 @@
  * the thread that opened it: every call on it, kesmarctl_close and
  * kesmarctl_last_errorstr(handle) included, comes from that thread. Handles
  * opened on different threads may be used at the same time. The calls wait
- * on the port themselves, so no event loop is needed; between calls a thread
- * of the connection reads the port into a small bounded buffer (4096 bytes,
- * the oldest dropped first). Failures without a handle (a failed open, a null
+ * on the port themselves, so no event loop is needed; between calls one
+ * thread of the library, started with the first connection, reads every open
+ * port into a small bounded buffer (4096 bytes, the oldest dropped first). Failures without a handle (a failed open, a null
  * or closed handle) are kept per thread: kesmarctl_last_errorstr(NULL) tells
  * the calling thread's last one.
  *

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 # help2man writes the simulator's manual page from its --help at build time.
-build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev help2man)
+build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools help2man)
 case "${1:-build}" in
 build) wanted=("${build[@]}") ;;
 test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev debhelper file desktop-file-utils lintian dbus-daemon) ;;
