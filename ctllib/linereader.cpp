@@ -88,9 +88,9 @@ void LineReader::run()
         }
         std::lock_guard<std::mutex> lock(mutex_);
         for (size_t i = 0; i < watched.size(); ++i) {
-            // A line may have been removed, or become busy, meanwhile.
+            // A line may have been removed (and freed), or become busy, meanwhile.
             SerialLine *line = watched[i];
-            if (fds[i].revents && !line->busy_ && std::find(lines_.begin(), lines_.end(), line) != lines_.end())
+            if (fds[i].revents && std::find(lines_.begin(), lines_.end(), line) != lines_.end() && !line->busy_)
                 line->readBetweenCalls(fds[i].revents);
         }
     }
