@@ -3,6 +3,7 @@
 
 #include "about.h"
 #include "fulltexttooltipmodel.h"
+#include "portaccess.h"
 #include "settings.h"
 #include "travel.h"
 
@@ -233,6 +234,7 @@ QString KesmarControl::saveSettings()
     if (store.status() == QSettings::AccessError) {
         const QString message = notSaved + tr("cannot write %1").arg(writeFailure(store.fileName()));
         ui->statusBar->showMessage(message, 0);
+        lastFailureText = message;
         return message;
     }
     if (ui->statusBar->currentMessage().startsWith(notSaved))
@@ -288,7 +290,9 @@ void KesmarControl::openPort(QString port)
             ui->statusBar->showMessage(tr("%1 opened").arg(port), 1000);
     } else {
         const QString error = errorText();
-        showFailure(tr("Can not open %1 - %2").arg(port, error));
+        const QString hint = portAccessHint(port);
+        showFailure(tr("Can not open %1 - %2").arg(port, error)
+                    + (hint.isEmpty() ? QString() : QStringLiteral("; ") + hint));
         // The unit may only be switched off: the configured port stays for
         // the next start.
         if (portSettings.port.isEmpty())
@@ -404,6 +408,7 @@ void KesmarControl::pollFailed()
     ++failedPolls;
     pollFailure = tr("Update failed - ") + errorText();
     linkFailure = pollFailure;
+    lastFailureText = pollFailure;
     // A failed Goto's message stays: the operator must see that the
     // manipulator was not sent.
     if (gotoFailure.isEmpty() || ui->statusBar->currentMessage() != gotoFailure)
@@ -419,6 +424,7 @@ void KesmarControl::showFailure(const QString &text)
 {
     ui->statusBar->showMessage(text, 0);
     linkFailure = text;
+    lastFailureText = text;
 }
 
 const char *KesmarControl::connectionWord(ConnectionState state)
@@ -489,6 +495,7 @@ void KesmarControl::showGotoFailed()
 {
     gotoFailure = tr("Goto failed - ") + errorText();
     ui->statusBar->showMessage(gotoFailure, 0);
+    lastFailureText = gotoFailure;
 }
 
 // A target box changed: under Follow Target the new target is sent, unless

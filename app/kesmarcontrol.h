@@ -63,6 +63,8 @@ public:
     // The readouts after the last good poll (X, Y, Z); empty before the first
     // on the present connection and device.
     QVector<int> lastPosition() const { return position; }
+    // The last failure message the status bar showed; empty before the first.
+    QString lastFailure() const { return lastFailureText; }
 
     // Entry points for scripts. Each acts through the same code as the widget
     // it stands for, so the window shows what a script did. Those returning
@@ -163,6 +165,7 @@ private:
     QString pollFailure; // the message of the last failed poll
     QString gotoFailure; // the message of the last failed Goto
     QString linkFailure; // why the readouts are not live, for the indicator
+    QString lastFailureText;
     QToolButton *indicator;
     QTimer timer;
     QSettings settings;

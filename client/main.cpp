@@ -237,7 +237,8 @@ const QList<Command> &commands()
          }},
         {QStringLiteral("state"),
          QString(),
-         QStringLiteral("Print the connection state: reading, stale, stopped or not connected."),
+         QStringLiteral("Print the connection state: reading, stale, stopped or not connected. Unless it is "
+                        "reading, a second line gives the panel's last failure message, when there is one."),
          {},
          0,
          0,
@@ -248,6 +249,13 @@ const QList<Command> &commands()
              if (!c.check(reply))
                  return failure(c.error());
              out() << reply.value() << '\n';
+             if (reply.value() == QLatin1String("reading"))
+                 return int(Success);
+             QDBusPendingReply<QString> lastError = c.panel().LastError();
+             if (!c.check(lastError))
+                 return failure(c.error());
+             if (!lastError.value().isEmpty())
+                 out() << lastError.value() << '\n';
              return int(Success);
          }},
         {QStringLiteral("watch"),

@@ -177,6 +177,11 @@ QString ScriptBridge::State()
     return QString::fromLatin1(KesmarControl::connectionWord(window_->connectionState()));
 }
 
+QString ScriptBridge::LastError()
+{
+    return window_->lastFailure();
+}
+
 void ScriptBridge::Raise()
 {
     window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);

@@ -43,6 +43,7 @@ public slots:
     int Device();
     void SelectDevice(int n);
     QString State();
+    QString LastError();
     void Raise();
 
 signals:
