@@ -33,11 +33,15 @@ std::optional<int> handleCommandLine(int &argc, char *argv[])
             "Control panel for motorised three-axis micromanipulators: shows the live X, Y and Z position, sends "
             "the manipulator to a target and keeps named positions.\n"
             "The port and the other settings are set in File > Settings and kept with the named positions in %1. "
-            "Scripts drive the running panel over the session bus (service org.quellmark.KesmarControl1), "
+            "Scripts drive the running panel over the session bus (service org.quellmark.KesmarControl, interface "
+            "org.quellmark.KesmarControl1), "
             "e.g. with the kesmar command.")
             .arg(QDir::toNativeSeparators(KesmarControl::settingsFile())));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help = parser.addHelpOption();
+    // Not addHelpOption(): its --help-all needs the GUI application's own parsing.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     // Qt's own options, passed on to QApplication; described in the manual page.
     for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",

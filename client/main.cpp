@@ -284,6 +284,13 @@ QString overview()
         const QString summary = end < 0 ? c.description : c.description.left(end + 1);
         text += QStringLiteral("  %1  %2\n").arg(usage, -44).arg(summary);
     }
+    // The options the commands take (see the synopses above), each described once.
+    text += QStringLiteral("\nOptions of the commands:\n");
+    for (const QCommandLineOption &o : {waitOption, timeoutOption, csvOption}) {
+        const QString name = QStringLiteral("--") + o.names().constFirst()
+            + (o.valueName().isEmpty() ? QString() : QStringLiteral(" <%1>").arg(o.valueName()));
+        text += QStringLiteral("  %1  %2\n").arg(name, -44).arg(o.description());
+    }
     text += QStringLiteral("\n'kesmar COMMAND --help' describes a command. Exit status: 0 on success, 1 on a failure "
                            "(the message on standard error), 2 on a usage error.");
     return text;

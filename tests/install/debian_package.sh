@@ -76,6 +76,11 @@ has kesmarcontrol /usr/bin/kesmar
 has kesmarcontrol /usr/share/man/man1/kesmar.1.gz
 has kesmarsim /usr/bin/kesmarsim
 has kesmarsim /usr/share/man/man1/kesmarsim.1.gz
+has kesmarcontrol /usr/share/icons/hicolor/48x48/apps/kesmarcontrol.png
+has kesmarcontrol /usr/share/metainfo/org.quellmark.kesmarcontrol.metainfo.xml
+has kesmarcontrol /usr/share/dbus-1/interfaces/org.quellmark.KesmarControl1.xml
+has kesmarcontrol /usr/share/bash-completion/completions/kesmar
+has kesmarsim /usr/share/bash-completion/completions/kesmarsim
 # The simulator's page comes from its own --help.
 zcat "$tmp/root/usr/share/man/man1/kesmarsim.1.gz" 2>/dev/null | grep -q -- 'unit\\-id' ||
     fail "the kesmarsim manual page does not list --unit-id"
