@@ -5,6 +5,7 @@
 #include "fulltexttooltipmodel.h"
 #include "portaccess.h"
 #include "settings.h"
+#include "storeescapes.h"
 #include "travel.h"
 
 #include <QCloseEvent>
@@ -143,8 +144,10 @@ QString KesmarControl::settingsFile()
 void KesmarControl::loadSettings()
 {
     // Text typed into the file with an editor is UTF-8; the escapes that
-    // saving writes read the same with it.
+    // saving writes read the same with it. Qt 6 always reads UTF-8.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     settings.setIniCodec("UTF-8");
+#endif
     settings.beginGroup(QStringLiteral("settings"));
     bool isNumber = false;
     const int storedDev = settings.value(QStringLiteral("dev"), 1).toInt(&isNumber);
@@ -205,7 +208,8 @@ QString KesmarControl::saveSettings()
     // A store object of its own each time: QSettings keeps the first error it
     // met, and a save after the store became writable again must report
     // success. It has no codec, so all text outside ASCII is written as
-    // escapes, as earlier builds wrote it, and comes back exactly as it was.
+    // escapes, as earlier builds wrote it, and comes back exactly as it was;
+    // on Qt 6 the file is turned into that form after it was written.
     QSettings store(organization, application);
     store.beginGroup(QStringLiteral("settings"));
     store.setValue(QStringLiteral("port"), portSettings.port);
@@ -227,6 +231,7 @@ QString KesmarControl::saveSettings()
     store.endArray();
     pad.saveSettings(store);
     store.sync();
+    escapeStoreFile(store.fileName());
 
     const QString notSaved = notSavedPrefix();
     // A format error means the file on disk could not be parsed before it
@@ -544,7 +549,7 @@ bool KesmarControl::moveBy(int dx, int dy, int dz)
         const qint64 deltas[] = {dx, dy, dz};
         Xyz to;
         for (int i = 0; i < 3; ++i)
-            to[i] = int(qBound<qint64>(0, from->at(i) + deltas[i], positionMax));
+            to[i] = int(std::clamp<qint64>(from->at(i) + deltas[i], 0, positionMax));
         sent = moveTo(to);
         if (sent)
             jogBurst = JogBurst{ctl.handle, id, to};
