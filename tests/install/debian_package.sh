@@ -3,7 +3,7 @@
 # package set, each package's control fields, dependencies and files, and runs
 # lintian on them when it is installed.
 #
-# Usage: debian_package.sh BUILD_DIR VERSION
+# Usage: debian_package.sh BUILD_DIR VERSION [QT_MAJOR]   (QT_MAJOR 5 or 6, default 5)
 set -uo pipefail
 build=$(cd "$1" && pwd)
 version=$2
@@ -26,11 +26,17 @@ done
 
 # The package set, and the packages each must depend on (besides what
 # dpkg-shlibdeps adds).
+# Debian names Qt 5's libraries libqt5<module>5 (core: libqt5core5a), Qt 6's libqt6<module>6.
+if [[ ${3:-5} == 6 ]]; then
+    qt() { echo "libqt6$1""6"; }
+else
+    qt() { [[ $1 == core ]] && echo libqt5core5a || echo "libqt5$1""5"; }
+fi
 packages=(libkesmarctl1 libkesmarctl-dev kesmarcontrol kesmarsim)
 declare -A needs=(
-    [libkesmarctl1]="libc6 libqt5core5a libqt5serialport5"
+    [libkesmarctl1]="libc6 $(qt core) $(qt serialport)"
     [libkesmarctl-dev]="libkesmarctl1"
-    [kesmarcontrol]="libkesmarctl1 libc6 libqt5core5a libqt5widgets5 libqt5dbus5"
+    [kesmarcontrol]="libkesmarctl1 libc6 $(qt core) $(qt widgets) $(qt dbus)"
     [kesmarsim]="libc6"
 )
 
