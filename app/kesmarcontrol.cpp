@@ -90,6 +90,8 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
         // manipulator was not sent.
         if (shownFailure != Failure::Move)
             report(ActResult::failed(message), Failure::Poll);
+        else
+            lastFailureText = message;
     });
     connect(&link_, &DeviceLink::stateChanged, this, &KesmarControl::showLinkState);
     // Whatever sent it, a move's target shows in the targets, not sent again.
@@ -135,6 +137,7 @@ void KesmarControl::report(const ActResult &result, Failure failure)
 {
     if (result.kind == ActResult::Kind::Failed) {
         ui->statusBar->showMessage(result.message, 0);
+        lastFailureText = result.message;
         shownFailure = failure;
         return;
     }

@@ -38,6 +38,8 @@ public:
     DeviceLink &link() { return link_; }
     const DeviceLink &link() const { return link_; }
     const PositionModel &positionModel() const { return positions_; }
+    // The last failure message the status bar showed; empty before the first.
+    QString lastFailure() const { return lastFailureText; }
 
     // Entry points for scripts and the pad. Each acts through the same code
     // as the widget it stands for, so the window shows what was done, and
@@ -128,6 +130,7 @@ private:
     // nothing on their own.
     bool settingTargets = false;
     QPointer<Settings> settingsDialog;
+    QString lastFailureText;
     // Nothing is saved until loading has finished: a save in between (a
     // device selection while loading) would write the list half loaded.
     bool settingsLoaded = false;

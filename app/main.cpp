@@ -4,13 +4,99 @@
 #include "signalwatcher.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
+#include <QIcon>
 
 #include <cstdio>
+#include <optional>
+
+namespace {
+
+// Parses the command line before anything else is set up: help, the version
+// and usage errors end the program here, before the store, the port or even
+// the display are touched, so they work on a machine without a display (as
+// help2man runs the program). Returns the exit status when the program ends
+// here. Qt's own options (-platform, -style, -display, ...) are accepted and
+// left for QApplication.
+std::optional<int> handleCommandLine(int &argc, char *argv[])
+{
+    QCoreApplication parsing(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kesmarcontrol"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESMAR_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Control panel for motorised three-axis micromanipulators: shows the live X, Y and Z position, sends "
+            "the manipulator to a target and keeps named positions.\n"
+            "The port and the other settings are set in File > Settings and kept with the named positions in %1. "
+            "Scripts drive the running panel over the session bus (service org.quellmark.KesmarControl, interface "
+            "org.quellmark.KesmarControl1), "
+            "e.g. with the kesmar command.")
+            .arg(QDir::toNativeSeparators(KesmarControl::settingsFile())));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // Not addHelpOption(): its --help-all needs the GUI application's own parsing.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    parser.addOption(help);
+    const QCommandLineOption version = parser.addVersionOption();
+    // Qt's own options, passed on to QApplication; described in the manual page.
+    for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
+                             "style", "stylesheet", "session", "qwindowgeometry", "qwindowicon", "qwindowtitle"}) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "kesmarcontrol: %s\nTry 'kesmarcontrol --help'.\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "kesmarcontrol: unexpected argument '%s'\nTry 'kesmarcontrol --help'.\n",
+                     qPrintable(parser.positionalArguments().constFirst()));
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("kesmarcontrol %s\n", KESMAR_VERSION);
+        return 0;
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status = handleCommandLine(argc, argv))
+        return *status;
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Scaled by the screen's pixel density, as Qt 6 always is; set before
+    // the application object exists.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
     QApplication app(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral(KESMAR_VERSION));
+    // The desktop entry's name, so that the window is shown with its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kesmarcontrol"));
+    // The installed theme icon where there is one, else the built-in copies.
+    QIcon builtIn;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        builtIn.addFile(QStringLiteral(":/icons/%1/kesmarcontrol.png").arg(size));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kesmarcontrol"), builtIn));
     // Ctrl+C, a logout or a plain kill end the program the way Exit does,
     // saving included. Watched before anything else, so a signal sent once
     // the instance lock below exists is never missed.

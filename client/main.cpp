@@ -237,7 +237,8 @@ const QList<Command> &commands()
          }},
         {QStringLiteral("state"),
          QString(),
-         QStringLiteral("Print the connection state: reading, stale, stopped or not connected."),
+         QStringLiteral("Print the connection state: reading, stale, stopped or not connected. Unless it is "
+                        "reading, a second line gives the panel's last failure message, when there is one."),
          {},
          0,
          0,
@@ -248,6 +249,13 @@ const QList<Command> &commands()
              if (!c.check(reply))
                  return failure(c.error());
              out() << reply.value() << '\n';
+             if (reply.value() == QLatin1String("reading"))
+                 return int(Success);
+             QDBusPendingReply<QString> lastError = c.panel().LastError();
+             if (!c.check(lastError))
+                 return failure(c.error());
+             if (!lastError.value().isEmpty())
+                 out() << lastError.value() << '\n';
              return int(Success);
          }},
         {QStringLiteral("watch"),
@@ -278,6 +286,13 @@ QString overview()
         const int end = c.description.indexOf(QLatin1String(". "));
         const QString summary = end < 0 ? c.description : c.description.left(end + 1);
         text += QStringLiteral("  %1  %2\n").arg(usage, -44).arg(summary);
+    }
+    // The options the commands take (see the synopses above), each described once.
+    text += QStringLiteral("\nOptions of the commands:\n");
+    for (const QCommandLineOption &o : {waitOption, timeoutOption, csvOption}) {
+        const QString name = QStringLiteral("--") + o.names().constFirst()
+            + (o.valueName().isEmpty() ? QString() : QStringLiteral(" <%1>").arg(o.valueName()));
+        text += QStringLiteral("  %1  %2\n").arg(name, -44).arg(o.description());
     }
     text += QStringLiteral("\n'kesmar COMMAND --help' describes a command. Exit status: 0 on success, 1 on a failure "
                            "(the message on standard error), 2 on a usage error.");

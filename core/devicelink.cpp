@@ -1,5 +1,6 @@
 #include "devicelink.h"
 
+#include "portaccess.h"
 #include "travel.h"
 
 #include <QStringList>
@@ -76,7 +77,10 @@ ActResult DeviceLink::open()
 {
     const QString port = settings_.port;
     if (!ctl_.open(port, settings_.timeout)) {
-        failure_ = tr("Can not open %1 - %2").arg(port, ctl_.errorText());
+        // A port this account may not open says what to do about it.
+        const QString hint = portAccessHint(port);
+        failure_ = tr("Can not open %1 - %2").arg(port, ctl_.errorText())
+            + (hint.isEmpty() ? QString() : QStringLiteral("; ") + hint);
         timer_.stop();
         refreshState();
         return ActResult::failed(failure_);
@@ -426,7 +430,7 @@ ActResult DeviceLink::jog(int dx, int dy, int dz, bool repeated)
         Xyz to;
         QStringList stops;
         for (int i = 0; i < 3; ++i) {
-            const qint64 wanted = qBound<qint64>(0, from->at(i) + deltas[i], positionMax);
+            const qint64 wanted = std::clamp<qint64>(from->at(i) + deltas[i], 0, positionMax);
             // A jog stops at the envelope's bound; an axis outside it may
             // only come closer.
             qint64 low = 0;

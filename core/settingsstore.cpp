@@ -1,5 +1,7 @@
 #include "settingsstore.h"
 
+#include "storeescapes.h"
+
 #include "travel.h"
 
 #include <QDateTime>
@@ -107,7 +109,7 @@ QString whyNoRoom(const QString &path, qint64 size)
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return qt_error_string(errno);
-    QString failure = writeAll(fd, QByteArray(int(qBound<qint64>(64 * 1024, size, 64 * 1024 * 1024)), '\n'));
+    QString failure = writeAll(fd, QByteArray(int(std::clamp<qint64>(size, 64 * 1024, 64 * 1024 * 1024)), '\n'));
     ::close(fd);
     ::unlink(name.constData());
     return failure.isEmpty() ? QStringLiteral("the file written was incomplete") : failure;
@@ -145,7 +147,9 @@ StoredSettings SettingsStore::load(LoadReport *report)
     QSettings settings(organization, application);
     // Text typed into the file with an editor is UTF-8; the escapes that
     // saving writes read the same with it.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     settings.setIniCodec("UTF-8");
+#endif
     settings.beginGroup(settingsGroup);
     bool isNumber = false;
     const int device = settings.value(QStringLiteral("dev"), 1).toInt(&isNumber);
@@ -312,9 +316,12 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
             writer.setValue(group.key() + QLatin1Char('/') + value.key(), value.value());
     }
     writer.sync();
+    // Text outside ASCII as escapes, as every build writes it; the check below
+    // reads the escaped file back.
+    const bool escaped = writer.status() != QSettings::AccessError && escapeStoreFile(staging);
     // A format error only says that the copy of the old file could not be
     // parsed whole; the new contents were still written.
-    if (writer.status() == QSettings::AccessError)
+    if (writer.status() == QSettings::AccessError || !escaped)
         return cutShort();
     if (!QFile::rename(staging, checked))
         return failed(tr("cannot rename the new store file"));

@@ -24,7 +24,8 @@ QString About::aboutText()
 {
     return QStringLiteral("<b><big>KesmarControl</big></b><br>"
                           "v" KESMAR_VERSION " %1<br>"
-                          "Copyright &copy; Quellmark. All rights reserved.<br>"
+                          "Copyright &copy; Quellmark. Free software under the GNU General Public License, "
+                          "version 3 or later, with no warranty.<br>"
                           "<a href=\"https://quellmark.example/\">https://quellmark.example/</a>")
         .arg(QLatin1String(KESMAR_BUILD_DATE));
 }

@@ -18,7 +18,7 @@ public:
 
     void setText(const QString &text);
 
-    // The notice: title, version with build date, rights line and web link.
+    // The notice: title, version with build date, copyright and licence line and web link.
     static QString aboutText();
 
 private:

@@ -167,6 +167,11 @@ QString ScriptBridge::State()
     return QString::fromLatin1(DeviceLink::stateWord(window_->link().state()));
 }
 
+QString ScriptBridge::LastError()
+{
+    return window_->lastFailure();
+}
+
 void ScriptBridge::Raise()
 {
     window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);

@@ -47,6 +47,7 @@ public slots:
     int Device();
     void SelectDevice(int n);
     QString State();
+    QString LastError();
     void Raise();
 
 signals:

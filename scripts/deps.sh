@@ -8,7 +8,9 @@ set -euo pipefail
 build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools help2man)
 case "${1:-build}" in
 build) wanted=("${build[@]}") ;;
-test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev debhelper file desktop-file-utils lintian dbus-daemon) ;;
+# The tests build and run on Qt 6 as well; appstream validates the metainfo.
+test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev debhelper file desktop-file-utils lintian dbus-daemon
+    qt6-base-dev appstream) ;;
 run) wanted=("${build[@]}" xvfb xauth) ;;
 shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
 package) wanted=("${build[@]}" dpkg-dev debhelper file lintian) ;;

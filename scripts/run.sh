@@ -4,7 +4,7 @@
 #   scripts/run.sh              demo without hardware: starts the control unit
 #                               simulator and the program connected to it
 #   scripts/run.sh --hardware   the program alone, on the port set in your own
-#                               settings (Menu > Settings)
+#                               settings (File > Settings)
 #
 # The demo keeps a settings store of its own under build/demo, so your real
 # store (~/.config/quellmark/orvex.conf) is never touched by it.

@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
+
 SimProcess::SimProcess(Waits waits)
     : waits_(waits)
 {
@@ -42,7 +44,7 @@ bool SimProcess::start(const QStringList &arguments, const QString &link)
 
 void SimProcess::pause(bool forOutput, qint64 remainingMs)
 {
-    const int ms = int(qBound<qint64>(1, remainingMs, 200));
+    const int ms = int(std::clamp<qint64>(remainingMs, 1, 200));
     if (waits_ == Waits::Blocking) {
         if (forOutput)
             process_.waitForReadyRead(ms);

@@ -99,7 +99,7 @@ void TestDialogs::settingsFormAndFill()
     Settings dialog(&values);
     QCOMPARE(dialog.objectName(), QStringLiteral("Settings"));
     QCOMPARE(dialog.size(), QSize(292, 179));
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Port Settings"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
     QVERIFY(!dialog.parentWidget());
 
     auto *outer = qobject_cast<QGridLayout *>(dialog.layout());
@@ -127,7 +127,7 @@ void TestDialogs::settingsFormAndFill()
     QStringList texts;
     for (const char *name : {"label", "label_3", "label_2", "cuInPCmode", "port"})
         texts << dialog.findChild<QWidget *>(name)->property("text").toString();
-    QCOMPARE(texts, QStringList({"Port", "Update", "Timeout", " Control Unit in PC mode", "/dev/ttyS3"}));
+    QCOMPARE(texts, QStringList({"&Port", "&Update", "&Timeout", " Control Unit in PC &mode", "/dev/ttyS3"}));
 
     auto *timeout = dialog.findChild<QSpinBox *>("timeout");
     auto *update = dialog.findChild<QSpinBox *>("update");
@@ -274,7 +274,7 @@ void TestDialogs::aboutFormAndText()
 {
     const QString text = About::aboutText();
     static const QRegularExpression re(
-        QStringLiteral("^<b><big>([^<]+)</big></b><br>v([0-9]+(?:\\.[0-9]+){3}) "
+        QStringLiteral("^<b><big>([^<]+)</big></b><br>v([0-9]+(?:\\.[0-9]+){2}) "
                        "([A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4})<br>([^<]+)<br><a href=\"([^\"]+)\">([^<]+)</a>$"));
     const QRegularExpressionMatch m = re.match(text);
     QVERIFY2(m.hasMatch(), qPrintable(text));
@@ -283,6 +283,8 @@ void TestDialogs::aboutFormAndText()
     QCOMPARE(compilerStyle(built), m.captured(3));
     const QString thisFileBuilt = QStringLiteral(__DATE__);
     QVERIFY(built <= QLocale::c().toDate(thisFileBuilt.simplified(), QStringLiteral("MMM d yyyy")));
+    QVERIFY2(m.captured(4).contains(QStringLiteral("GNU General Public License, version 3 or later")),
+             qPrintable(m.captured(4)));
     QCOMPARE(m.captured(5), m.captured(6));
     QVERIFY(QUrl(m.captured(5)).isValid() && QUrl(m.captured(5)).scheme().startsWith("http"));
 
@@ -294,7 +296,7 @@ void TestDialogs::aboutFormAndText()
         QVERIFY(qobject_cast<About *>(dialog));
         QCOMPARE(dialog->parentWidget(), w.get());
         QCOMPARE(dialog->objectName(), QStringLiteral("About"));
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Dialog"));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("About KesmarControl"));
         QCOMPARE(dialog->size(), QSize(351, 151));
         QVERIFY(!dialog->layout());
         auto *buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
@@ -380,7 +382,7 @@ void TestDialogs::padForm()
     QCOMPARE(pad.objectName(), QStringLiteral("PadDialog"));
     QCOMPARE(pad.size(), QSize(410, 343));
     QCOMPARE(pad.minimumSize(), QSize(0, 130));
-    QCOMPARE(pad.windowTitle(), QStringLiteral("Dialog"));
+    QCOMPARE(pad.windowTitle(), QStringLiteral("Pad"));
 
     auto *grid = qobject_cast<QGridLayout *>(pad.layout());
     QVERIFY(grid && grid->objectName() == "gridLayout" && grid->count() == 1);

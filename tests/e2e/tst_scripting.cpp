@@ -208,9 +208,15 @@ void TestScripting::aSecondPanelLeavesTheNameAlone()
     second.terminate();
     QVERIFY(second.waitForFinished(E2E::WaitMs));
 
-    // The first one still answers.
-    KESMAR(run, 0, "device");
-    QCOMPARE(run.out, QStringLiteral("1\n"));
+    // The first one still answers, and says why it is not connected.
+    {
+        KESMAR(run, 0, "device");
+        QCOMPARE(run.out, QStringLiteral("1\n"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!window.lastFailure().isEmpty(), E2E::WaitMs);
+    KESMAR(run, 0, "state");
+    QVERIFY2(run.out.startsWith(QStringLiteral("not connected\nCan not open /nonexistent/port - ")),
+             qPrintable(run.out));
 }
 
 void TestScripting::watchMarksGapsAndOutlivesThePanel()

@@ -49,7 +49,7 @@ packages=(libkesmarctl1 libkesmarctl-dev kesmarcontrol kesmarsim)
 declare -A needs=(
     [libkesmarctl1]="libc6 libstdc++6"
     [libkesmarctl-dev]="libkesmarctl1"
-    [kesmarcontrol]="libkesmarctl1 libc6 libqt5core5a libqt5widgets5 libqt5dbus5"
+    [kesmarcontrol]="libkesmarctl1 libc6 $(qt core) $(qt widgets) $(qt dbus)"
     [kesmarsim]="libc6"
 )
 made=$(cd "$tmp" && ls -- *.deb | sort)
@@ -84,6 +84,11 @@ has kesmarcontrol /usr/share/man/man1/kesmarcontrol.1.gz
 has kesmarcontrol /usr/share/man/man1/kesmar.1.gz
 has kesmarsim /usr/bin/kesmarsim
 has kesmarsim /usr/share/man/man1/kesmarsim.1.gz
+has kesmarcontrol /usr/share/icons/hicolor/48x48/apps/kesmarcontrol.png
+has kesmarcontrol /usr/share/metainfo/org.quellmark.kesmarcontrol.metainfo.xml
+has kesmarcontrol /usr/share/dbus-1/interfaces/org.quellmark.KesmarControl1.xml
+has kesmarcontrol /usr/share/bash-completion/completions/kesmar
+has kesmarsim /usr/share/bash-completion/completions/kesmarsim
 # The simulator's page comes from its own --help.
 zcat "$root/usr/share/man/man1/kesmarsim.1.gz" 2>/dev/null | grep -q -- 'unit\\-id' ||
     fail "the kesmarsim manual page does not list --unit-id"

@@ -78,6 +78,49 @@ if [[ -f $desktop ]]; then
     fi
 fi
 grep -q '<svg' "$icon" 2>/dev/null || fail "the icon is not an SVG file"
+for size in 16 22 24 32 48 64 128 256; do
+    png=share/icons/hicolor/${size}x${size}/apps/kesmarcontrol.png
+    [[ $(file -b "$prefix/$png" 2>/dev/null) == "PNG image data, $size x $size,"* ]] || fail "$png is not a $size x $size PNG"
+done
+
+# AppStream metainfo for the installed desktop entry, of this version.
+metainfo=share/metainfo/org.quellmark.kesmarcontrol.metainfo.xml
+if [[ -f $prefix/$metainfo ]]; then
+    grep -q '<launchable type="desktop-id">kesmarcontrol.desktop</launchable>' "$prefix/$metainfo" ||
+        fail "$metainfo does not launch kesmarcontrol.desktop"
+    version=$("$prefix/bin/kesmarcontrol" --version)
+    grep -q "<release version=\"${version#kesmarcontrol }\"" "$prefix/$metainfo" ||
+        fail "$metainfo has no release for '$version'"
+    if command -v appstreamcli >/dev/null; then
+        appstreamcli validate --no-net "$prefix/$metainfo" || fail "appstreamcli validate rejects $metainfo"
+    else
+        echo "note: appstreamcli not found (package appstream); metainfo not validated"
+    fi
+else
+    fail "$metainfo missing"
+fi
+
+bus=share/dbus-1/interfaces/org.quellmark.KesmarControl1.xml
+grep -q '<interface name="org.quellmark.KesmarControl1">' "$prefix/$bus" 2>/dev/null || fail "$bus missing"
+
+# The manual pages and the completions offer what --help lists.
+options() { grep -o -- '--[a-z][a-z-]*' | sort -u; }
+for exe in kesmarcontrol kesmar kesmarsim; do
+    page=$(zcat "$prefix/share/man/man1/$exe.1.gz" 2>/dev/null | sed 's/\\-/-/g')
+    missing=$(comm -23 <("$prefix/bin/$exe" --help | options) <(options <<<"$page"))
+    [[ -n $page && -z $missing ]] || fail "the manual page of $exe lacks: ${missing:-the page}"
+done
+for exe in kesmar kesmarsim; do
+    completion=$prefix/share/bash-completion/completions/$exe
+    bash -c "source '$completion' && complete -p $exe" >/dev/null 2>&1 || fail "$completion completes nothing for $exe"
+done
+commands=$("$prefix/bin/kesmar" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z-]*\).*/\1/p')
+for c in $commands; do
+    grep -q "commands=\".*\b$c\b" "$prefix/share/bash-completion/completions/kesmar" ||
+        fail "the kesmar completion lacks the command $c"
+done
+missing=$(comm -23 <("$prefix/bin/kesmarsim" --help | options) <(options <"$prefix/share/bash-completion/completions/kesmarsim"))
+[[ -z $missing ]] || fail "the kesmarsim completion lacks: $missing"
 
 # --- The installed program loads the installed library ----------------------
 for exe in bin/kesmarcontrol "$libdir/libkesmarctl.so.1.0.0"; do
