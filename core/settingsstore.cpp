@@ -144,6 +144,12 @@ QString SettingsStore::fileName()
 StoredSettings SettingsStore::load(LoadReport *report)
 {
     StoredSettings stored;
+    // Reading a pipe or a device in the file's place could wait for ever.
+    const QFileInfo info(file);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        switchSavingOff(tr("%1 is not a plain file").arg(QDir::toNativeSeparators(file)));
+        return stored;
+    }
     QSettings settings(organization, application);
     // Text typed into the file with an editor is UTF-8; the escapes that
     // saving writes read the same with it.
