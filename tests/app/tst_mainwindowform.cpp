@@ -271,8 +271,8 @@ void TestMainWindowForm::menuAndToolBar()
     QCOMPARE(window.statusBar(), ui.statusBar);
     QCOMPARE(window.centralWidget(), ui.centralWidget);
     QCOMPARE(ui.menuBar->geometry(), QRect(0, 0, 702, 26));
-    QCOMPARE(ui.menuBar->actions().size(), 1);
-    QCOMPARE(ui.menuBar->actions().first(), ui.menuMenu->menuAction());
+    QCOMPARE(ui.menuBar->actions(), QList<QAction *>({ui.menuMenu->menuAction(), ui.menuEdit->menuAction()}));
+    QCOMPARE(ui.menuEdit->actions(), QList<QAction *>({ui.actionUndo, ui.actionRedo}));
     QCOMPARE(ui.menuMenu->title(), QStringLiteral("Menu"));
     QCOMPARE(ui.menuMenu->parent(), ui.menuBar);
 
