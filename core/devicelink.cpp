@@ -152,6 +152,8 @@ void DeviceLink::stopPolling()
 
 void DeviceLink::forgetDevice()
 {
+    // A sequence's stages were meant for the device it started on.
+    sequence_.abort(tr("Stopped: the connection or the device changed"));
     reading_.reset();
     previousReading_.reset();
     inForce_.reset();
