@@ -55,10 +55,11 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     ui->actionRedo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     connect(&history, &QUndoStack::canUndoChanged, ui->actionUndo, &QAction::setEnabled);
     connect(&history, &QUndoStack::canRedoChanged, ui->actionRedo, &QAction::setEnabled);
-    connect(&history, &QUndoStack::undoTextChanged, this,
-            [this](const QString &change) { ui->actionUndo->setText(historyEntry(tr("&Undo"), change)); });
-    connect(&history, &QUndoStack::redoTextChanged, this,
-            [this](const QString &change) { ui->actionRedo->setText(historyEntry(tr("&Redo"), change)); });
+    // The stack clears itself, telling the actions, after `ui` has gone.
+    connect(&history, &QUndoStack::undoTextChanged, ui->actionUndo,
+            [undo = ui->actionUndo](const QString &change) { undo->setText(historyEntry(tr("&Undo"), change)); });
+    connect(&history, &QUndoStack::redoTextChanged, ui->actionRedo,
+            [redo = ui->actionRedo](const QString &change) { redo->setText(historyEntry(tr("&Redo"), change)); });
 
     for (QSpinBox *box : {ui->targetX, ui->targetY, ui->targetZ})
         box->setMaximum(positionMax);

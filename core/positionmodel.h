@@ -55,7 +55,7 @@ public:
     // those coordinates is renamed in place (or, with no name, named in the
     // result). Anything else is added at the end, under defaultName() when no
     // name is given. The caller checks the name first (checkName()).
-    StoreResult plan(const QString &name, int x, int y, int z, StoreMatch match = StoreMatch::NameOrPlace) const;
+    StoreResult plan(const QString &name, int x, int y, int z, StoreMatch match) const;
     // The changes themselves, as a plan or its undoing makes them.
     void insert(int row, const Position &position);
     void replace(int row, const Position &position);
