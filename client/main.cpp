@@ -225,8 +225,9 @@ const QList<Command> &commands()
          }},
         {QStringLiteral("store"),
          QStringLiteral("NAME"),
-         QStringLiteral("Type NAME into the name field and press Store: keep the current targets under NAME."),
-         {{QStringLiteral("NAME"), QStringLiteral("The name to store the targets under.")}},
+         QStringLiteral("Keep the current targets under NAME: the entry of that name gets them, else a new entry "
+                        "is added; another entry at the same place is never renamed."),
+         {{QStringLiteral("NAME"), QStringLiteral("1 to 200 characters, no control characters or line breaks.")}},
          1,
          1,
          false,
