@@ -28,14 +28,17 @@ public:
     // pass, the panel closes or its polling stops (false). Readings are counted
     // from connectToPanel() on, so a wait after a call sees what came since.
     bool waitForPosition(const QList<int> &target, int timeoutMs);
-    // Prints a line for every reading until the panel closes (returns false)
-    // or the process is interrupted.
-    bool watch(bool csv);
+    // Prints a line for every reading and for every change of the connection
+    // state, the panel's going away and coming back included, until the
+    // process is interrupted.
+    void watch(bool csv);
 
     QString error() const { return error_; }
 
 signals:
     void panelClosed();
+    // The panel is on the bus again after it closed.
+    void panelReturned();
 
 private:
     std::unique_ptr<KesmarControlProxy> proxy_;
