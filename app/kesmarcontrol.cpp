@@ -4,6 +4,7 @@
 #include "about.h"
 #include "connectionindicator.h"
 #include "inputguard.h"
+#include "positionchange.h"
 #include "settings.h"
 #include "travel.h"
 
@@ -21,6 +22,13 @@ namespace {
 
 // A message that does not stay is shown this long, in ms.
 constexpr int shortMessage = 1000;
+
+// An Edit menu entry such as "&Undo remove Site A"; an '&' in the name shows
+// as itself.
+QString historyEntry(const QString &act, const QString &change)
+{
+    return change.isEmpty() ? act : act + QLatin1Char(' ') + QString(change).replace(u'&', QLatin1String("&&"));
+}
 
 } // namespace
 
@@ -40,6 +48,18 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     // The list itself shows the current entry's full name as its tool tip.
     connect(ui->stores, &QComboBox::currentTextChanged, ui->stores, &QWidget::setToolTip);
     loadSettings();
+
+    // Undo and Redo name the change they would undo or redo, greyed when
+    // there is none.
+    ui->actionUndo->setShortcuts(QKeySequence::Undo);
+    ui->actionRedo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    connect(&history, &QUndoStack::canUndoChanged, ui->actionUndo, &QAction::setEnabled);
+    connect(&history, &QUndoStack::canRedoChanged, ui->actionRedo, &QAction::setEnabled);
+    // The stack clears itself, telling the actions, after `ui` has gone.
+    connect(&history, &QUndoStack::undoTextChanged, ui->actionUndo,
+            [undo = ui->actionUndo](const QString &change) { undo->setText(historyEntry(tr("&Undo"), change)); });
+    connect(&history, &QUndoStack::redoTextChanged, ui->actionRedo,
+            [redo = ui->actionRedo](const QString &change) { redo->setText(historyEntry(tr("&Redo"), change)); });
 
     for (QSpinBox *box : {ui->targetX, ui->targetY, ui->targetZ})
         box->setMaximum(positionMax);
@@ -437,15 +457,25 @@ ActResult KesmarControl::halt()
 
 void KesmarControl::on_pushButtonStore_clicked()
 {
-    storePosition();
+    storePosition(ui->storeName->text(), PositionModel::StoreMatch::NameOrPlace);
 }
 
-ActResult KesmarControl::storePosition()
+// Stores the targets under `name`, which the window's Store may leave empty
+// for a generated one. A name that cannot be stored is refused whole, never
+// cut.
+ActResult KesmarControl::storePosition(const QString &name, PositionModel::StoreMatch match)
 {
-    const QString name = ui->storeName->text();
-    // Adding the first entry selects it; that recall sends nothing.
-    const PositionModel::StoreResult stored
-        = positions_.store(name, ui->targetX->value(), ui->targetY->value(), ui->targetZ->value());
+    if (!name.isEmpty() || match == PositionModel::StoreMatch::NameOnly) {
+        const ActResult checked = PositionModel::checkName(name);
+        if (!checked.ok()) {
+            report(checked);
+            return checked;
+        }
+    }
+    const int x = ui->targetX->value();
+    const int y = ui->targetY->value();
+    const int z = ui->targetZ->value();
+    const PositionModel::StoreResult stored = positions_.plan(name, x, y, z, match);
     QString message;
     switch (stored.outcome) {
     case PositionModel::StoreOutcome::Added:
@@ -464,6 +494,9 @@ ActResult KesmarControl::storePosition()
         message = tr("Same position exists as %1").arg(stored.name);
         break;
     }
+    // Adding the first entry selects it; that recall sends nothing.
+    if (stored.changed())
+        history.push(PositionChange::store(positions_, stored, x, y, z));
     report(ActResult::done(message));
     return stored.changed() ? saveSettings() : ActResult::done(message);
 }
@@ -492,11 +525,12 @@ void KesmarControl::recall(int index, bool send)
 void KesmarControl::on_pushButtonRemove_clicked()
 {
     const int i = ui->stores->currentIndex();
-    if (i < 0)
+    if (i < 0 || i >= positions_.rowCount())
         return;
+    const QString name = positions_.at(i).name;
     {
         const QSignalBlocker quiet(ui->stores);
-        positions_.remove(i);
+        history.push(PositionChange::remove(positions_, i));
     }
     // The entry that takes the removed one's place is chosen. Its values go
     // into the targets only without Follow Target, where that sends nothing:
@@ -504,6 +538,32 @@ void KesmarControl::on_pushButtonRemove_clicked()
     const int current = ui->stores->currentIndex();
     if (current >= 0 && !ui->followTarget->isChecked())
         recall(current, false);
+    report(ActResult::done(tr("Position %1 removed").arg(name)));
+    saveSettings();
+}
+
+// Undo and Redo change the list as Store and Remove do, and save it. They
+// leave the targets and the name field alone, so nothing is sent, Follow
+// Target or not; the list shows the entry changed, or the one in its place.
+void KesmarControl::stepHistory(bool back)
+{
+    if (back ? !history.canUndo() : !history.canRedo())
+        return;
+    const QString change = back ? history.undoText() : history.redoText();
+    {
+        const QSignalBlocker quiet(ui->stores);
+        if (back)
+            history.undo();
+        else
+            history.redo();
+        // The command just undone is the next to redo; the one redone, the
+        // next to undo.
+        const int done = back ? history.index() : history.index() - 1;
+        const int row = static_cast<const PositionChange *>(history.command(done))->row();
+        ui->stores->setCurrentIndex(qMin(row, positions_.rowCount() - 1));
+    }
+    ui->stores->setToolTip(ui->stores->currentText());
+    report(ActResult::done((back ? tr("Undone: %1") : tr("Redone: %1")).arg(change)));
     saveSettings();
 }
 
@@ -553,6 +613,16 @@ void KesmarControl::on_actionSettings_triggered()
     settingsDialog->show();
 }
 
+void KesmarControl::on_actionUndo_triggered()
+{
+    stepHistory(true);
+}
+
+void KesmarControl::on_actionRedo_triggered()
+{
+    stepHistory(false);
+}
+
 void KesmarControl::on_actionPad_toggled(bool checked)
 {
     if (checked)
@@ -595,8 +665,10 @@ ActResult KesmarControl::gotoNamedPosition(const QString &name)
 
 ActResult KesmarControl::storeNamedPosition(const QString &name)
 {
-    ui->storeName->setText(name);
-    return storePosition();
+    const ActResult stored = storePosition(name, PositionModel::StoreMatch::NameOnly);
+    if (stored.kind != ActResult::Kind::OutOfRange)
+        ui->storeName->setText(name);
+    return stored;
 }
 
 ActResult KesmarControl::chooseDevice(int n)

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
+#include <QUndoStack>
 
 class ConnectionIndicator;
 class Settings;
@@ -50,7 +51,9 @@ public:
     ActResult gotoTargets(int x, int y, int z);
     // Chooses the entry called `name` and presses Goto.
     ActResult gotoNamedPosition(const QString &name);
-    // Types the name into the name field and presses Store.
+    // Stores the targets under `name` as Store does, except that only the
+    // entry of that name is updated, else one is added: a script never
+    // renames another entry. The name field then shows the name.
     ActResult storeNamedPosition(const QString &name);
     // Sets the device box, which selects the device.
     ActResult chooseDevice(int n);
@@ -88,6 +91,8 @@ private slots:
     void on_action_About_triggered();
     void on_actionSettings_triggered();
     void on_actionPad_toggled(bool);
+    void on_actionUndo_triggered();
+    void on_actionRedo_triggered();
 
 private:
     // Which failure a message that stays tells of: a failed move's message
@@ -110,7 +115,8 @@ private:
     ActResult saveSettings();
     ActResult gotoTarget();
     ActResult pressGoto();
-    ActResult storePosition();
+    ActResult storePosition(const QString &name, PositionModel::StoreMatch match);
+    void stepHistory(bool back);
     void targetChanged();
     bool setTargets(int x, int y, int z);
     void recall(int index, bool send);
@@ -120,6 +126,8 @@ private:
     Ui::KesmarControl *ui;
     DeviceLink link_;
     PositionModel positions_;
+    // Every change of the named positions, for Undo and Redo.
+    QUndoStack history;
     SettingsStore store;
     ConnectionIndicator *indicator;
     PadDialog pad;

@@ -48,6 +48,21 @@ int failure(const QString &message)
     return Failure;
 }
 
+// A name as one line of output: a character that a name may not hold (a
+// store edited by hand can have one) is written as \uXXXX.
+QString oneLine(const QString &name)
+{
+    QString line;
+    line.reserve(name.size());
+    for (const QChar c : name) {
+        if (Position::isNameCharacter(c))
+            line += c;
+        else
+            line += QStringLiteral("\\u%1").arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'));
+    }
+    return line;
+}
+
 // The parsed command line of one command.
 struct Invocation
 {
@@ -177,7 +192,8 @@ const QList<Command> &commands()
          }},
         {QStringLiteral("positions"),
          QString(),
-         QStringLiteral("Print the named positions, one \"X Y Z NAME\" line each, in the order of the list."),
+         QStringLiteral("Print the named positions, one \"X Y Z NAME\" line each, in the order of the list; "
+                        "a control character or line break in a name is printed as \\uXXXX."),
          {},
          0,
          0,
@@ -188,7 +204,7 @@ const QList<Command> &commands()
              if (!c.check(reply))
                  return failure(c.error());
              for (const Position &p : reply.value())
-                 out() << p.x << ' ' << p.y << ' ' << p.z << ' ' << p.name << '\n';
+                 out() << p.x << ' ' << p.y << ' ' << p.z << ' ' << oneLine(p.name) << '\n';
              return int(Success);
          }},
         {QStringLiteral("goto-position"),
@@ -209,8 +225,9 @@ const QList<Command> &commands()
          }},
         {QStringLiteral("store"),
          QStringLiteral("NAME"),
-         QStringLiteral("Type NAME into the name field and press Store: keep the current targets under NAME."),
-         {{QStringLiteral("NAME"), QStringLiteral("The name to store the targets under.")}},
+         QStringLiteral("Keep the current targets under NAME: the entry of that name gets them, else a new entry "
+                        "is added; another entry at the same place is never renamed."),
+         {{QStringLiteral("NAME"), QStringLiteral("1 to 200 characters, no control characters or line breaks.")}},
          1,
          1,
          false,

@@ -27,36 +27,39 @@ void PositionModel::setPositions(const QList<Position> &positions)
     endResetModel();
 }
 
-PositionModel::StoreResult PositionModel::store(const QString &name, int x, int y, int z)
+PositionModel::StoreResult PositionModel::plan(const QString &name, int x, int y, int z, StoreMatch match) const
 {
     // A name already stored decides first: two entries never share a name.
     const int named = name.isEmpty() ? -1 : find(name);
     if (named >= 0) {
-        Position &p = positions_[named];
-        if (p.x == x && p.y == y && p.z == z)
-            return {StoreOutcome::Exists, named, name};
-        p.x = x;
-        p.y = y;
-        p.z = z;
-        emit dataChanged(index(named), index(named));
-        return {StoreOutcome::Updated, named, name};
+        const Position &p = positions_.at(named);
+        const bool same = p.x == x && p.y == y && p.z == z;
+        return {same ? StoreOutcome::Exists : StoreOutcome::Updated, named, name};
     }
-    for (int row = 0; row < positions_.size(); ++row) {
-        Position &p = positions_[row];
-        if (p.x != x || p.y != y || p.z != z)
-            continue;
-        if (name.isEmpty())
-            return {StoreOutcome::ExistsAs, row, p.name};
-        p.name = name;
-        emit dataChanged(index(row), index(row));
-        return {StoreOutcome::Renamed, row, name};
+    if (match == StoreMatch::NameOrPlace) {
+        for (int row = 0; row < positions_.size(); ++row) {
+            const Position &p = positions_.at(row);
+            if (p.x != x || p.y != y || p.z != z)
+                continue;
+            if (name.isEmpty())
+                return {StoreOutcome::ExistsAs, row, p.name};
+            return {StoreOutcome::Renamed, row, name};
+        }
     }
-    const QString newName = name.isEmpty() ? defaultName() : name;
-    const int row = int(positions_.size());
+    return {StoreOutcome::Added, int(positions_.size()), name.isEmpty() ? defaultName() : name};
+}
+
+void PositionModel::insert(int row, const Position &position)
+{
     beginInsertRows(QModelIndex(), row, row);
-    positions_.append(Position(newName, x, y, z));
+    positions_.insert(row, position);
     endInsertRows();
-    return {StoreOutcome::Added, row, newName};
+}
+
+void PositionModel::replace(int row, const Position &position)
+{
+    positions_[row] = position;
+    emit dataChanged(index(row), index(row));
 }
 
 void PositionModel::remove(int row)
@@ -66,6 +69,23 @@ void PositionModel::remove(int row)
     beginRemoveRows(QModelIndex(), row, row);
     positions_.removeAt(row);
     endRemoveRows();
+}
+
+ActResult PositionModel::checkName(const QString &name)
+{
+    const int length = int(name.toUcs4().size());
+    if (length == 0)
+        return {ActResult::Kind::OutOfRange,
+                tr("A position name needs 1 to %1 characters").arg(Position::maxNameLength)};
+    if (length > Position::maxNameLength)
+        return {ActResult::Kind::OutOfRange,
+                tr("A position name has at most %1 characters, not %2").arg(Position::maxNameLength).arg(length)};
+    const auto bad = std::find_if_not(name.cbegin(), name.cend(), &Position::isNameCharacter);
+    if (bad != name.cend())
+        return {ActResult::Kind::OutOfRange,
+                tr("A position name cannot hold control characters or line breaks; character %1 is one")
+                    .arg(int(bad - name.cbegin()) + 1)};
+    return ActResult::done(QString());
 }
 
 int PositionModel::find(const QString &name) const

@@ -1,6 +1,7 @@
 #ifndef POSITIONMODEL_H
 #define POSITIONMODEL_H
 
+#include "actresult.h"
 #include "position.h"
 
 #include <QAbstractListModel>
@@ -24,6 +25,13 @@ public:
     };
     Q_ENUM(StoreOutcome)
 
+    // Which entry a store may change besides the one of its name.
+    enum class StoreMatch
+    {
+        NameOrPlace, // the window's Store: an entry at the same place may be renamed
+        NameOnly // a script's store: only the entry of that name, else a new one
+    };
+
     struct StoreResult
     {
         StoreOutcome outcome;
@@ -41,15 +49,22 @@ public:
     void setPositions(const QList<Position> &positions);
     const Position &at(int row) const { return positions_.at(row); }
 
-    // Keeps x, y, z under `name`. An entry of that name decides first: same
-    // place, nothing to do; else its coordinates are updated. Else the first
-    // entry at those coordinates is renamed in place (or, with no name, named
-    // in the result). Anything else is added, under defaultName() when no
-    // name is given.
-    StoreResult store(const QString &name, int x, int y, int z);
+    // What keeping x, y, z under `name` does, without doing it. An entry of
+    // that name decides first: same place, nothing to do; else its
+    // coordinates are updated. Else, matching NameOrPlace, the first entry at
+    // those coordinates is renamed in place (or, with no name, named in the
+    // result). Anything else is added at the end, under defaultName() when no
+    // name is given. The caller checks the name first (checkName()).
+    StoreResult plan(const QString &name, int x, int y, int z, StoreMatch match) const;
+    // The changes themselves, as a plan or its undoing makes them.
+    void insert(int row, const Position &position);
+    void replace(int row, const Position &position);
     void remove(int row);
     // The row of the first entry called `name`, or -1.
     int find(const QString &name) const;
+    // Done when `name` can be stored, else OutOfRange saying why: see
+    // Position::maxNameLength and Position::isNameCharacter().
+    static ActResult checkName(const QString &name);
     // "Pos n" with the smallest n that no entry has as its name.
     QString defaultName() const;
 

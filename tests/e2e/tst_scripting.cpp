@@ -87,6 +87,9 @@ void TestScripting::scriptsDriveThePanel()
     SimProcess sim(E2E::Waits);
     QVERIFY2(sim.start({"--speed", "5000", "--start", "100,100,100"}), qPrintable(sim.lastError()));
     E2E::writeStore(sim.linkPath(), 500, 100, false);
+    // A name with a line break, as only a file edited by hand can hold.
+    TestSettings::writeStore(TestSettings::readStore()
+                             + "[positions]\n1\\name=Site\\nA\n1\\x=1\n1\\y=1\n1\\z=1\nsize=1\n");
     E2E::Program p;
     RUN_STEP(p.start(sim.linkPath()));
     auto *bridge = new ScriptBridge(&p.window());
@@ -125,7 +128,7 @@ void TestScripting::scriptsDriveThePanel()
     }
     {
         KESMAR(run, 0, "positions");
-        QCOMPARE(run.out, QStringLiteral("1000 2000 3000 Slice centre\n"));
+        QCOMPARE(run.out, QStringLiteral("1 1 1 Site\\u000AA\n1000 2000 3000 Slice centre\n"));
     }
     {
         KESMAR(run, 1, "goto-position", "Nowhere");

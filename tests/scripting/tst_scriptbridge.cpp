@@ -16,9 +16,22 @@
 #include <QtTest>
 
 #include <functional>
-#include <memory>
 
 using Setup = std::function<void(KesmarControl &)>;
+
+// The window with its port open and polling stopped, and the bridge on the bus.
+struct BusPanel
+{
+    BusPanel()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(w.link().isOpen(), 10000);
+        w.link().stopPolling();
+        QVERIFY(bridge.registerOnSessionBus());
+    }
+
+    KesmarControl w;
+    ScriptBridge bridge{&w};
+};
 Q_DECLARE_METATYPE(Setup)
 
 class TestScriptBridge : public FakeLibraryTest
@@ -29,6 +42,8 @@ private slots:
     void cleanup() { QDir(TestSettings::storeFile()).removeRecursively(); }
     void answers_data();
     void answers();
+    void storeByName_data();
+    void storeByName();
 };
 
 void TestScriptBridge::answers_data()
@@ -92,11 +107,8 @@ void TestScriptBridge::answers()
     QFETCH(int, deviceAfter);
     QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a session bus: run under dbus-run-session");
 
-    KesmarControl w;
-    QTRY_VERIFY_WITH_TIMEOUT(w.link().isOpen(), 10000);
-    w.link().stopPolling();
-    std::unique_ptr<ScriptBridge> bridge(new ScriptBridge(&w));
-    QVERIFY(bridge->registerOnSessionBus());
+    BusPanel panelOnBus;
+    KesmarControl &w = panelOnBus.w;
     setup(w);
 
     QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
@@ -111,6 +123,49 @@ void TestScriptBridge::answers()
     const QDBusMessage device = panel.call(QStringLiteral("Device"));
     QCOMPARE(device.arguments().value(0).toInt(), deviceAfter);
     QCOMPARE(w.link().device(), deviceAfter);
+}
+
+void TestScriptBridge::storeByName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message"); // part of the OutOfRange error's text; empty for success
+
+    // Home is stored at the targets; a script's store there adds.
+    QTest::newRow("another name at Home's place") << "B" << QString();
+    QTest::newRow("empty") << ""
+                           << "1 to 200 characters";
+    QTest::newRow("201 characters") << QString(201, QLatin1Char('n')) << "at most 200 characters, not 201";
+    QTest::newRow("longer than the name field takes") << QString(40000, QLatin1Char('n')) << "not 40000";
+    QTest::newRow("a newline") << "Site\nA"
+                               << "character 5";
+    QTest::newRow("a tab") << "Site\tA"
+                           << "character 5";
+}
+
+void TestScriptBridge::storeByName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+
+    BusPanel panelOnBus;
+    KesmarControl &w = panelOnBus.w;
+    QVERIFY(w.storeNamedPosition(QStringLiteral("Home")).ok());
+    const QByteArray file = TestSettings::readStore();
+
+    QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
+    const QDBusMessage reply = panel.call(QStringLiteral("StorePosition"), name);
+    QStringList names;
+    for (const Position &p : w.positionModel().positions())
+        names << p.name;
+    if (message.isEmpty()) {
+        QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+        QCOMPARE(names, QStringList({"Home", name}));
+        return;
+    }
+    QCOMPARE(reply.errorName(), KesmarBus::errorOutOfRange);
+    QVERIFY2(reply.errorMessage().contains(message), qPrintable(reply.errorMessage()));
+    QCOMPARE(names, QStringList{"Home"});
+    QCOMPARE(TestSettings::readStore(), file);
 }
 
 QTEST_MAIN(TestScriptBridge)
