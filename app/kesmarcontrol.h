@@ -13,6 +13,7 @@
 #include <QPointer>
 
 class ConnectionIndicator;
+class LimitsDialog;
 class Settings;
 
 namespace Ui {
@@ -55,6 +56,11 @@ public:
     // Jogs as the pad does; the targets show where the jog goes.
     ActResult moveBy(int dx, int dy, int dz);
     ActResult halt();
+    // Press Retract and Return.
+    ActResult retract();
+    ActResult returnFromRetract();
+    // Takes the limits as OK in the Limits dialog does, and saves them.
+    ActResult setLimits(const TravelLimits &limits);
 
 public slots:
     // Closes the port, opens the configured one with the configured time-out,
@@ -86,6 +92,9 @@ private slots:
     void on_action_About_triggered();
     void on_actionSettings_triggered();
     void on_actionPad_toggled(bool);
+    void on_actionLimits_triggered();
+    void on_pushButtonRetract_clicked();
+    void on_pushButtonReturn_clicked();
 
 private:
     // Which failure a message that stays tells of: a failed move's message
@@ -114,6 +123,8 @@ private:
     void recall(int index, bool send);
     void showLinkState();
     void followOff(const QString &why);
+    void showLimits();
+    void fitRange(int axis, int value);
 
     Ui::KesmarControl *ui;
     DeviceLink link_;
@@ -128,6 +139,7 @@ private:
     // nothing on their own.
     bool settingTargets = false;
     QPointer<Settings> settingsDialog;
+    QPointer<LimitsDialog> limitsDialog;
     // Nothing is saved until loading has finished: a save in between (a
     // device selection while loading) would write the list half loaded.
     bool settingsLoaded = false;
