@@ -500,8 +500,9 @@ ActResult DeviceLink::halt()
     if (at)
         result = send(*at) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
     resumePolling();
-    sequence_.abort(tr("Halted"));
+    // Said first, so whoever waits for the sequence hears of the halt itself.
     emit halted();
+    sequence_.abort(tr("Halted"));
     return result;
 }
 
