@@ -65,6 +65,9 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
         report({ActResult::Kind::Refused, message});
     });
 
+    // Connected by hand: the pad's Halt button has the same name, and a slot
+    // connected by name would take its clicks too, halting twice.
+    connect(ui->pushButtonHalt, &QPushButton::clicked, this, &KesmarControl::halt);
     // Halt is at hand in every window of the program, dialogs open or not.
     auto *haltKey = new QShortcut(QKeySequence(PadDialog::haltKey), this);
     haltKey->setContext(Qt::ApplicationShortcut);
@@ -306,11 +309,6 @@ ActResult KesmarControl::pressGoto()
 void KesmarControl::on_pushButtonGoto_clicked()
 {
     pressGoto();
-}
-
-void KesmarControl::on_pushButtonHalt_clicked()
-{
-    halt();
 }
 
 // Turning Follow Target on takes the position now as the target, so the
