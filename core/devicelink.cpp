@@ -152,8 +152,8 @@ void DeviceLink::stopPolling()
 
 void DeviceLink::forgetDevice()
 {
-    // The rest of a sequence would go to another device or connection.
-    sequence_.abort(tr("Stopped: the device or the connection changed"));
+    // A sequence's stages were meant for the device it started on.
+    sequence_.abort(tr("Stopped: the connection or the device changed"));
     reading_.reset();
     previousReading_.reset();
     inForce_.reset();
