@@ -130,6 +130,8 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
 
 KesmarControl::~KesmarControl()
 {
+    // A window of its own, which would outlive this one.
+    delete limitsDialog;
     delete ui;
 }
 
