@@ -1,7 +1,6 @@
 #include "scale.h"
 
 #include "kesmarcontrol.h"
-#include "probe.h"
 #include "widgetlookup.h"
 
 #include <QComboBox>
@@ -146,6 +145,7 @@ Figures measureScale(int n, int reps, int ops, const QString &work)
         }
         checked = checked && stores->count() == n;
         QCoreApplication::processEvents();
+        // Closing saves and syncs the store.
         f["save"].push_back(timed([&] { w->close(); }));
         delete w;
         checked = checked && storedCount(windowDir) == n;

@@ -430,8 +430,8 @@ void TestDamagedStores::startsLoadsAndSavesWhatIsReadable()
 
     {
         KesmarControl w;
-        const PortSettings &s = KesmarControlProbe::portSettings(w);
-        QCOMPARE(settingsLines(s.port, KesmarControlProbe::dev(w), s.update, s.timeout, s.pcmode), expected.settings);
+        const PortSettings &s = w.link().portSettings();
+        QCOMPARE(settingsLines(s.port, w.link().device(), s.update, s.timeout, s.pcmode), expected.settings);
         QCOMPARE(records(w), expected.records);
         QCOMPARE(items(w), names(expected.records));
 
@@ -498,10 +498,9 @@ void TestDamagedStores::readsTextAsWrittenAndWritesItAsBefore()
     const QString port = QStringLiteral("/dev/serial/by-id/usb-Ünï_Ж-if00");
     {
         KesmarControl w;
-        QCOMPARE(records(w),
-                 QStringList({rec("Zelle – links 🚀", 1, 2, 3), rec("пипетка ☃", 4, 5, 6), rec("Ecke äöü ✓", 7, 8, 9),
-                              rec("位置, a", 10, 11, 12)}));
-        QCOMPARE(KesmarControlProbe::portSettings(w).port, port);
+        QCOMPARE(records(w), QStringList({rec("Zelle – links 🚀", 1, 2, 3), rec("пипетка ☃", 4, 5, 6),
+                                          rec("Ecke äöü ✓", 7, 8, 9), rec("位置, a", 10, 11, 12)}));
+        QCOMPARE(w.link().portSettings().port, port);
         QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
         QCOMPARE(Fake::callsNamed("open").first().args.first().toString(), port);
         w.close();

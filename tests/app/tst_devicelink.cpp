@@ -3,7 +3,6 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
-#include "probe.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
 #include "windowfixture.h"
@@ -49,8 +48,13 @@ private:
     QStatusBar *bar() { return w->statusBar(); }
     QLCDNumber *lcd(const char *name) { return widget<QLCDNumber>(*w, QString::fromLatin1(name)); }
     QSpinBox *devBox() { return widget<QSpinBox>(*w, QStringLiteral("dev")); }
-    QTimer &timer() { return KesmarControlProbe::timer(*w); }
-    bool poll() { return QMetaObject::invokeMethod(w.get(), "updatePositions"); }
+    void poll() { w->link().poll(); }
+    // Polls come only from the test: polling runs, but not within the test.
+    void pollHourly()
+    {
+        w->link().setPollInterval(3600 * 1000);
+        w->link().resumePolling();
+    }
     QToolButton *indicator() { return w->findChild<QToolButton *>(QStringLiteral("connectionIndicator")); }
     // The state word at the end of the indicator's text.
     QString stateWord() { return indicator()->text().section(QStringLiteral(": "), -1); }
@@ -63,71 +67,62 @@ private:
 void TestDeviceLink::openPort_data()
 {
     QTest::addColumn<QString>("configured");
-    QTest::addColumn<QString>("argument");
     QTest::addColumn<bool>("succeeds");
     QTest::addColumn<bool>("nullText");
     QTest::addColumn<QString>("opened");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("duration");
-    QTest::addColumn<QString>("portAfter");
 
     const QString usb = QStringLiteral("/dev/ttyUSB0");
     const QString s1 = QStringLiteral("/dev/ttyS1");
     const QString com3 = QStringLiteral("COM3");
     const QString none;
-    QTest::newRow("configured port") << s1 << none << true << false << s1 << s1 + " opened" << 1000 << s1;
-    QTest::newRow("named port") << s1 << com3 << true << false << com3 << com3 + " opened" << 1000 << com3;
-    QTest::newRow("nothing configured") << none << none << true << false << none << none + " opened" << 1000 << usb;
+    QTest::newRow("configured port") << s1 << true << false << s1 << s1 + " opened" << 1000;
+    QTest::newRow("nothing configured: the default port") << none << true << false << usb << usb + " opened" << 1000;
     // A failed open keeps the configured port: the unit may only be off.
-    QTest::newRow("COM3 fails") << com3 << none << false << false << com3 << "Can not open " + com3 + " - fake failure"
-                                << 0 << com3;
-    QTest::newRow("null error text") << s1 << com3 << false << true << com3 << "Can not open " + com3 + " - " << 0
-                                     << s1;
+    QTest::newRow("COM3 fails") << com3 << false << false << com3 << "Can not open " + com3 + " - fake failure" << 0;
+    QTest::newRow("null error text") << s1 << false << true << s1 << "Can not open " + s1 + " - " << 0;
     QTest::newRow("nothing configured fails")
-        << none << none << false << false << none << "Can not open  - fake failure" << 0 << usb;
+        << none << false << false << usb << "Can not open " + usb + " - fake failure" << 0;
 }
 
 void TestDeviceLink::openPort()
 {
     QFETCH(QString, configured);
-    QFETCH(QString, argument);
     QFETCH(bool, succeeds);
     QFETCH(bool, nullText);
     QFETCH(QString, opened);
     QFETCH(QString, message);
     QFETCH(int, duration);
-    QFETCH(QString, portAfter);
 
     RUN_STEP(WindowFixture::start(w, true));
-    // Reopen the way the Settings action does: close, clear, open.
-    kesmarctl_close(KesmarControlProbe::ctl(*w).handle);
-    KesmarControlProbe::ctl(*w).handle = nullptr;
-    PortSettings &ps = KesmarControlProbe::portSettings(*w);
+    PortSettings ps = w->link().portSettings();
     ps.port = configured;
     ps.timeout = 250;
-    Fake::reset();
+    w->link().setPortSettings(ps);
     Fake::script().openSucceeds = succeeds;
     Fake::script().errorTextIsNull = nullText;
     if (succeeds)
-        timer().stop();
+        w->link().stopPolling();
     else
-        timer().start();
+        w->link().resumePolling();
 
-    QVERIFY(QMetaObject::invokeMethod(w.get(), "openPort", Q_ARG(QString, argument)));
+    // Reopen the way the Settings action does.
+    w->reconnect();
 
     QCOMPARE(Fake::callsNamed("open").size(), 1);
     QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({opened, 250}));
-    QCOMPARE(KesmarControlProbe::ctl(*w).handle != nullptr, succeeds);
+    QCOMPARE(w->link().isOpen(), succeeds);
     // An open connection selects the device the box shows; a failed open asks
     // for the reason with the null handle it got.
     QCOMPARE(Fake::callNames(),
-             succeeds ? QStringList({"open", "select_dev"}) : QStringList({"open", "last_errorstr"}));
+             succeeds ? QStringList({"close", "open", "select_dev"}) : QStringList({"close", "open", "last_errorstr"}));
     if (!succeeds)
         QCOMPARE(Fake::callsNamed("last_errorstr").first().args, QVariantList({quintptr(0)}));
     QCOMPARE(bar()->currentMessage(), message);
-    QCOMPARE(ps.port, portAfter);
-    QCOMPARE(timer().isActive(), succeeds);
-    timer().stop();
+    QCOMPARE(w->link().portSettings().port, opened);
+    QCOMPARE(w->link().isPolling(), succeeds);
+    w->link().stopPolling();
     expectShownFor(bar(), duration);
 }
 
@@ -155,14 +150,14 @@ void TestDeviceLink::selectedDeviceIsAddressed()
 
     QCOMPARE(Fake::callNames(), QStringList{"select_dev"});
     QCOMPARE(Fake::calls().first().args, QVariantList({handle(*w), id}));
-    QCOMPARE(KesmarControlProbe::dev(*w), number);
-    QVERIFY(timer().isActive());
-    timer().stop();
+    QCOMPARE(w->link().device(), number);
+    QVERIFY(w->link().isPolling());
+    w->link().stopPolling();
     QCOMPARE(bar()->currentMessage(), QStringLiteral("Device %1 selected").arg(number));
     expectShownFor(bar(), 1000);
 
     // Polling addresses the same device.
-    QVERIFY(poll());
+    poll();
     const QList<Fake::Call> polls = Fake::callsNamed("get_position_ext");
     QCOMPARE(polls.size(), 1);
     QCOMPARE(polls.first().args.at(1).toInt(), id);
@@ -200,13 +195,13 @@ void TestDeviceLink::failedSelectionFallsBackToDeviceOne()
 
     RUN_STEP(WindowFixture::start(w, true));
     devBox()->setValue(from);
-    QCOMPARE(KesmarControlProbe::dev(*w), from);
+    QCOMPARE(w->link().device(), from);
     Fake::reset();
     Fake::script().onSelect = [failing](uint8_t id) {
         Fake::script().errorText = QByteArray("after select ") + char(id);
         return failing.contains(QLatin1Char(char(id))) ? -1 : 0;
     };
-    timer().start();
+    w->link().resumePolling();
     QSignalSpy changes(bar(), &QStatusBar::messageChanged);
 
     devBox()->setValue(to);
@@ -221,8 +216,8 @@ void TestDeviceLink::failedSelectionFallsBackToDeviceOne()
         shown << change.first().toString();
     QCOMPARE(shown, messages);
     QCOMPARE(devBox()->value(), 1);
-    QCOMPARE(KesmarControlProbe::dev(*w), devAfter);
-    QVERIFY(!timer().isActive());
+    QCOMPARE(w->link().device(), devAfter);
+    QVERIFY(!w->link().isPolling());
     expectShownFor(bar(), 0);
 }
 
@@ -260,13 +255,13 @@ void TestDeviceLink::pollShowsLow16BitsOfNonNegativeValues()
     lcd("lcdNumberZ")->display(9);
     Fake::script().position = Fake::Position{result, x, y, z};
     Fake::script().errorTextIsNull = nullText;
-    timer().start();
+    w->link().resumePolling();
 
-    QVERIFY(poll());
+    poll();
 
     // One failed poll does not stop polling.
-    QVERIFY(timer().isActive());
-    timer().stop();
+    QVERIFY(w->link().isPolling());
+    w->link().stopPolling();
     QCOMPARE(lcd("lcdNumberX")->value(), double(shown[0]));
     QCOMPARE(lcd("lcdNumberY")->value(), double(shown[1]));
     QCOMPARE(lcd("lcdNumberZ")->value(), double(shown[2]));
@@ -306,11 +301,13 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
     QFETCH(QStringList, calls);
 
     RUN_STEP(WindowFixture::start(w, connected));
-    KesmarControlProbe::portSettings(*w).pcmode = pcmode;
-    // The time argument follows the timer's interval, not a changed setting.
-    KesmarControlProbe::portSettings(*w).update = 300;
+    PortSettings s = w->link().portSettings();
+    s.pcmode = pcmode;
+    // The time argument follows the poll interval, not a changed setting.
+    s.update = 300;
+    w->link().setPortSettings(s);
 
-    QVERIFY(poll());
+    poll();
 
     QCOMPARE(Fake::callNames(), calls);
     const Fake::Call get = Fake::callsNamed("get_position_ext").first();
@@ -323,14 +320,14 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
 void TestDeviceLink::receivedInputBringsExtraPolls()
 {
     RUN_STEP(WindowFixture::start(w, true));
-    QVERIFY(!timer().isActive());
+    QVERIFY(!w->link().isPolling());
     // Input arrives for two receives, then the line is quiet.
     auto pending = std::make_shared<int>(2);
     Fake::script().onRecv = [pending] {
         return (*pending)-- > 0 ? 1 : 0;
     };
 
-    QVERIFY(poll());
+    poll();
     QCOMPARE(Fake::count("get_position_ext"), 1);
     // The extra polls run although the timer is stopped.
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("get_position_ext"), 3, 10000);
@@ -386,38 +383,38 @@ void TestDeviceLink::failedPollsMarkTheReadoutsStale()
         Fake::script().gotoResult = -1;
         w->findChild<QPushButton *>(QStringLiteral("pushButtonGoto"))->click();
     }
-    // Polls come only from the test: the timer runs, but not within the test.
-    timer().start(3600 * 1000);
-    QSignalSpy changes(w.get(), &KesmarControl::connectionStateChanged);
-    QSignalSpy reads(w.get(), &KesmarControl::positionRead);
+    pollHourly();
+    QSignalSpy changes(&w->link(), &DeviceLink::stateChanged);
+    QSignalSpy reads(&w->link(), &DeviceLink::positionRead);
     pollWith(polls);
 
     QStringList seen;
     for (int i = 0; i < polls.size(); ++i) {
-        QVERIFY(poll());
+        poll();
         seen << stateWord();
         const bool live = seen.last() == QLatin1String("reading");
         QCOMPARE(lcd("lcdNumberX")->isEnabled(), live);
         QCOMPARE(lcd("lcdNumberZ")->isEnabled(), live);
         QCOMPARE(lcd("Y")->isEnabled(), live); // the pad's readouts go stale with them
-        QCOMPARE(w->connectionState() == KesmarControl::ConnectionState::Reading, live);
+        QCOMPARE(w->link().state() == DeviceLink::State::Reading, live);
     }
     QCOMPARE(seen, states);
     QCOMPARE(bar()->currentMessage(), message);
-    QCOMPARE(timer().isActive(), polling);
-    timer().stop();
+    QCOMPARE(w->link().isPolling(), polling);
     // The state changes are signalled once each, and so is every good poll.
     int switches = 0;
     for (int i = 0; i < states.size(); ++i)
         switches += states[i] != (i ? states[i - 1] : QStringLiteral("reading"));
     QCOMPARE(changes.size(), switches);
     QCOMPARE(reads.size(), polls.count(QLatin1Char('+')));
-    QCOMPARE(w->lastPosition(), reads.isEmpty() ? QVector<int>() : QVector<int>({300, 200, 100}));
+    QVERIFY(w->link().lastReading()
+            == (reads.isEmpty() ? std::nullopt : std::optional<DeviceLink::Xyz>({300, 200, 100})));
     // Messages too long for the window are readable whole.
     QCOMPARE(bar()->toolTip(), message);
     if (polls.endsWith(QLatin1Char('-')))
         QVERIFY2(indicator()->toolTip().contains(QStringLiteral("Update failed - fake failure")),
                  qPrintable(indicator()->toolTip()));
+    w->link().stopPolling();
 }
 
 void TestDeviceLink::indicatorReconnects_data()
@@ -447,10 +444,10 @@ void TestDeviceLink::indicatorReconnects()
 
     TestSettings::writeStore("[settings]\nport=/dev/ttyS4\ntimeout=250\ndev=3\n");
     RUN_STEP(WindowFixture::start(w, opens));
-    timer().start(3600 * 1000);
+    pollHourly();
     pollWith(polls);
     for (int i = 0; i < polls.size(); ++i)
-        QVERIFY(poll());
+        poll();
     if (selectFails) {
         Fake::script().onSelect = [](uint8_t id) {
             return id == 50 ? -1 : 0;
@@ -458,7 +455,7 @@ void TestDeviceLink::indicatorReconnects()
         devBox()->setValue(2);
     }
     // The port configured now (a failed open may have changed it).
-    const QString port = KesmarControlProbe::portSettings(*w).port;
+    const QString port = w->link().portSettings().port;
     QCOMPARE(indicator()->text(), QStringLiteral("%1, device %2: %3").arg(port).arg(device).arg(before));
     Fake::reset();
 
@@ -474,7 +471,7 @@ void TestDeviceLink::indicatorReconnects()
     QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({port, 250}));
     QCOMPARE(Fake::callsNamed("select_dev").first().args, QVariantList({handle(*w), 48 + device}));
     QCOMPARE(stateWord(), QStringLiteral("reading"));
-    QVERIFY(timer().isActive());
+    QVERIFY(w->link().isPolling());
     QVERIFY(lcd("lcdNumberY")->isEnabled());
 }
 
@@ -483,6 +480,7 @@ void TestDeviceLink::longPortNameKeepsTheIndicatorNarrow()
     const QByteArray port = "/dev/serial/by-id/" + QByteArray(3000, 'p') + "-port7";
     TestSettings::writeStore("[settings]\nport=" + port + "\n");
     RUN_STEP(WindowFixture::start(w, true));
+    w->link().resumePolling();
     QVERIFY2(indicator()->sizeHint().width() < 600, qPrintable(QString::number(indicator()->sizeHint().width())));
     QVERIFY(indicator()->text().endsWith(QStringLiteral("-port7, device 1: reading")));
     QVERIFY(indicator()->toolTip().startsWith(QString::fromLatin1(port)));

@@ -3,7 +3,6 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
-#include "probe.h"
 #include "testsettings.h"
 #include "ui_kesmarcontrol.h"
 #include "widgetlookup.h"
@@ -358,20 +357,20 @@ void TestMainWindowForm::startOpensTheDefaultPortAfter100ms()
     KesmarControl window;
     // Nothing is opened while the window is built: the open waits for the event loop.
     QVERIFY(Fake::calls().isEmpty());
-    QCOMPARE(KesmarControlProbe::portSettings(window).update, 1000);
-    QCOMPARE(KesmarControlProbe::portSettings(window).timeout, 100);
-    QCOMPARE(KesmarControlProbe::portSettings(window).pcmode, false);
-    QCOMPARE(KesmarControlProbe::portSettings(window).port, QStringLiteral("/dev/ttyUSB0"));
-    QCOMPARE(KesmarControlProbe::dev(window), 1);
-    QVERIFY(!KesmarControlProbe::timer(window).isActive());
-    QCOMPARE(KesmarControlProbe::timer(window).interval(), 1000);
+    QCOMPARE(window.link().portSettings().update, 1000);
+    QCOMPARE(window.link().portSettings().timeout, 100);
+    QCOMPARE(window.link().portSettings().pcmode, false);
+    QCOMPARE(window.link().portSettings().port, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(window.link().device(), 1);
+    QVERIFY(!window.link().isPolling());
+    QCOMPARE(window.link().pollInterval(), 1000);
 
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
     QVERIFY2(sinceConstruction.elapsed() >= 100, "the port was opened before 100 ms had passed");
     const Fake::Call open = Fake::callsNamed("open").first();
     QCOMPARE(open.args, QVariantList({QStringLiteral("/dev/ttyUSB0"), 100}));
-    QVERIFY(KesmarControlProbe::ctl(window).handle != nullptr);
-    QVERIFY(KesmarControlProbe::timer(window).isActive());
+    QVERIFY(window.link().isOpen());
+    QVERIFY(window.link().isPolling());
 }
 
 void TestMainWindowForm::startSelectsTheShownDeviceOnceOpen()
@@ -380,12 +379,11 @@ void TestMainWindowForm::startSelectsTheShownDeviceOnceOpen()
     // made on the open connection, and polling starts with it.
     KesmarControl window;
     QCOMPARE(widget<QSpinBox>(window, "dev")->value(), 1);
-    QVERIFY(!KesmarControlProbe::timer(window).isActive());
+    QVERIFY(!window.link().isPolling());
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
     QCOMPARE(Fake::callNames(), QStringList({"open", "select_dev"}));
-    const QVariant handle = QVariant::fromValue(reinterpret_cast<quintptr>(KesmarControlProbe::ctl(window).handle));
-    QCOMPARE(Fake::callsNamed("select_dev").first().args, QVariantList({handle, 49}));
-    QVERIFY(KesmarControlProbe::timer(window).isActive());
+    QCOMPARE(Fake::callsNamed("select_dev").first().args, QVariantList({Fake::lastOpened(), 49}));
+    QVERIFY(window.link().isPolling());
 }
 
 void TestMainWindowForm::exitClosesTheWindowAndSavesOnce()
@@ -397,7 +395,7 @@ void TestMainWindowForm::exitClosesTheWindowAndSavesOnce()
     QVERIFY(exit);
     QAction *pad = widget<QAction>(window, "actionPad");
     pad->trigger(); // an open pad window does not keep the program alive
-    QVERIFY(KesmarControlProbe::pad(window).isVisible());
+    QVERIFY(widget<PadDialog>(window, "PadDialog")->isVisible());
 
     // Exit from the running event loop: the loop ends with its normal code.
     QTimer::singleShot(0, exit, &QAction::trigger);
@@ -415,11 +413,11 @@ void TestMainWindowForm::exitClosesTheWindowAndSavesOnce()
 
 void TestMainWindowForm::destroyingClosesTheConnectionOnce()
 {
-    quintptr handle = 0;
+    QVariant handle;
     {
         KesmarControl window;
-        QTRY_VERIFY_WITH_TIMEOUT(KesmarControlProbe::ctl(window).handle != nullptr, 10000);
-        handle = reinterpret_cast<quintptr>(KesmarControlProbe::ctl(window).handle);
+        QTRY_VERIFY_WITH_TIMEOUT(window.link().isOpen(), 10000);
+        handle = Fake::lastOpened();
         window.close();
         QCOMPARE(Fake::count("close"), 0);
     }

@@ -106,12 +106,10 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
         click(w, "pushButtonCopy");
     };
     const Act copy567 = [](KesmarControl &w) {
-        // Polling on and a good poll make the readouts live.
-        KesmarControlProbe::timer(w).start();
-        QMetaObject::invokeMethod(&w, "updatePositions");
-        widget<QLCDNumber>(w, "lcdNumberX")->display(5);
-        widget<QLCDNumber>(w, "lcdNumberY")->display(6);
-        widget<QLCDNumber>(w, "lcdNumberZ")->display(7);
+        // Polling on and a good poll make the reading live.
+        Fake::script().position = {0, 5, 6, 7};
+        w.link().resumePolling();
+        w.link().poll();
         click(w, "pushButtonCopy");
     };
     const QStringList open1{"open", "select 49"};
@@ -172,7 +170,7 @@ void TestOperatorSafety::onlyExplicitActsMove()
     KesmarControl w;
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
     const QStringList started = startCalls();
-    KesmarControlProbe::timer(w).stop();
+    w.link().stopPolling();
     if (chosen >= 0)
         widget<QComboBox>(w, "stores")->setCurrentIndex(chosen);
     widget<QCheckBox>(w, "followTarget")->setChecked(follow);
@@ -187,7 +185,7 @@ void TestOperatorSafety::onlyExplicitActsMove()
     QCOMPARE(widget<QSpinBox>(w, "dev")->value(), device);
     QCOMPARE(widget<QComboBox>(w, "stores")->currentIndex(), index);
     QCOMPARE(started, start);
-    KesmarControlProbe::timer(w).stop();
+    w.link().stopPolling();
 }
 
 QTEST_MAIN(TestOperatorSafety)

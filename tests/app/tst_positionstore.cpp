@@ -95,7 +95,6 @@ private slots:
     void removeRestoresTheItemThatBecomesCurrent();
     void removeWithNothingToRestore();
     void selectionRestoresXThenYThenZThenName();
-    void selectionWithoutRecordOnlyWarns();
 };
 
 void TestPositionStore::storeRules_data()
@@ -304,10 +303,10 @@ void TestPositionStore::removeRestoresTheItemThatBecomesCurrent()
     QCOMPARE(p.names(), left);
     QCOMPARE(p.items(), left);
     QCOMPARE(p.stores->currentIndex(), newCurrent);
-    const Position *r = KesmarControlProbe::positions(w).at(newCurrent);
-    QCOMPARE(r->name, restored);
-    QCOMPARE(p.targetValues(), QList<int>({r->x, r->y, r->z}));
-    QCOMPARE(p.sliderValues(), QList<int>({r->x, r->y, r->z}));
+    const Position r = w.positionModel().positions().at(newCurrent);
+    QCOMPARE(r.name, restored);
+    QCOMPARE(p.targetValues(), QList<int>({r.x, r.y, r.z}));
+    QCOMPARE(p.sliderValues(), QList<int>({r.x, r.y, r.z}));
     QCOMPARE(p.storeName->text(), restored);
     QCOMPARE(messages(shown), QStringList{QStringLiteral("Position %1 restored").arg(restored)});
 }
@@ -339,7 +338,7 @@ void TestPositionStore::removeWithNothingToRestore()
     Fake::reset();
     shown.clear();
     p.removeButton->click();
-    QVERIFY(KesmarControlProbe::positions(w).isEmpty());
+    QVERIFY(w.positionModel().positions().isEmpty());
     QCOMPARE(p.stores->count(), 0);
     QCOMPARE(p.targetValues(), QList<int>({50, 60, 70}));
     QCOMPARE(p.storeName->text(), QStringLiteral("typed"));
@@ -378,36 +377,6 @@ void TestPositionStore::selectionRestoresXThenYThenZThenName()
     QCOMPARE(p.sliderValues(), QList<int>({1, 2, 3}));
     QCOMPARE(p.storeName->text(), QStringLiteral("a"));
     QCOMPARE(p.message(), QStringLiteral("Position a restored"));
-}
-
-void TestPositionStore::selectionWithoutRecordOnlyWarns()
-{
-    KesmarControl w;
-    Panel p(w);
-    p.setTargets(11, 12, 13);
-    p.storeName->setText("typed");
-
-    // An item put into the empty combo box directly becomes current at once.
-    QSignalSpy shown(w.statusBar(), &QStatusBar::messageChanged);
-    QTest::ignoreMessage(QtWarningMsg, "void KesmarControl::on_stores_currentIndexChanged(int) position 0 not stored");
-    p.stores->addItem("ghost");
-    QCOMPARE(p.stores->currentIndex(), 0);
-    QCOMPARE(p.targetValues(), QList<int>({11, 12, 13}));
-    QCOMPARE(p.storeName->text(), QStringLiteral("typed"));
-    QVERIFY(messages(shown).isEmpty());
-    QVERIFY(KesmarControlProbe::positions(w).isEmpty());
-
-    // Likewise an index past the list's end once the two are out of step.
-    p.stores->clear();
-    p.store({rec("a", 1, 2, 3), rec("b", 4, 5, 6)});
-    p.stores->addItem("ghost");
-    QCOMPARE(p.items(), QStringList({"a", "b", "ghost"}));
-    p.stores->setCurrentIndex(1);
-    const QList<int> before = p.targetValues();
-    QTest::ignoreMessage(QtWarningMsg, "void KesmarControl::on_stores_currentIndexChanged(int) position 2 not stored");
-    p.stores->setCurrentIndex(2);
-    QCOMPARE(p.targetValues(), before);
-    QCOMPARE(p.storeName->text(), QStringLiteral("b"));
 }
 
 QTEST_MAIN(TestPositionStore)

@@ -66,8 +66,8 @@ QStringList storedRecords()
 // The settings and records a window holds, as onDisk() lists them.
 QStringList inWindow(KesmarControl &w)
 {
-    const PortSettings &s = KesmarControlProbe::portSettings(w);
-    return QStringList{"port=" + s.port, "dev=" + QString::number(KesmarControlProbe::dev(w)),
+    const PortSettings &s = w.link().portSettings();
+    return QStringList{"port=" + s.port, "dev=" + QString::number(w.link().device()),
                        "update=" + QString::number(s.update), "timeout=" + QString::number(s.timeout),
                        s.pcmode ? "pcmode=true" : "pcmode=false"}
         + records(w);
@@ -164,14 +164,14 @@ void TestSettingsStore::loadsTheConnectionSettings()
         TestSettings::writeStore(file);
 
     KesmarControl w;
-    const PortSettings &s = KesmarControlProbe::portSettings(w);
+    const PortSettings &s = w.link().portSettings();
     QCOMPARE(s.port, port);
-    QCOMPARE(KesmarControlProbe::dev(w), dev);
+    QCOMPARE(w.link().device(), dev);
     QCOMPARE(s.update, update);
     QCOMPARE(s.timeout, timeout);
     QCOMPARE(s.pcmode, pcmode);
-    QCOMPARE(KesmarControlProbe::timer(w).interval(), update);
-    QVERIFY(KesmarControlProbe::positions(w).isEmpty());
+    QCOMPARE(w.link().pollInterval(), update);
+    QVERIFY(w.positionModel().positions().isEmpty());
     QVERIFY(items(w).isEmpty());
 }
 
@@ -259,11 +259,12 @@ void TestSettingsStore::firstEntryGoesIntoTheTargets()
 void TestSettingsStore::closeWritesEveryKeyAndNothingElse()
 {
     KesmarControl w;
-    PortSettings &s = KesmarControlProbe::portSettings(w);
+    PortSettings s = w.link().portSettings();
     s.port = QStringLiteral("/dev/ttyACM1");
     s.update = 500;
     s.timeout = 250;
     s.pcmode = true;
+    w.link().setPortSettings(s);
     widget<QSpinBox>(w, "dev")->setValue(7); // selection succeeds: dev becomes 7
     store(w, {rec("alpha", 11, 0, 10000), rec("beta", 22, 0, 10000)});
     widget<QCheckBox>(w, "followTarget")->setChecked(true);
@@ -303,7 +304,7 @@ void TestSettingsStore::emptyListWritesSizeZero()
     // the first Remove saved "second" as entry 1.
     QCOMPARE(store.value("positions/1/name").toString(), QStringLiteral("second"));
     KesmarControl next;
-    QVERIFY(KesmarControlProbe::positions(next).isEmpty());
+    QVERIFY(next.positionModel().positions().isEmpty());
     QVERIFY(items(next).isEmpty());
 }
 
@@ -322,8 +323,10 @@ void TestSettingsStore::nextWindowReadsWhatTheLastWrote()
     const QStringList written = QStringList{rec("[section]", 1, 2, 3)} + tricky.mid(1);
     {
         KesmarControl w;
-        KesmarControlProbe::portSettings(w).port = port;
-        KesmarControlProbe::portSettings(w).pcmode = true;
+        PortSettings s = w.link().portSettings();
+        s.port = port;
+        s.pcmode = true;
+        w.link().setPortSettings(s);
         store(w, tricky + QStringList{rec("[section]", 1, 2, 3)});
         QCOMPARE(records(w), written);
         w.close();
@@ -333,8 +336,8 @@ void TestSettingsStore::nextWindowReadsWhatTheLastWrote()
         KesmarControl w;
         QCOMPARE(records(w), written);
         QCOMPARE(items(w), names(written));
-        QCOMPARE(KesmarControlProbe::portSettings(w).port, port);
-        QCOMPARE(KesmarControlProbe::portSettings(w).pcmode, true);
+        QCOMPARE(w.link().portSettings().port, port);
+        QCOMPARE(w.link().portSettings().pcmode, true);
         w.close();
     }
     // Reading and writing again changes nothing.
@@ -366,7 +369,9 @@ void TestSettingsStore::noChangeNoCloseWritesNothing()
         KesmarControl w;
         QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
         QCOMPARE(Fake::count("select_dev"), 0);
-        KesmarControlProbe::portSettings(w).update = 5;
+        PortSettings s = w.link().portSettings();
+        s.update = 5;
+        w.link().setPortSettings(s);
         QCOMPARE(records(w), QStringList{rec("kept", 1, 2, 3)});
     }
     QCOMPARE(TestSettings::readStore(), golden);
@@ -446,7 +451,9 @@ void TestSettingsStore::saveFailureIsShownUntilASaveSucceeds()
     w->close();
 
     // Writable again: the next save writes everything and clears the message.
+    // Polling on again, so that OK only saves and does not reconnect.
     unblock();
+    w->link().resumePolling();
     acceptSettings(*w, QString());
     QCOMPARE(w->statusBar()->currentMessage(), QString());
     QCOMPARE(onDisk(), inWindow(*w));

@@ -3,13 +3,11 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
-#include "probe.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
 #include "windowfixture.h"
 
 #include <QCheckBox>
-#include <QLCDNumber>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -36,8 +34,8 @@ private slots:
     void boxAndSliderKeepInStep();
     void keysMoveOnlyTheSlider_data();
     void keysMoveOnlyTheSlider();
-    void copyTakesTheTruncatedReadouts_data();
-    void copyTakesTheTruncatedReadouts();
+    void copyTakesTheLiveReading_data();
+    void copyTakesTheLiveReading();
     void restoreBringsBackTheLastTarget_data();
     void restoreBringsBackTheLastTarget();
 
@@ -96,7 +94,7 @@ void TestTargetMotion::gotoStoresThenMoves()
     box(0)->setValue(123);
     box(1)->setValue(4567);
     box(2)->setValue(20500);
-    KesmarControlProbe::timer(*w).stop();
+    w->link().stopPolling();
     Fake::reset();
     Fake::script().storeResult = storeResult;
     Fake::script().gotoResult = gotoResult;
@@ -109,8 +107,8 @@ void TestTargetMotion::gotoStoresThenMoves()
     if (calls[1] == QLatin1String("goto_mem_position_ext"))
         QCOMPARE(Fake::calls()[1].args, QVariantList({handle(*w), id, 0}));
     // Polling resumes whatever the outcome.
-    QVERIFY(KesmarControlProbe::timer(*w).isActive());
-    KesmarControlProbe::timer(*w).stop();
+    QVERIFY(w->link().isPolling());
+    w->link().stopPolling();
     QCOMPARE(w->statusBar()->currentMessage(), message);
     expectShownFor(w->statusBar(), duration);
 }
@@ -192,44 +190,41 @@ void TestTargetMotion::keysMoveOnlyTheSlider()
     QVERIFY(Fake::calls().isEmpty());
     // Goto sends the box's value, not the slider's.
     pressGoto();
-    KesmarControlProbe::timer(*w).stop();
+    w->link().stopPolling();
     QCOMPARE(sent(), QStringList{"0 0 10000"});
 }
 
-void TestTargetMotion::copyTakesTheTruncatedReadouts_data()
+void TestTargetMotion::copyTakesTheLiveReading_data()
 {
-    QTest::addColumn<double>("x");
-    QTest::addColumn<double>("y");
-    QTest::addColumn<double>("z");
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::addColumn<int>("z");
     QTest::addColumn<QStringList>("sent");
 
     // The copied target is sent once, whole.
-    QTest::newRow("all axes") << 5.0 << 6.0 << 7.0 << QStringList{"5 6 7"};
-    QTest::newRow("truncated, only X changes") << 12.7 << 0.9 << 10000.0 << QStringList{"12 0 10000"};
-    QTest::newRow("already equal") << 0.0 << 0.0 << 10000.0 << QStringList();
+    QTest::newRow("all axes") << 5 << 6 << 7 << QStringList{"5 6 7"};
+    QTest::newRow("only X changes") << 12 << 0 << 10000 << QStringList{"12 0 10000"};
+    QTest::newRow("already equal") << 0 << 0 << 10000 << QStringList();
 }
 
-void TestTargetMotion::copyTakesTheTruncatedReadouts()
+void TestTargetMotion::copyTakesTheLiveReading()
 {
-    QFETCH(double, x);
-    QFETCH(double, y);
-    QFETCH(double, z);
+    QFETCH(int, x);
+    QFETCH(int, y);
+    QFETCH(int, z);
     QFETCH(QStringList, sent);
 
     RUN_STEP(WindowFixture::start(w, true));
     follow(true);
-    // Polling on and a good poll make the readouts live; the values below
-    // stand in for that reading.
-    KesmarControlProbe::timer(*w).start();
-    QMetaObject::invokeMethod(w.get(), "updatePositions");
-    widget<QLCDNumber>(*w, QStringLiteral("lcdNumberX"))->display(x);
-    widget<QLCDNumber>(*w, QStringLiteral("lcdNumberY"))->display(y);
-    widget<QLCDNumber>(*w, QStringLiteral("lcdNumberZ"))->display(z);
+    // Polling on and a good poll make the reading live.
+    Fake::script().position = {0, x, y, z};
+    w->link().resumePolling();
+    w->link().poll();
 
     widget<QPushButton>(*w, QStringLiteral("pushButtonCopy"))->click();
 
     QCOMPARE(this->sent(), sent);
-    const Triple expected{int(x), int(y), int(z)};
+    const Triple expected{x, y, z};
     QCOMPARE(boxes(), expected);
     QCOMPARE(sliders(), expected);
     QCOMPARE(w->statusBar()->currentMessage(), QStringLiteral("Current position copied into target values"));

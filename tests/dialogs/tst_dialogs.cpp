@@ -7,7 +7,6 @@
 #include "kesmarcontrol.h"
 #include "nextmodal.h"
 #include "paddialog.h"
-#include "probe.h"
 #include "settings.h"
 #include "testsettings.h"
 #include "ui_settings.h"
@@ -203,11 +202,11 @@ void TestDialogs::settingsAction()
     }
     std::unique_ptr<KesmarControl> w;
     QVERIFY(startWindow(w, portOpen));
-    PortSettings &values = KesmarControlProbe::portSettings(*w);
+    const PortSettings &values = w->link().portSettings();
     QCOMPARE(values.timeout, storedTimeout);
-    const quintptr oldHandle = quintptr(KesmarControlProbe::ctl(*w).handle);
-    QCOMPARE(oldHandle != 0, portOpen);
-    const int interval = KesmarControlProbe::timer(*w).interval();
+    QCOMPARE(w->link().isOpen(), portOpen);
+    const QVariant oldHandle = portOpen ? Fake::lastOpened() : QVariant::fromValue(quintptr(0));
+    const int interval = w->link().pollInterval();
     const bool pcmode = values.pcmode;
     Fake::script().openSucceeds = true;
     Fake::calls().clear();
@@ -253,7 +252,7 @@ void TestDialogs::settingsAction()
     QTEST(values.timeout, "timeout");
     QTEST(values.update, "update");
     QCOMPARE(values.pcmode, toggleMode && closeBy == "ok" ? !pcmode : pcmode);
-    QCOMPARE(KesmarControlProbe::timer(*w).interval(), interval);
+    QCOMPARE(w->link().pollInterval(), interval);
 
     QStringList linkCalls;
     for (const QString &name : Fake::callNames()) {
@@ -268,7 +267,7 @@ void TestDialogs::settingsAction()
     QCOMPARE(linkCalls, QStringList({"close", "open"}));
     QCOMPARE(Fake::callsNamed("close").first().args, QVariantList({oldHandle}));
     QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({values.port, values.timeout}));
-    QVERIFY(KesmarControlProbe::ctl(*w).handle);
+    QVERIFY(w->link().isOpen());
 }
 
 void TestDialogs::aboutFormAndText()
@@ -376,7 +375,7 @@ void TestDialogs::padForm()
     auto *mainX = w->findChild<QLCDNumber *>("lcdNumberX");
     QTRY_COMPARE_WITH_TIMEOUT(mainX->intValue(), 123, 10000);
 
-    PadDialog &pad = KesmarControlProbe::pad(*w);
+    PadDialog &pad = *widget<PadDialog>(*w, "PadDialog");
     QCOMPARE(pad.parentWidget(), w.get());
     QCOMPARE(pad.objectName(), QStringLiteral("PadDialog"));
     QCOMPARE(pad.size(), QSize(410, 343));
@@ -456,7 +455,7 @@ void TestDialogs::padFollowsTheActionNotItsOwnClose()
     std::unique_ptr<KesmarControl> w;
     QVERIFY(startWindow(w, false));
     QAction *padAction = widget<QAction>(*w, "actionPad");
-    PadDialog &pad = KesmarControlProbe::pad(*w);
+    PadDialog &pad = *widget<PadDialog>(*w, "PadDialog");
     QVERIFY(padAction->isCheckable() && !padAction->isChecked());
     QVERIFY(!pad.isVisible());
 

@@ -4,7 +4,6 @@
 #include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
 #include "paddialog.h"
-#include "probe.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
 #include "windowfixture.h"
@@ -79,15 +78,16 @@ void TestPad::run(const QString &action)
             widget<QSpinBox>(*w, "target" + a[1])->setValue(a[2].toInt());
         else if (verb == "dev")
             widget<QSpinBox>(*w, "dev")->setValue(a[1].toInt());
-        else if (verb == "pcmode")
-            KesmarControlProbe::portSettings(*w).pcmode = true;
-        else
+        else if (verb == "pcmode") {
+            PortSettings s = w->link().portSettings();
+            s.pcmode = true;
+            w->link().setPortSettings(s);
+        } else
             QFAIL(qPrintable("unknown action " + action));
     }
     // Every move restarts polling; stopping it keeps polls out of the record.
-    QTimer &timer = KesmarControlProbe::timer(*w);
-    QVERIFY2(timer.isActive() || !moves, qPrintable(action));
-    timer.stop();
+    QVERIFY2(w->link().isPolling() || !moves, qPrintable(action));
+    w->link().stopPolling();
 }
 
 void TestPad::jogArithmetic_data()
@@ -215,7 +215,7 @@ void TestPad::keysAndHalt()
 
     RUN_STEP(WindowFixture::start(w, true));
     Fake::script().position = {0, 1000, 2000, 3000};
-    PadDialog &pad = KesmarControlProbe::pad(*w);
+    PadDialog &pad = *widget<PadDialog>(*w, "PadDialog");
     pad.show();
     pad.setStep(step);
     QWidget *target = receiver == "PadDialog" ? &pad : pad.findChild<QWidget *>(receiver);
@@ -224,7 +224,7 @@ void TestPad::keysAndHalt()
         target = combo->lineEdit();
 
     QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-    KesmarControlProbe::timer(*w).stop();
+    w->link().stopPolling();
 
     QCOMPARE(WindowFixture::sentTargets(), sent);
     QCOMPARE(pad.isVisible(), shown);
@@ -239,7 +239,7 @@ void TestPad::stepAndPlaceAreRemembered()
     // Both are saved as they change, before the main window closes.
     const QRect place(120, 90, 520, 420);
     RUN_STEP(WindowFixture::start(w, true));
-    PadDialog &first = KesmarControlProbe::pad(*w);
+    PadDialog &first = *widget<PadDialog>(*w, "PadDialog");
     first.show();
     first.setGeometry(place);
     stepBox()->selectAll();
@@ -250,7 +250,7 @@ void TestPad::stepAndPlaceAreRemembered()
     w.reset();
 
     RUN_STEP(WindowFixture::start(w, true));
-    PadDialog &pad = KesmarControlProbe::pad(*w);
+    PadDialog &pad = *widget<PadDialog>(*w, "PadDialog");
     QCOMPARE(pad.step(), 250);
     pad.show();
     QCOMPARE(pad.geometry(), place);
@@ -259,8 +259,8 @@ void TestPad::stepAndPlaceAreRemembered()
     // A damaged group gives the default step and size.
     TestSettings::writeStore("[pad]\nstep=0\ngeometry=@ByteArray(junk)\n");
     RUN_STEP(WindowFixture::start(w, true));
-    QCOMPARE(KesmarControlProbe::pad(*w).step(), 100);
-    QCOMPARE(KesmarControlProbe::pad(*w).size(), QSize(410, 343));
+    QCOMPARE(widget<PadDialog>(*w, "PadDialog")->step(), 100);
+    QCOMPARE(widget<PadDialog>(*w, "PadDialog")->size(), QSize(410, 343));
 }
 
 QTEST_MAIN(TestPad)

@@ -1,6 +1,5 @@
 #include "simfixture.h"
 
-#include "probe.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
 
@@ -42,11 +41,6 @@ Program::~Program()
 {
     messages_.reset();
     w_.reset();
-}
-
-QTimer &Program::timer()
-{
-    return KesmarControlProbe::timer(*w_);
 }
 
 QLCDNumber *Program::lcd(const char *name) const
@@ -160,9 +154,12 @@ StallMeter::StallMeter()
     tick_.start();
 }
 
-TickCounter::TickCounter(QTimer &timer)
+PollCounter::PollCounter(const DeviceLink &link)
+    : link_(link)
 {
-    connect(&timer, &QTimer::timeout, this, [this] { ++count_; });
+    since_.start();
+    connect(&link, &DeviceLink::positionRead, this, [this] { ++count_; });
+    connect(&link, &DeviceLink::pollFailed, this, [this] { ++count_; });
 }
 
 ReadoutSampler::ReadoutSampler(QLCDNumber *lcd)
@@ -178,9 +175,9 @@ ReadoutSampler::ReadoutSampler(QLCDNumber *lcd)
 
 StateRecorder::StateRecorder(KesmarControl &window)
 {
-    connect(&window, &KesmarControl::connectionStateChanged, this, [this, &window](KesmarControl::ConnectionState s) {
+    connect(&window.link(), &DeviceLink::stateChanged, this, [this, &window](DeviceLink::State s) {
         const bool live = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumberX"))->isEnabled();
-        changes_ << QString::fromLatin1(QMetaEnum::fromType<KesmarControl::ConnectionState>().valueToKey(int(s)))
+        changes_ << QString::fromLatin1(QMetaEnum::fromType<DeviceLink::State>().valueToKey(int(s)))
                 + (live ? QStringLiteral(" live") : QStringLiteral(" greyed"));
     });
 }

@@ -45,7 +45,7 @@ public:
     ~Program();
 
     KesmarControl &window() { return *w_; }
-    QTimer &timer();
+    DeviceLink &link() { return w_->link(); }
     // The readouts X, Y, Z.
     QList<int> readout() const;
     QLCDNumber *lcd(const char *name) const;
@@ -54,7 +54,7 @@ public:
     void clickGoto();
     void clickRestore();
     void clickIndicator();
-    KesmarControl::ConnectionState state() const { return w_->connectionState(); }
+    DeviceLink::State state() const { return w_->link().state(); }
 
     // The message the status bar shows now.
     QString message() const;
@@ -89,14 +89,20 @@ private:
     qint64 longest_ = 0;
 };
 
-// Counts the ticks of a timer, e.g. the polling timer.
-class TickCounter : public QObject
+// Counts the polls of a link, good or failed, and bounds the ticks its
+// polling timer can have given meanwhile.
+class PollCounter : public QObject
 {
 public:
-    explicit TickCounter(QTimer &timer);
+    explicit PollCounter(const DeviceLink &link);
     int count() const { return count_; }
+    // One tick per poll interval since the counter was made, and one more: a
+    // timer can only be late.
+    int maxTicks() const { return int(since_.elapsed() / link_.pollInterval()) + 1; }
 
 private:
+    const DeviceLink &link_;
+    QElapsedTimer since_;
     int count_ = 0;
 };
 

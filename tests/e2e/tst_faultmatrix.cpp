@@ -5,7 +5,6 @@
 // the unit: polling goes on through a failed answer with the readouts greyed
 // until the next good one, and once polling has stopped one click on the
 // connection indicator, or OK in the Settings dialog, reopens the port.
-#include "probe.h"
 #include "simfixture.h"
 #include "testsettings.h"
 
@@ -28,7 +27,7 @@ constexpr int Update = 250;
 // whole time-out, plus a generous margin for a loaded machine.
 constexpr int StallBound = Timeout + 2000;
 constexpr int Dev1 = 49; // the program's default device 1
-using State = KesmarControl::ConnectionState;
+using State = DeviceLink::State;
 
 // How much the program's memory may grow while the line floods it: the
 // library keeps a bounded amount of unread input, whatever the line sends.
@@ -133,7 +132,7 @@ void TestFaultMatrix::expectGotoWorks(int x, int y, int z)
     p->forget();
     p->clickGoto();
     QCOMPARE(p->message(), QStringLiteral("Goto command sent"));
-    QVERIFY(p->timer().isActive());
+    QVERIFY(p->link().isPolling());
     QTRY_COMPARE_WITH_TIMEOUT(p->readout(), (QList<int>{x, y, z}), E2E::WaitMs);
 }
 
@@ -220,7 +219,7 @@ void TestFaultMatrix::lineFault()
     RUN_STEP(startBoth(FastUnit));
 
     E2E::StallMeter stalls;
-    E2E::TickCounter ticks(p->timer());
+    E2E::PollCounter polls(p->link());
     E2E::StateRecorder states(p->window());
     p->forget();
     // Only polls run now, so the fault meets a position query.
@@ -228,7 +227,7 @@ void TestFaultMatrix::lineFault()
 
     if (failure.isEmpty()) {
         // Absorbed: polling goes on through the fault, and so does Goto.
-        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 4, E2E::WaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(polls.count() >= 4, E2E::WaitMs);
         RUN_STEP(expectPollingWorks());
         RUN_STEP(expectGotoWorks(12000, 13000, 14000));
         QVERIFY2(!p->seen(QStringLiteral("Update failed")), qPrintable(p->messages().join(" | ")));
@@ -252,7 +251,7 @@ void TestFaultMatrix::lineFault()
             QVERIFY2(!p->message().startsWith(QStringLiteral("Update failed")), qPrintable(p->message()));
             QCOMPARE(sim->command("clear"), QString("ok clear"));
         }
-        QVERIFY(p->timer().isActive());
+        QVERIFY(p->link().isPolling());
         RUN_STEP(expectPollingWorks());
         RUN_STEP(expectGotoWorks(12000, 13000, 14000));
     }
@@ -285,18 +284,22 @@ void TestFaultMatrix::pcModeMismatch()
 
     E2E::StallMeter stalls;
     E2E::ReadoutSampler xs(p->lcd("lcdNumberX"));
-    E2E::TickCounter ticks(p->timer());
+    E2E::PollCounter polls(p->link());
     RUN_STEP(expectGotoWorks(2250, 10250, 10250));
     QVERIFY2(!p->seen(QStringLiteral("Update failed")), qPrintable(p->messages().join(" | ")));
 
     // Each readout comes from one poll. Without extra polls there are no
-    // more intermediate readouts than timer ticks.
+    // more polls, and so no more intermediate readouts, than timer ticks.
     const int intermediate = xs.between(10250, 2250);
-    const QString figures = QStringLiteral("%1 intermediate readouts in %2 ticks").arg(intermediate).arg(ticks.count());
+    const int ticks = polls.maxTicks();
+    const QString figures = QStringLiteral("%1 intermediate readouts, %2 polls in at most %3 ticks")
+                                .arg(intermediate)
+                                .arg(polls.count())
+                                .arg(ticks);
     if (extraPolls)
-        QVERIFY2(intermediate > ticks.count(), qPrintable(figures));
+        QVERIFY2(intermediate > ticks, qPrintable(figures));
     else
-        QVERIFY2(intermediate <= ticks.count(), qPrintable(figures));
+        QVERIFY2(polls.count() <= ticks, qPrintable(figures));
     QVERIFY2(stalls.longestMs() < StallBound, qPrintable(QString::number(stalls.longestMs())));
 }
 
@@ -346,8 +349,8 @@ void TestFaultMatrix::portLost()
     p->clickGoto();
     const QString gotoFailed = p->message();
     QCOMPARE(gotoFailed, "Goto failed - " + link + " went away; reconnect");
-    QVERIFY(p->timer().isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(!p->timer().isActive(), E2E::WaitMs);
+    QVERIFY(p->link().isPolling());
+    QTRY_VERIFY_WITH_TIMEOUT(!p->link().isPolling(), E2E::WaitMs);
     QCOMPARE(p->message(), gotoFailed);
     QCOMPARE(p->readout(), frozen);
 
@@ -365,8 +368,8 @@ void TestFaultMatrix::portLost()
         RUN_STEP(reopenBySettings());
         const QString text = p->message();
         QCOMPARE(text, "Can not open " + link + " - no such port");
-        QVERIFY(!p->timer().isActive());
-        QCOMPARE(KesmarControlProbe::portSettings(p->window()).port, link);
+        QVERIFY(!p->link().isPolling());
+        QCOMPARE(p->link().portSettings().port, link);
         QVERIFY2(sim->start(FastUnit), qPrintable(sim->lastError()));
         RUN_STEP(reopenBySettings());
         break;
@@ -378,7 +381,7 @@ void TestFaultMatrix::portLost()
         break;
     }
     QCOMPARE(p->message(), link + " opened");
-    QVERIFY(p->timer().isActive());
+    QVERIFY(p->link().isPolling());
     // A restarted unit stands at its start position again; the replaced
     // terminal leads to the same unit, which went on with its move.
     QTRY_COMPARE_WITH_TIMEOUT(
@@ -393,7 +396,7 @@ void TestFaultMatrix::hangupDuringGoto()
     RUN_STEP(startBoth(FastUnit));
     // Polling is stopped so that the goto's request is the next one the unit
     // gets; the unit is at rest, so no extra poll is pending either.
-    p->timer().stop();
+    p->link().stopPolling();
     QCOMPARE(sim->command("hangup-next"), QString("ok hangup-next"));
 
     E2E::StallMeter stalls;
@@ -402,7 +405,7 @@ void TestFaultMatrix::hangupDuringGoto()
     p->clickGoto();
     const QString gotoFailed = p->message();
     QVERIFY2(gotoFailed.startsWith("Goto failed - "), qPrintable(gotoFailed));
-    QVERIFY(p->timer().isActive());
+    QVERIFY(p->link().isPolling());
     QVERIFY(sim->waitForExit());
     // The polls that follow fail until polling stops, and none of them
     // replaces the Goto failure.
@@ -442,7 +445,7 @@ void TestFaultMatrix::flood()
     QFETCH(bool, polling);
     RUN_STEP(startBoth(FastUnit));
     if (!polling)
-        p->timer().stop();
+        p->link().stopPolling();
 
     const qint64 before = residentBytes();
     QVERIFY(before > 0);
@@ -462,7 +465,7 @@ void TestFaultMatrix::flood()
     if (polling)
         QVERIFY2(p->state() != State::NotConnected, qPrintable(p->messages().join(" | ")));
     else
-        p->timer().start();
+        p->link().resumePolling();
     // The reports still in the terminal are read away, and polling resumes
     // by itself or through the indicator.
     RUN_STEP(reconnectUntilReading());

@@ -2,7 +2,6 @@
 #define POSITIONVIEW_H
 
 #include "kesmarcontrol.h"
-#include "probe.h"
 #include "widgetlookup.h"
 
 #include <QComboBox>
@@ -31,8 +30,8 @@ inline QStringList names(const QStringList &records)
 inline QStringList records(const KesmarControl &w)
 {
     QStringList list;
-    for (const Position *p : KesmarControlProbe::positions(w))
-        list << rec(p->name, p->x, p->y, p->z);
+    for (const Position &p : w.positionModel().positions())
+        list << rec(p.name, p.x, p.y, p.z);
     return list;
 }
 

@@ -3,7 +3,6 @@
 
 #include "fakekesmarctl.h"
 #include "kesmarcontrol.h"
-#include "probe.h"
 #include "runstep.h"
 
 #include <QElapsedTimer>
@@ -34,16 +33,17 @@ inline void start(std::unique_ptr<KesmarControl> &w, bool connected)
     w = std::make_unique<KesmarControl>();
     QObject::connect(w->statusBar(), &QStatusBar::messageChanged, w.get(), [] { sinceMessageChange().start(); });
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
-    QCOMPARE(KesmarControlProbe::ctl(*w).handle != nullptr, connected);
-    KesmarControlProbe::timer(*w).stop();
+    QCOMPARE(w->link().isOpen(), connected);
+    w->link().stopPolling();
     w->statusBar()->clearMessage();
     Fake::reset();
 }
 
-// The handle as the test double records it.
-inline QVariant handle(KesmarControl &w)
+// The window's connection handle as the test double records it: the one the
+// last successful open handed out, or null while none is open.
+inline QVariant handle(const KesmarControl &w)
 {
-    return QVariant::fromValue(reinterpret_cast<quintptr>(KesmarControlProbe::ctl(w).handle));
+    return w.link().isOpen() ? Fake::lastOpened() : QVariant::fromValue(quintptr(0));
 }
 
 // Checks that the message now shown (by a window made with start()) stays for
