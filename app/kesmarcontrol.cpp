@@ -59,8 +59,9 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     }
     guard->watch(ui->stores);
     guard->watch(ui->dev);
-    // Under Follow Target a typed value is sent by Enter only.
-    guard->setRevertOnLeave([this] { return ui->followTarget->isChecked(); });
+    // Under Follow Target a typed value is sent by Enter only. The focus also
+    // leaves a box while the window is taken down, after its form is gone.
+    guard->setRevertOnLeave([follow = QPointer<QCheckBox>(ui->followTarget)] { return follow && follow->isChecked(); });
     connect(guard, &InputGuard::refused, this, [this](QSpinBox *, const QString &message) {
         report({ActResult::Kind::Refused, message});
     });
