@@ -189,6 +189,7 @@ void KesmarControl::loadSettings()
     pad.loadSettings(stored.groups.value(QStringLiteral("pad")));
     const QVariantMap limits = stored.groups.value(QStringLiteral("limits"));
     link_.setLimits(TravelLimits::fromGroup(limits));
+    limitsKept = !limits.isEmpty();
     link_.setRetracted(DeviceLink::Retracted::fromGroup(limits));
     settingsLoaded = true;
 
@@ -213,13 +214,14 @@ ActResult KesmarControl::saveSettings()
 {
     if (!settingsLoaded)
         return ActResult::done(QString());
-    QVariantMap limits = link_.limits().toGroup();
+    // Limits never set leave the store as it was.
+    QVariantMap limits = limitsKept ? link_.limits().toGroup() : QVariantMap();
     if (const auto retracted = link_.retracted())
         retracted->addTo(limits);
-    const StoredSettings stored{link_.portSettings(),
-                                savedDevice,
-                                positions_.positions(),
-                                {{QStringLiteral("pad"), pad.settings()}, {QStringLiteral("limits"), limits}}};
+    StoredSettings stored{
+        link_.portSettings(), savedDevice, positions_.positions(), {{QStringLiteral("pad"), pad.settings()}}};
+    if (!limits.isEmpty())
+        stored.groups.insert(QStringLiteral("limits"), limits);
     const SaveResult result = store.save(stored);
     if (result.kind == SaveResult::Kind::Saved) {
         clearFailure(Failure::Save);
@@ -483,6 +485,7 @@ ActResult KesmarControl::setLimits(const TravelLimits &limits)
         return result;
     showLimits();
     indicator->refresh();
+    limitsKept = true;
     const ActResult saved = saveSettings();
     return saved.ok() ? result : saved;
 }

@@ -142,6 +142,9 @@ private:
     // Nothing is saved until loading has finished: a save in between (a
     // device selection while loading) would write the list half loaded.
     bool settingsLoaded = false;
+    // Whether the store holds limits (or they were set in this run): only
+    // then are they written.
+    bool limitsKept = false;
 };
 
 #endif // KESMARCONTROL_H
