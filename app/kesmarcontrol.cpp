@@ -193,16 +193,15 @@ void KesmarControl::loadSettings()
     link_.setRetracted(DeviceLink::Retracted::fromGroup(limits));
     settingsLoaded = true;
 
-    if (store.isSavingOff()) {
-        // The whole run saves nothing: said whenever no other message shows.
-        const QString off = store.savingOffMessage();
-        connect(ui->statusBar, &QStatusBar::messageChanged, this, [this, off](const QString &message) {
+    // What the whole run must know shows whenever no other message does:
+    // that nothing is saved, or where the file with the unreadable entries is kept.
+    const QString standing = store.isSavingOff() ? store.savingOffMessage() : loaded.message;
+    if (!standing.isEmpty()) {
+        connect(ui->statusBar, &QStatusBar::messageChanged, this, [this, standing](const QString &message) {
             if (message.isEmpty())
-                ui->statusBar->showMessage(off);
+                ui->statusBar->showMessage(standing);
         });
-        ui->statusBar->showMessage(off);
-    } else if (!loaded.message.isEmpty()) {
-        report(ActResult::failed(loaded.message));
+        ui->statusBar->showMessage(standing);
     }
 }
 

@@ -1,11 +1,10 @@
+#include "instancelock.h"
 #include "kesmarcontrol.h"
 #include "scriptbridge.h"
 #include "signalwatcher.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QLockFile>
 
 #include <cstdio>
 
@@ -17,35 +16,31 @@ int main(int argc, char *argv[])
     // the instance lock below exists is never missed.
     SignalWatcher signalWatcher({SIGINT, SIGTERM, SIGHUP});
 
-    // One program per settings store: a second one would overwrite the
-    // first one's positions when it closes, and could not open the port the
-    // first one holds anyway. A lock left by a run that crashed names a
-    // process that no longer exists and is taken over.
-    const QFileInfo store(KesmarControl::settingsFile());
-    QDir().mkpath(store.path());
-    QLockFile lock(store.path() + QLatin1Char('/') + store.completeBaseName() + QStringLiteral(".lock"));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock()) {
-        if (lock.error() == QLockFile::LockFailedError) {
-            // The running program comes to the front, where the session bus
-            // reaches it; either way this start ends.
-            qint64 pid = 0;
-            QString host;
-            QString appName;
-            lock.getLockInfo(&pid, &host, &appName);
-            const bool raised = ScriptBridge::raiseRunningPanel(pid);
-            std::fprintf(stderr, "kesmarcontrol: already running (process %lld) with the settings in %s%s\n",
-                         static_cast<long long>(pid), qPrintable(QDir::toNativeSeparators(store.filePath())),
-                         raised ? "; its window was brought to the front" : "");
-            return 1;
-        }
-        // Without the lock (the folder cannot be written) the program still
-        // runs; saving will say what fails.
-        std::fprintf(stderr, "kesmarcontrol: cannot lock the settings in %s\n",
-                     qPrintable(QDir::toNativeSeparators(store.filePath())));
+    // One program per settings store; see InstanceLock.
+    const QString store = QDir::toNativeSeparators(KesmarControl::settingsFile());
+    InstanceLock lock(store);
+    QString notSaving;
+    switch (lock.lock()) {
+    case InstanceLock::Result::Locked:
+        break;
+    case InstanceLock::Result::HeldByOther: {
+        // The running program comes to the front, where the session bus
+        // reaches it; either way this start ends.
+        const bool raised = ScriptBridge::raiseRunningPanel(lock.runningPid());
+        std::fprintf(stderr, "kesmarcontrol: already running (process %lld) with the settings in %s%s\n",
+                     static_cast<long long>(lock.runningPid()), qPrintable(store),
+                     raised ? "; its window was brought to the front" : "");
+        return 1;
+    }
+    case InstanceLock::Result::Failed:
+        // Without the lock another program may be using the store: this one
+        // runs, but writes nothing, and says so until it ends.
+        notSaving = lock.failure();
+        std::fprintf(stderr, "kesmarcontrol: settings are not saved in this run - %s\n", qPrintable(notSaving));
+        break;
     }
 
-    KesmarControl window;
+    KesmarControl window(nullptr, notSaving);
     // Scripts reach the panel over the session bus; without one it runs as before.
     auto *bridge = new ScriptBridge(&window);
     bridge->registerOnSessionBus();

@@ -57,6 +57,9 @@ void SignalWatcher::handle(int signalNumber)
     const char byte = static_cast<char>(signalNumber);
     const ssize_t written = ::write(signalPair[1], &byte, 1);
     static_cast<void>(written);
+    // Should the event loop not get to it (a start or a close stuck in a
+    // system call), the alarm's default action ends the program anyway.
+    ::alarm(graceSeconds);
     errno = savedErrno;
 }
 

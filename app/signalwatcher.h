@@ -12,8 +12,9 @@ class QSocketNotifier;
 
 // Turns POSIX signals into a Qt signal delivered by the event loop. The
 // handler only writes the signal's number into a socket pair; the event loop
-// reads it there and emits received(), where any work is safe. One watcher
-// at a time; it restores the earlier handlers when destroyed.
+// reads it there and emits received(), where any work is safe; a program
+// that has not ended graceSeconds after a signal is ended by SIGALRM. One
+// watcher at a time; it restores the earlier handlers when destroyed.
 class SignalWatcher : public QObject
 {
     Q_OBJECT
@@ -21,6 +22,8 @@ class SignalWatcher : public QObject
 public:
     explicit SignalWatcher(std::initializer_list<int> signalNumbers, QObject *parent = nullptr);
     ~SignalWatcher() override;
+
+    static constexpr unsigned graceSeconds = 10;
 
 signals:
     void received(int signalNumber);

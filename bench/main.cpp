@@ -265,7 +265,7 @@ void measureLink(const Options &o)
             + std::to_string(o.opens) + "; polls and gotos: " + std::to_string(o.rounds) + " x "
             + std::to_string(o.iterations) + " each)");
     compare("open until usable (+ first position) vs open + identify + position", median(r.open.library),
-            median(r.open.raw), 1.2, duration);
+            median(r.open.raw), 1.5, duration);
     compare("poll (recv + get_position_ext), median", median(r.poll.library), median(r.poll.raw), 1.5, duration);
     compare("goto (store_mem + goto_mem), median", median(r.go.library), median(r.go.raw), 1.5, duration);
     if (r.failures)

@@ -2,6 +2,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDateTime>
 #include <QEventLoop>
@@ -41,11 +42,12 @@ bool PanelClient::connectToPanel()
                 else if (sawStage_)
                     sequenceEnd_ = qMakePair(failed, message);
             });
-    auto *watcher = new QDBusServiceWatcher(KesmarBus::service, bus, QDBusServiceWatcher::WatchForUnregistration, this);
+    auto *watcher = new QDBusServiceWatcher(KesmarBus::service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
         error_ = QStringLiteral("the panel closed");
         emit panelClosed();
     });
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &PanelClient::panelReturned);
     if (!bus.interface()->isServiceRegistered(KesmarBus::service)) {
         error_ = noPanel(QStringLiteral("%1 is not on the session bus").arg(KesmarBus::service));
         return false;
@@ -136,19 +138,32 @@ bool PanelClient::waitForSequence(int timeoutMs)
     return loop.exec() == 0;
 }
 
-bool PanelClient::watch(bool csv)
+void PanelClient::watch(bool csv)
 {
     QTextStream out(stdout);
     if (csv)
-        out << "time,x,y,z\n" << Qt::flush;
-    const QChar separator = csv ? QLatin1Char(',') : QLatin1Char(' ');
+        out << "time,x,y,z,state\n" << Qt::flush;
+    const QString separator = csv ? QStringLiteral(",") : QStringLiteral(" ");
+    const auto now = [] {
+        return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    };
     connect(proxy_.get(), &KesmarControlProxy::PositionChanged, this, [&](int x, int y, int z) {
-        out << QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) << separator << x << separator << y
-            << separator << z << '\n'
-            << Qt::flush;
+        out << now() << separator << x << separator << y << separator << z << (csv ? "," : "") << '\n' << Qt::flush;
     });
+    // A line of its own for every state, so a gap in the readings reads as one.
+    const auto showState = [&](const QString &state) {
+        out << now() << (csv ? QStringLiteral(",,,,") : QStringLiteral(" state ")) << state << '\n' << Qt::flush;
+    };
+    const auto askState = [&] {
+        QDBusPendingReply<QString> reply = proxy_->State();
+        reply.waitForFinished();
+        if (!reply.isError())
+            showState(reply.value());
+    };
+    connect(proxy_.get(), &KesmarControlProxy::StateChanged, this, showState);
+    connect(this, &PanelClient::panelClosed, this, [&] { showState(QStringLiteral("panel closed")); });
+    connect(this, &PanelClient::panelReturned, this, askState);
+    askState();
     QEventLoop loop;
-    connect(this, &PanelClient::panelClosed, &loop, &QEventLoop::quit);
     loop.exec();
-    return false;
 }

@@ -35,14 +35,17 @@ public:
     // (its message), on a halt ("halted"), when the panel closes or
     // `timeoutMs` pass.
     bool waitForSequence(int timeoutMs);
-    // Prints a line for every reading until the panel closes (returns false)
-    // or the process is interrupted.
-    bool watch(bool csv);
+    // Prints a line for every reading and for every change of the connection
+    // state, the panel's going away and coming back included, until the
+    // process is interrupted.
+    void watch(bool csv);
 
     QString error() const { return error_; }
 
 signals:
     void panelClosed();
+    // The panel is on the bus again after it closed.
+    void panelReturned();
 
 private:
     std::unique_ptr<KesmarControlProxy> proxy_;

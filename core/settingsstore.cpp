@@ -9,7 +9,6 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QSettings>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -99,15 +98,18 @@ QString writeWholeFile(const QString &path, const QByteArray &bytes)
     return failure;
 }
 
-// Why a file came out shorter than what was written to it: the system's
-// answer to writing more at its end (a full disk, the file size limit).
-QString whyCutShort(const QString &path)
+// Why the disk did not take a file of about `size` bytes: the system's answer
+// to writing that much into a new file at `path` (a full disk, the file size
+// limit), which is removed again.
+QString whyNoRoom(const QString &path, qint64 size)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return qt_error_string(errno);
-    QString failure = writeAll(fd, QByteArray(64 * 1024, '\n'));
+    QString failure = writeAll(fd, QByteArray(int(qBound<qint64>(64 * 1024, size, 64 * 1024 * 1024)), '\n'));
     ::close(fd);
+    ::unlink(name.constData());
     return failure.isEmpty() ? QStringLiteral("the file written was incomplete") : failure;
 }
 
@@ -196,7 +198,7 @@ StoredSettings SettingsStore::load(LoadReport *report)
 
     // With saving off nothing is written, the copy included; nothing is lost.
     if (unreadable > 0 && !isSavingOff()) {
-        const QString keptAs = keepDamagedCopy(settings.fileName());
+        const QString keptAs = keepDamagedCopy(file);
         if (report && !keptAs.isEmpty()) {
             report->keptAs = keptAs;
             report->message = tr("%1 stored positions could not be read; the file as it was is kept as %2")
@@ -212,18 +214,21 @@ StoredSettings SettingsStore::load(LoadReport *report)
 // Copies the store file as it is beside it, named after the time, before
 // anything overwrites the entries that could not be read. Returns the copy's
 // path; without a copy, saving is switched off so that nothing is lost.
-QString SettingsStore::keepDamagedCopy(const QString &file)
+QString SettingsStore::keepDamagedCopy(const QString &path)
 {
-    QFile original(file);
+    // Entries from a file of the system's defaults leave nothing of the user's to lose.
+    if (!QFileInfo::exists(path))
+        return QString();
+    QFile original(path);
     if (!original.open(QIODevice::ReadOnly)) {
         switchSavingOff(tr("the damaged store cannot be read for a copy (%1)").arg(original.errorString()));
         return QString();
     }
     const QByteArray bytes = original.readAll();
-    const QString stem = file + QStringLiteral(".damaged-")
+    const QString stem = path + QStringLiteral(".damaged-")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH-mm-ss"));
     QString copy = stem;
-    // A copy made in the same second by an earlier start stays as it is.
+    // A copy made earlier in the same second stays as it is.
     for (int n = 2; QFileInfo::exists(copy); ++n)
         copy = stem + QLatin1Char('-') + QString::number(n);
     const QString failure = writeWholeFile(copy, bytes);
@@ -237,8 +242,7 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
 {
     if (isSavingOff())
         return {SaveResult::Kind::Off, savingOffMessage()};
-    const QString file = fileName();
-    const auto failed = [&file](const QString &reason) {
+    const auto failed = [this](const QString &reason) {
         return SaveResult{SaveResult::Kind::Failed,
                           tr("Settings not saved - cannot write %1 (%2)").arg(QDir::toNativeSeparators(file), reason)};
     };
@@ -252,33 +256,38 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
         probe.cancelWriting();
     }
 
-    // The new store is made beside the file from a copy of it, so that every
-    // key the store does not write stays as it is; QSettings writes it in its
-    // own format. Its writer does not see when the disk takes only part of
-    // the file, so the staged file is read back under another name before it
-    // takes the store's place in one rename.
-    QFile current(file);
-    QByteArray bytes;
-    if (current.exists()) {
+    // The new store is made beside the file, under a name of its own that
+    // starts as a second link to the file (or a copy of it, where the file
+    // system has no links), so every key the store does not write stays as
+    // it is; QSettings writes it in its own format. Its writer does not see
+    // when the disk takes only part of the file, so the staged file is read
+    // back under another name before it takes the store's place in one
+    // rename.
+    // A name of its own for every save: QSettings keeps what it read of a
+    // file name, and must not see an earlier attempt's keys.
+    const QString staging
+        = file + QStringLiteral(".saving-%1-%2").arg(QCoreApplication::applicationPid()).arg(++saveCount);
+    const QString checked = staging + QStringLiteral(".check");
+    const auto removeStaged = qScopeGuard([&] {
+        QFile::remove(staging);
+        QFile::remove(checked);
+    });
+    // Asked while what was staged still takes its room on the disk.
+    const auto cutShort = [&] {
+        return failed(whyNoRoom(checked + QStringLiteral(".room"), 2 * QFileInfo(file).size()));
+    };
+    QFile::remove(staging);
+    if (QFileInfo::exists(file)
+        && ::link(QFile::encodeName(file).constData(), QFile::encodeName(staging).constData()) != 0) {
+        QFile current(file);
         if (!current.open(QIODevice::ReadOnly))
             return failed(current.errorString());
-        bytes = current.readAll();
-        current.close();
+        const QString failure = writeWholeFile(staging, current.readAll());
+        if (!failure.isEmpty())
+            return failed(failure);
     }
-    QTemporaryFile staging(file + QStringLiteral(".XXXXXX"));
-    if (!staging.open())
-        return failed(staging.errorString());
-    QString failure = writeAll(staging.handle(), bytes);
-    if (!failure.isEmpty())
-        return failed(failure);
-    staging.setPermissions(current.exists()
-                               ? current.permissions()
-                               : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    staging.close();
-    const QString checked = staging.fileName() + QStringLiteral(".check");
-    const auto removeChecked = qScopeGuard([&checked] { QFile::remove(checked); });
 
-    QSettings writer(staging.fileName(), QSettings::IniFormat);
+    QSettings writer(staging, QSettings::IniFormat);
     // No codec: all text outside ASCII is written as escapes, as earlier
     // builds wrote it, and comes back exactly as it was.
     writer.beginGroup(settingsGroup);
@@ -306,11 +315,11 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
     // A format error only says that the copy of the old file could not be
     // parsed whole; the new contents were still written.
     if (writer.status() == QSettings::AccessError)
-        return failed(whyCutShort(staging.fileName()));
-    if (!QFile::rename(staging.fileName(), checked))
+        return cutShort();
+    if (!QFile::rename(staging, checked))
         return failed(tr("cannot rename the new store file"));
     if (!holdsTheSame(checked, writer))
-        return failed(whyCutShort(checked));
+        return cutShort();
 
     QFile synced(checked);
     if (!synced.open(QIODevice::ReadOnly))

@@ -80,9 +80,11 @@ public:
     QString savingOffMessage() const;
 
 private:
-    QString keepDamagedCopy(const QString &file);
+    QString keepDamagedCopy(const QString &path);
 
+    const QString file = fileName();
     QString offReason;
+    int saveCount = 0;
 };
 
 #endif // SETTINGSSTORE_H

@@ -1,22 +1,32 @@
 #include "connection.h"
 
-#include <QByteArray>
-#include <QLoggingCategory>
-
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 using namespace kesmarproto;
 
-// Every frame sent and received, in hex; off unless switched on, e.g. with
-// QT_LOGGING_RULES="kesmar.ctl.debug=true".
-Q_LOGGING_CATEGORY(ctlLog, "kesmar.ctl", QtInfoMsg)
-
 namespace {
 
-QByteArray hex(const Frame &frame)
+// Every frame sent and received, in hex, one line each on standard error;
+// off unless the environment sets KESMARCTL_DEBUG to 1. Read at each frame,
+// so a caller may switch it on and off while connected.
+void trace(const char *what, const Frame &frame)
 {
-    const std::vector<uint8_t> bytes = frame.encode();
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size())).toHex(' ');
+    const char *debug = std::getenv("KESMARCTL_DEBUG");
+    if (!debug || std::strcmp(debug, "1") != 0)
+        return;
+    std::string line = "kesmarctl: ";
+    line += what;
+    char digits[4];
+    for (const uint8_t byte : frame.encode()) {
+        std::snprintf(digits, sizeof digits, " %02x", byte);
+        line += digits;
+    }
+    line += '\n';
+    std::fputs(line.c_str(), stderr);
 }
 
 } // namespace
@@ -47,12 +57,12 @@ bool Connection::fail(Failure kind, int address, long long number)
     return fail(e);
 }
 
-bool Connection::open(const QString &port, int timeoutMs)
+bool Connection::open(const std::string &port, int timeoutMs)
 {
     // The whole open, port included, stays within the time-out.
     timeoutMs_ = effectiveTimeout(timeoutMs);
-    const QDeadlineTimer deadline(timeoutMs_);
-    portName_ = port.toStdString();
+    const Deadline deadline = deadlineIn(timeoutMs_);
+    portName_ = port;
     const Failure opened = line_.open(port);
     if (opened != Failure::None) {
         CtlError e;
@@ -96,9 +106,9 @@ void Connection::lose()
     line_.close();
 }
 
-qint64 Connection::unreadBytes() const
+long long Connection::unreadBytes() const
 {
-    return line_.unread() + static_cast<qint64>(decoder_.buffered());
+    return line_.unread() + static_cast<long long>(decoder_.buffered());
 }
 
 int Connection::takeFrames(bool flush)
@@ -109,7 +119,7 @@ int Connection::takeFrames(bool flush)
     int count = 0;
     Frame frame;
     while (flush ? decoder_.flushNext(frame) : decoder_.next(frame)) {
-        qCDebug(ctlLog) << "received" << hex(frame).constData();
+        trace("received", frame);
         ++count;
     }
     return count;
@@ -132,7 +142,7 @@ int Connection::takeIn()
     return takeFrames(false);
 }
 
-bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &deadline)
+bool Connection::exchange(Frame request, Frame &reply, Deadline deadline)
 {
     if (lost_)
         return false; // error_ still tells how it was lost
@@ -161,7 +171,7 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
         e.reason = line_.reason();
         return fail(e);
     }
-    qCDebug(ctlLog) << "sent" << hex(request).constData();
+    trace("sent", request);
 
     // What one decoded frame means for this exchange.
     enum class Verdict
@@ -172,7 +182,7 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
     };
     int otherAddress = -1;
     const auto consider = [&](const Frame &frame) {
-        qCDebug(ctlLog) << "received" << hex(frame).constData();
+        trace("received", frame);
         uint8_t rejected = 0;
         const bool nak = frame.command == cmd::Nak && frame.readU8(0, rejected) && rejected == request.command;
         if (frame.sequence != request.sequence || (frame.command != expected && !nak))
@@ -193,7 +203,7 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
 
     for (;;) {
         // However much arrives, the call ends at its deadline.
-        if (deadline.hasExpired())
+        if (Clock::now() >= deadline)
             break;
         Frame frame;
         while (decoder_.next(frame)) {
@@ -205,9 +215,7 @@ bool Connection::exchange(Frame request, Frame &reply, const QDeadlineTimer &dea
         // frame; if the rest does not come, the part was damaged or cut short
         // and must not hold back the frames behind it.
         const bool partial = decoder_.buffered() > 0;
-        QDeadlineTimer wait = deadline;
-        if (partial)
-            wait = std::min(deadline, QDeadlineTimer(InterFrameGapMs));
+        const Deadline wait = partial ? std::min(deadline, deadlineIn(InterFrameGapMs)) : deadline;
         std::vector<uint8_t> bytes;
         if (line_.waitAndRead(bytes, wait) == Failure::PortGone) {
             lose();
@@ -249,7 +257,7 @@ bool Connection::selectDevice(uint8_t device)
     if (!checkDevice(device))
         return false;
     Frame reply;
-    return exchange(Frame(device, cmd::Select, 0), reply, QDeadlineTimer(timeoutMs_));
+    return exchange(Frame(device, cmd::Select, 0), reply, deadlineIn(timeoutMs_));
 }
 
 bool Connection::position(uint8_t device, int waitMs, Position &position)
@@ -262,7 +270,7 @@ bool Connection::position(uint8_t device, int waitMs, Position &position)
     Frame request(device, cmd::GetPosition, 0);
     request.appendU16(static_cast<uint16_t>(wait));
     Frame reply;
-    if (!exchange(request, reply, QDeadlineTimer(timeoutMs_)))
+    if (!exchange(request, reply, deadlineIn(timeoutMs_)))
         return false;
     return readPosition(reply, position) ? true : fail(Failure::Malformed, device);
 }
@@ -277,7 +285,7 @@ bool Connection::storeMemory(uint8_t device, int slot, int x, int y, int z)
     request.appendI32(y);
     request.appendI32(z);
     Frame reply;
-    return exchange(request, reply, QDeadlineTimer(timeoutMs_));
+    return exchange(request, reply, deadlineIn(timeoutMs_));
 }
 
 bool Connection::gotoMemory(uint8_t device, int slot)
@@ -287,7 +295,7 @@ bool Connection::gotoMemory(uint8_t device, int slot)
     Frame request(device, cmd::GotoMemory, 0);
     request.appendU8(static_cast<uint8_t>(slot));
     Frame reply;
-    return exchange(request, reply, QDeadlineTimer(timeoutMs_));
+    return exchange(request, reply, deadlineIn(timeoutMs_));
 }
 
 bool Connection::readMemory(uint8_t device, int slot, int &x, int &y, int &z)
@@ -297,7 +305,7 @@ bool Connection::readMemory(uint8_t device, int slot, int &x, int &y, int &z)
     Frame request(device, cmd::ReadMemory, 0);
     request.appendU8(static_cast<uint8_t>(slot));
     Frame reply;
-    if (!exchange(request, reply, QDeadlineTimer(timeoutMs_)))
+    if (!exchange(request, reply, deadlineIn(timeoutMs_)))
         return false;
     uint8_t echoed = 0;
     int32_t px = 0, py = 0, pz = 0;

@@ -9,9 +9,6 @@
 #include "decoder.h"
 #include "frame.h"
 
-#include <QDeadlineTimer>
-#include <QString>
-
 #include <cstdint>
 #include <string>
 
@@ -30,7 +27,7 @@ public:
     static int effectiveTimeout(int timeoutMs);
 
     // Opens the port and asks the unit for its id. On failure error() tells why.
-    bool open(const QString &port, int timeoutMs);
+    bool open(const std::string &port, int timeoutMs);
     void close();
 
     uint8_t unitId() const { return unitId_; }
@@ -51,11 +48,11 @@ public:
     bool readMemory(uint8_t device, int slot, int &x, int &y, int &z);
 
     // Input held and not yet taken in: by the port and by the frame decoder.
-    qint64 unreadBytes() const;
+    long long unreadBytes() const;
     uint64_t discardedBytes() const { return line_.discarded(); }
 
 private:
-    bool exchange(kesmarproto::Frame request, kesmarproto::Frame &reply, const QDeadlineTimer &deadline);
+    bool exchange(kesmarproto::Frame request, kesmarproto::Frame &reply, Deadline deadline);
     bool fail(const CtlError &error);
     bool checkDevice(uint8_t device);
     bool checkSlot(uint8_t device, int slot);

@@ -71,6 +71,22 @@ template <typename Body> int guarded(kesmarctl_connection *handle, Body body)
     return -1;
 }
 
+// Port names come in Latin-1; the system's paths and the error texts are UTF-8.
+std::string latin1ToUtf8(const char *text)
+{
+    std::string out;
+    for (; *text; ++text) {
+        const auto c = static_cast<unsigned char>(*text);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 bool outputsValid(Connection &c, const int *x, const int *y, const int *z)
 {
     return (x && y && z) || c.fail(Failure::NoOutputs);
@@ -93,7 +109,7 @@ KESMARCTL_API kesmarctl_connection *kesmarctl_open(const char *port, int timeout
     Record *record = nullptr;
     try {
         auto connection = std::make_unique<Connection>();
-        if (!connection->open(QString::fromLatin1(port), timeout)) {
+        if (!connection->open(latin1ToUtf8(port), timeout)) {
             noHandleError = connection->errorText();
             return nullptr;
         }

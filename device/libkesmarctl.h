@@ -16,18 +16,31 @@
  * Threads: kesmarctl_open may be called from any thread. A handle belongs to
  * the thread that opened it: every call on it, kesmarctl_close and
  * kesmarctl_last_errorstr(handle) included, comes from that thread. Handles
- * opened on different threads may be used at the same time. The port is
- * driven by waiting calls only, so no event loop is needed; where the opening
- * thread runs one, it reads the port between calls into a small bounded
- * buffer. Failures without a handle (a failed open, a null or closed handle)
- * are kept per thread: kesmarctl_last_errorstr(NULL) tells the calling
- * thread's last one.
+ * opened on different threads may be used at the same time. The calls wait
+ * on the port themselves, so no event loop is needed; between calls one
+ * thread of the library, started with the first connection, reads every open
+ * port into a small bounded buffer (4096 bytes, the oldest dropped first). Failures without a handle (a failed open, a null
+ * or closed handle) are kept per thread: kesmarctl_last_errorstr(NULL) tells
+ * the calling thread's last one.
+ *
+ * The library needs only the C and C++ runtimes. Setting the environment
+ * variable KESMARCTL_DEBUG=1 writes every frame sent and received in hex to
+ * standard error, one line each starting with "kesmarctl: ".
  */
 #ifndef LIBKESMARCTL_H
 #define LIBKESMARCTL_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* The version of this interface and of the open library that implements it. */
+#define KESMARCTL_VERSION_MAJOR 1
+#define KESMARCTL_VERSION_MINOR 0
+#define KESMARCTL_VERSION_PATCH 0
+/* One number to compare, e.g. #if KESMARCTL_VERSION >= KESMARCTL_MAKE_VERSION(1, 0, 0) */
+#define KESMARCTL_MAKE_VERSION(major, minor, patch) ((major) * 10000 + (minor) * 100 + (patch))
+#define KESMARCTL_VERSION \
+    KESMARCTL_MAKE_VERSION(KESMARCTL_VERSION_MAJOR, KESMARCTL_VERSION_MINOR, KESMARCTL_VERSION_PATCH)
 
 /* The open library is built with hidden visibility; only these are exported. */
 #define KESMARCTL_API __attribute__((visibility("default")))

@@ -22,11 +22,9 @@ void About::setText(const QString &text)
 
 QString About::aboutText()
 {
-    // __DATE__ reads "Mmm dd yyyy" with a blank before a one-digit day.
-    static const char buildDate[] = __DATE__;
     return QStringLiteral("<b><big>KesmarControl</big></b><br>"
                           "v" KESMAR_VERSION " %1<br>"
                           "Copyright &copy; Quellmark. All rights reserved.<br>"
                           "<a href=\"https://quellmark.example/\">https://quellmark.example/</a>")
-        .arg(QLatin1String(buildDate));
+        .arg(QLatin1String(KESMAR_BUILD_DATE));
 }

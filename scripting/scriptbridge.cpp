@@ -32,8 +32,9 @@ ScriptBridge::~ScriptBridge()
     if (!registered_)
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterObject(KesmarBus::path);
+    // The name goes first, so nobody reaches the name without the object.
     bus.interface()->unregisterService(KesmarBus::service);
+    bus.unregisterObject(KesmarBus::path);
 }
 
 bool ScriptBridge::registerOnSessionBus()
@@ -43,17 +44,19 @@ bool ScriptBridge::registerOnSessionBus()
         qInfo("Scripting unavailable: no session bus (%s)", qPrintable(bus.lastError().message()));
         return false;
     }
+    // The object is in place before the name shows on the bus: a client that
+    // sees the name appear may call at once.
+    if (!bus.registerObject(KesmarBus::path, this)) {
+        qInfo("Scripting unavailable: %s could not be registered (%s)", qPrintable(KesmarBus::path),
+              qPrintable(bus.lastError().message()));
+        return false;
+    }
     // Another panel holding the name keeps it: no queueing, no replacing.
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
         KesmarBus::service, QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
         qInfo("Scripting unavailable: %s is held by another panel", qPrintable(KesmarBus::service));
-        return false;
-    }
-    if (!bus.registerObject(KesmarBus::path, this)) {
-        qInfo("Scripting unavailable: %s could not be registered (%s)", qPrintable(KesmarBus::path),
-              qPrintable(bus.lastError().message()));
-        bus.interface()->unregisterService(KesmarBus::service);
+        bus.unregisterObject(KesmarBus::path);
         return false;
     }
     registered_ = true;

@@ -5,13 +5,13 @@
 set -euo pipefail
 
 # help2man writes the simulator's manual page from its --help at build time.
-build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev help2man)
+build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools help2man)
 case "${1:-build}" in
 build) wanted=("${build[@]}") ;;
-test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev file desktop-file-utils lintian dbus-daemon) ;;
+test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev debhelper file desktop-file-utils lintian dbus-daemon) ;;
 run) wanted=("${build[@]}" xvfb xauth) ;;
 shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
-package) wanted=("${build[@]}" dpkg-dev file lintian) ;;
+package) wanted=("${build[@]}" dpkg-dev debhelper file lintian) ;;
 bench) wanted=("${build[@]}" xvfb xauth) ;;
 *) echo "usage: $0 build|test|run|shots|package|bench" >&2; exit 2 ;;
 esac

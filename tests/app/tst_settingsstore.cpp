@@ -2,8 +2,8 @@
 // window writes back.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "positionview.h"
 #include "nextmodal.h"
+#include "positionview.h"
 #include "testsettings.h"
 #include "windowfixture.h"
 
@@ -13,10 +13,10 @@
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
-#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTemporaryFile>
 #include <QtTest>
@@ -70,7 +70,7 @@ QStringList inWindow(KesmarControl &w)
     return QStringList{"port=" + s.port, "dev=" + QString::number(w.link().device()),
                        "update=" + QString::number(s.update), "timeout=" + QString::number(s.timeout),
                        s.pcmode ? "pcmode=true" : "pcmode=false"}
-        + records(w);
+    + records(w);
 }
 
 // The settings and records in the store file on disk, read from a copy so
@@ -126,6 +126,8 @@ private slots:
     void everyChangeIsSavedAtOnce();
     void saveFailureIsShownUntilASaveSucceeds_data();
     void saveFailureIsShownUntilASaveSucceeds();
+    void standingMessageReturns_data();
+    void standingMessageReturns();
 };
 
 void TestSettingsStore::loadsTheConnectionSettings_data()
@@ -458,6 +460,45 @@ void TestSettingsStore::saveFailureIsShownUntilASaveSucceeds()
     QCOMPARE(w->statusBar()->currentMessage(), QString());
     QCOMPARE(onDisk(), inWindow(*w));
     QCOMPARE(records(*w), QStringList({rec("a", 1, 2, 3), rec("b", 4, 5, 6)}));
+}
+
+void TestSettingsStore::standingMessageReturns_data()
+{
+    QTest::addColumn<QString>("notSavingReason");
+    QTest::addColumn<QString>("standing"); // {copy} stands for the copy's path
+    QTest::addColumn<QString>("afterStore");
+
+    QTest::newRow("damaged store") << QString()
+                                   << "1 stored positions could not be read; the file as it was is kept as {copy}"
+                                   << "Position b added";
+    QTest::newRow("saving off") << "no lock"
+                                << "Settings are not saved in this run - no lock"
+                                << "Settings are not saved in this run - no lock";
+}
+
+void TestSettingsStore::standingMessageReturns()
+{
+    QFETCH(QString, notSavingReason);
+    QFETCH(QString, standing);
+    QFETCH(QString, afterStore);
+    const QByteArray damaged = "[positions]\n1\\name=a\n1\\x=12.5\n1\\y=1\n1\\z=1\nsize=1\n";
+    const QFileInfo file(TestSettings::storeFile());
+    for (const QString &copy : QDir(file.path()).entryList({file.fileName() + ".damaged-*"}, QDir::Files))
+        QVERIFY(QFile::remove(file.path() + QLatin1Char('/') + copy));
+    TestSettings::writeStore(damaged);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Stored position 1 \"a\" not loaded"));
+    KesmarControl w(nullptr, notSavingReason);
+    const QStringList copies = QDir(file.path()).entryList({file.fileName() + ".damaged-*"}, QDir::Files);
+    QCOMPARE(copies.size(), notSavingReason.isEmpty() ? 1 : 0);
+    standing.replace(QStringLiteral("{copy}"), file.path() + QLatin1Char('/') + copies.value(0));
+    QCOMPARE(w.statusBar()->currentMessage(), standing);
+
+    store(w, {rec("b", 1, 2, 3)});
+    QCOMPARE(w.statusBar()->currentMessage(), afterStore);
+    // Once a passing message has gone, the standing one is back.
+    w.statusBar()->showMessage(QStringLiteral("passing"), 10);
+    QTRY_COMPARE_WITH_TIMEOUT(w.statusBar()->currentMessage(), standing, 5000);
+    QCOMPARE(TestSettings::readStore() == damaged, !notSavingReason.isEmpty());
 }
 
 QTEST_MAIN(TestSettingsStore)

@@ -5,10 +5,13 @@
 #include "simprocess.h"
 
 #include <QElapsedTimer>
-#include <QLoggingCategory>
+#include <QTemporaryFile>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -17,17 +20,45 @@ constexpr int Timeout = 300;
 constexpr int Bound = Timeout + 1000;
 constexpr uint8_t Dev1 = '1';
 
-// Frames the library logged, caught from the message handler.
-QStringList logged;
-QtMessageHandler previousHandler = nullptr;
-
-void catchLog(QtMsgType type, const QMessageLogContext &context, const QString &message)
+// Catches what the library writes to standard error while it lives, and
+// gives back the lines of its frame log.
+class StderrCatcher
 {
-    if (context.category && QByteArray(context.category) == "kesmar.ctl")
-        logged << message;
-    else
-        previousHandler(type, context, message);
-}
+public:
+    StderrCatcher()
+    {
+        std::fflush(stderr);
+        if (file_.open()) {
+            saved_ = dup(STDERR_FILENO);
+            dup2(file_.handle(), STDERR_FILENO);
+        }
+    }
+    ~StderrCatcher() { release(); }
+    QStringList frameLog()
+    {
+        release();
+        QStringList lines;
+        file_.seek(0);
+        for (const QByteArray &line : file_.readAll().split('\n'))
+            if (line.startsWith(Prefix))
+                lines << QString::fromLatin1(line.mid(int(qstrlen(Prefix))));
+        return lines;
+    }
+
+private:
+    static constexpr const char *Prefix = "kesmarctl: ";
+    void release()
+    {
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            ::close(saved_);
+            saved_ = -1;
+        }
+    }
+    QTemporaryFile file_;
+    int saved_ = -1;
+};
 
 } // namespace
 
@@ -51,7 +82,7 @@ private:
 void TestConnection::init()
 {
     QVERIFY2(sim.start(), qPrintable(sim.lastError()));
-    QVERIFY2(connection.open(sim.ptyPath(), Timeout), connection.errorText().c_str());
+    QVERIFY2(connection.open(sim.ptyPath().toStdString(), Timeout), connection.errorText().c_str());
 }
 
 void TestConnection::cleanup()
@@ -109,7 +140,7 @@ void TestConnection::callsEndWithinTheirTimeUnderFlood()
         switch (call) {
         case 0:
             connection.close();
-            ok = connection.open(sim.ptyPath(), Timeout);
+            ok = connection.open(sim.ptyPath().toStdString(), Timeout);
             break;
         case 1:
             ok = connection.takeIn() >= 0;
@@ -142,20 +173,21 @@ void TestConnection::callsEndWithinTheirTimeUnderFlood()
     }
     QCOMPARE(sim.command("flood off"), QString("ok flood off"));
     if (call == 0)
-        QTRY_VERIFY_WITH_TIMEOUT(connection.open(sim.ptyPath(), Timeout), SimProcess::ReactionMs);
+        QTRY_VERIFY_WITH_TIMEOUT(connection.open(sim.ptyPath().toStdString(), Timeout), SimProcess::ReactionMs);
     QVERIFY2(connection.selectDevice(Dev1), connection.errorText().c_str());
 }
 
 void TestConnection::logsFramesWhenSwitchedOn()
 {
-    logged.clear();
-    previousHandler = qInstallMessageHandler(catchLog);
+    qunsetenv("KESMARCTL_DEBUG");
+    StderrCatcher off;
     QVERIFY(connection.selectDevice(Dev1));
-    const QStringList whileOff = logged;
-    QLoggingCategory::setFilterRules(QStringLiteral("kesmar.ctl.debug=true"));
+    const QStringList whileOff = off.frameLog();
+    StderrCatcher on;
+    qputenv("KESMARCTL_DEBUG", "1");
     const bool selected = connection.selectDevice(Dev1);
-    QLoggingCategory::setFilterRules(QString());
-    qInstallMessageHandler(previousHandler);
+    qunsetenv("KESMARCTL_DEBUG");
+    const QStringList logged = on.frameLog();
     QVERIFY(selected);
     QVERIFY2(whileOff.isEmpty(), qPrintable(whileOff.join('\n')));
     // The request to device 1 (select, no payload) and its answer, in hex.

@@ -1,6 +1,7 @@
 // The program as a process of its own, offscreen and with a port that does
-// not exist: signals end it the way Exit does, and a second start on the same
-// settings store ends at once.
+// not exist: signals end it the way Exit does, a second start on the same
+// settings store ends at once, and no lock file left behind or thing in its
+// place keeps the program from starting or ending.
 #include "runstep.h"
 #include "simfixture.h"
 
@@ -11,6 +12,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -31,11 +33,14 @@ private slots:
     void signalClosesAndSaves_data();
     void signalClosesAndSaves();
     void secondStartOnTheSameStoreEnds();
+    void badLocksNeitherHangNorLockOut_data();
+    void badLocksNeitherHangNorLockOut();
 
 private:
     QString storeFile() const { return config->filePath(QStringLiteral("quellmark/orvex.conf")); }
     QString lockFile() const { return config->filePath(QStringLiteral("quellmark/orvex.lock")); }
-    void launch(QProcess &program);
+    // `shell`, when given, runs before the program in the shell that starts it.
+    void launch(QProcess &program, const QString &shell = QString());
     void start(QProcess &program);
     qint64 lockOwner() const;
 
@@ -53,12 +58,15 @@ void TestProgramProcess::init()
 }
 
 // Starts the program on this test's store.
-void TestProgramProcess::launch(QProcess &program)
+void TestProgramProcess::launch(QProcess &program, const QString &shell)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config->path());
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(KESMARCONTROL_PATH), QStringList());
+    if (shell.isEmpty())
+        program.start(QStringLiteral(KESMARCONTROL_PATH), QStringList());
+    else
+        program.start(QStringLiteral("sh"), {"-c", shell + QStringLiteral("; exec \"$0\""), KESMARCONTROL_PATH});
     QVERIFY2(program.waitForStarted(E2E::WaitMs), qPrintable(program.errorString()));
 }
 
@@ -106,12 +114,12 @@ void TestProgramProcess::signalClosesAndSaves()
     QStringList stored;
     for (const QString &key : keys)
         stored << key + QLatin1Char('=') + saved.value(key).toString();
-    QCOMPARE(stored, QStringList({"positions/1/name=Home", "positions/1/x=1000", "positions/1/y=2000",
-                                  "positions/1/z=3000", "positions/2/name=Probe", "positions/2/x=4",
-                                  "positions/2/y=5", "positions/2/z=6", "positions/3/name=Probe", "positions/3/x=4",
-                                  "positions/3/y=5", "positions/3/z=6", "positions/size=2", "settings/dev=1",
-                                  "settings/pcmode=false", "settings/port=/nonexistent/kesmar-port",
-                                  "settings/timeout=100", "settings/update=1000"}));
+    QCOMPARE(stored,
+             QStringList({"positions/1/name=Home", "positions/1/x=1000", "positions/1/y=2000", "positions/1/z=3000",
+                          "positions/2/name=Probe", "positions/2/x=4", "positions/2/y=5", "positions/2/z=6",
+                          "positions/3/name=Probe", "positions/3/x=4", "positions/3/y=5", "positions/3/z=6",
+                          "positions/size=2", "settings/dev=1", "settings/pcmode=false",
+                          "settings/port=/nonexistent/kesmar-port", "settings/timeout=100", "settings/update=1000"}));
 }
 
 void TestProgramProcess::secondStartOnTheSameStoreEnds()
@@ -145,6 +153,76 @@ void TestProgramProcess::secondStartOnTheSameStoreEnds()
     QVERIFY(third.waitForFinished(E2E::WaitMs));
     QCOMPARE(third.exitStatus(), QProcess::NormalExit);
     QCOMPARE(third.exitCode(), 0);
+}
+
+void TestProgramProcess::badLocksNeitherHangNorLockOut_data()
+{
+    QTest::addColumn<QString>("inTheWay"); // what is at the lock's place
+    QTest::addColumn<bool>("takenOver");
+    // How stderr says why nothing is saved; {lock} and {store} stand for the paths.
+    QTest::addColumn<QString>("notSaved");
+
+    const QString prefix = QStringLiteral("settings are not saved in this run - ");
+    // Left by a power cut or by a process whose number is now another program's.
+    for (const char *lock : {"empty", "garbage", "unreadable", "names a running process"})
+        QTest::newRow(lock) << lock << true << QString();
+    QTest::newRow("folder") << "folder" << false << prefix + "{lock} is a folder where a lock file belongs";
+    QTest::newRow("folder at the store's own lock")
+        << "folder at the store's own lock" << false << prefix + "{store}.lock is a folder where a lock file belongs";
+    QTest::newRow("pipe") << "pipe" << false << prefix + "{lock} is where a lock file belongs but is not a plain file";
+    // No file can grow past 0 bytes: the lock cannot be written, as on a full disk.
+    QTest::newRow("cannot be written") << "no room" << false
+                                       << prefix + "cannot create the lock file {lock} (File too large)";
+}
+
+void TestProgramProcess::badLocksNeitherHangNorLockOut()
+{
+    QFETCH(QString, inTheWay);
+    QFETCH(bool, takenOver);
+    QFETCH(QString, notSaved);
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    const QMap<QString, QByteArray> lockText = {{"empty", ""},
+                                                {"garbage", "\xff\xfe\x00 not a lock\n\n"},
+                                                {"unreadable", "1\n"},
+                                                {"names a running process", pid + "\ntst_programprocess\n\n"}};
+    QString shell;
+    if (lockText.contains(inTheWay)) {
+        QFile lock(lockFile());
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        QCOMPARE(lock.write(lockText.value(inTheWay)), qint64(lockText.value(inTheWay).size()));
+        lock.close();
+        if (inTheWay == "unreadable")
+            QVERIFY(lock.setPermissions({}));
+    } else if (inTheWay == "folder") {
+        QVERIFY(QDir().mkpath(lockFile()));
+    } else if (inTheWay == "folder at the store's own lock") {
+        QVERIFY(QDir().mkpath(storeFile() + ".lock"));
+    } else if (inTheWay == "pipe") {
+        QCOMPARE(::mkfifo(QFile::encodeName(lockFile()).constData(), 0600), 0);
+    } else {
+        shell = QStringLiteral("trap '' XFSZ; ulimit -f 0");
+    }
+
+    QProcess program;
+    RUN_STEP(launch(program, shell));
+    if (takenOver) {
+        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), program.processId(), E2E::WaitMs);
+    } else {
+        QByteArray error;
+        QTRY_VERIFY_WITH_TIMEOUT((error += program.readAllStandardError()).contains("not saved in this run"),
+                                 E2E::WaitMs);
+        notSaved.replace(QStringLiteral("{lock}"), lockFile()).replace(QStringLiteral("{store}"), storeFile());
+        QVERIFY2(QString::fromLocal8Bit(error).contains(notSaved), error.constData());
+    }
+    QCOMPARE(::kill(pid_t(program.processId()), SIGTERM), 0);
+    QVERIFY(program.waitForFinished(E2E::WaitMs));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+
+    // Saved only under a lock of its own.
+    QFile store(storeFile());
+    QVERIFY(store.open(QIODevice::ReadOnly));
+    QCOMPARE(store.readAll() == handEdited, !takenOver);
 }
 
 QTEST_GUILESS_MAIN(TestProgramProcess)

@@ -12,6 +12,9 @@
 
 namespace {
 
+// A time as kesmar watch prints it: UTC, ISO 8601, milliseconds.
+const QString utcTime = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z");
+
 struct Run
 {
     int exitCode = -1;
@@ -62,6 +65,7 @@ private slots:
     void withoutPanelTheClientSaysSo();
     void scriptsDriveThePanel();
     void aSecondPanelLeavesTheNameAlone();
+    void watchMarksGapsAndOutlivesThePanel();
 };
 
 void TestScripting::initTestCase()
@@ -132,25 +136,26 @@ void TestScripting::scriptsDriveThePanel()
     QProcess watch;
     watch.start(QStringLiteral(KESMAR_CLIENT_PATH), {QStringLiteral("watch"), QStringLiteral("--csv")});
     QTRY_VERIFY_WITH_TIMEOUT(watch.canReadLine(), E2E::WaitMs);
-    QCOMPARE(watch.readLine(), QByteArray("time,x,y,z\n"));
+    QCOMPARE(watch.readLine(), QByteArray("time,x,y,z,state\n"));
     QCOMPARE(sim.command(QStringLiteral("move 49 9000 2000 3000")), QStringLiteral("ok move 49 9000 2000 3000"));
-    const QRegularExpression row(
-        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z),(\\d+),(\\d+),(\\d+)$"));
+    const QRegularExpression row(QStringLiteral("^%1,(\\d+),(\\d+),(\\d+),$").arg(utcTime));
     QStringList rows;
     const auto readRows = [&] {
         while (watch.canReadLine())
             rows << QString::fromUtf8(watch.readLine()).trimmed();
-        return !rows.isEmpty() && rows.last().endsWith(QStringLiteral(",9000,2000,3000"));
+        return !rows.isEmpty() && rows.last().endsWith(QStringLiteral(",9000,2000,3000,"));
     };
     QTRY_VERIFY2_WITH_TIMEOUT(readRows(), qPrintable(rows.join(" | ")), 30000);
     watch.terminate();
     QVERIFY(watch.waitForFinished(E2E::WaitMs));
     QSet<int> xsOnTheWay;
+    // The state the watch began in comes first.
+    QCOMPARE(rows.takeFirst().section(QLatin1Char(','), 1), QStringLiteral(",,,reading"));
     for (const QString &line : rows) {
         const QRegularExpressionMatch m = row.match(line);
         QVERIFY2(m.hasMatch(), qPrintable(line));
-        if (m.captured(2).toInt() > 1000 && m.captured(2).toInt() < 9000)
-            xsOnTheWay << m.captured(2).toInt();
+        if (m.captured(1).toInt() > 1000 && m.captured(1).toInt() < 9000)
+            xsOnTheWay << m.captured(1).toInt();
     }
     QVERIFY2(xsOnTheWay.size() >= 3, qPrintable(rows.join(" | ")));
 
@@ -206,6 +211,61 @@ void TestScripting::aSecondPanelLeavesTheNameAlone()
     // The first one still answers.
     KESMAR(run, 0, "device");
     QCOMPARE(run.out, QStringLiteral("1\n"));
+}
+
+void TestScripting::watchMarksGapsAndOutlivesThePanel()
+{
+    SimProcess sim(E2E::Waits);
+    QVERIFY2(sim.start({"--start", "100,100,100"}), qPrintable(sim.lastError()));
+    E2E::writeStore(sim.linkPath(), 100, 100, false);
+    E2E::Program p;
+    RUN_STEP(p.start(sim.linkPath()));
+    auto bridge = std::make_unique<ScriptBridge>(&p.window());
+    QVERIFY(bridge->registerOnSessionBus());
+
+    QProcess watch;
+    watch.start(QStringLiteral(KESMAR_CLIENT_PATH), {QStringLiteral("watch"), QStringLiteral("--csv")});
+    QStringList states; // the state column of the rows without coordinates
+    int readingsSinceState = 0;
+    const QRegularExpression stateRow(QStringLiteral("^%1,,,,(.+)$").arg(utcTime));
+    const QRegularExpression readingRow(QStringLiteral("^%1,\\d+,\\d+,\\d+,$").arg(utcTime));
+    const auto seen = [&](const QStringList &expected, int readings) {
+        while (watch.canReadLine()) {
+            const QString line = QString::fromUtf8(watch.readLine()).trimmed();
+            const QRegularExpressionMatch state = stateRow.match(line);
+            if (state.hasMatch()) {
+                states << state.captured(1);
+                readingsSinceState = 0;
+            } else if (readingRow.match(line).hasMatch()) {
+                ++readingsSinceState;
+            } else if (line != QLatin1String("time,x,y,z,state")) {
+                states << QStringLiteral("unexpected line: ") + line;
+            }
+        }
+        return states == expected && readingsSinceState >= readings;
+    };
+    const auto describe = [&] {
+        return states.join(QLatin1Char('|')).toUtf8();
+    };
+
+    QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading"}, 2), describe().constData(), E2E::WaitMs);
+    // The unit falls silent: the readings stop, and the rows say why.
+    QCOMPARE(sim.command(QStringLiteral("quiet on")), QStringLiteral("ok quiet on"));
+    QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading", "stale", "stopped"}, 0), describe().constData(), 3 * E2E::WaitMs);
+    // The panel goes away and comes back; the watch goes on through it.
+    bridge.reset();
+    QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading", "stale", "stopped", "panel closed"}, 0), describe().constData(),
+                              E2E::WaitMs);
+    bridge = std::make_unique<ScriptBridge>(&p.window());
+    QVERIFY(bridge->registerOnSessionBus());
+    QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading", "stale", "stopped", "panel closed", "stopped"}, 0),
+                              describe().constData(), E2E::WaitMs);
+    QCOMPARE(sim.command(QStringLiteral("quiet off")), QStringLiteral("ok quiet off"));
+    p.window().reconnect();
+    QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading", "stale", "stopped", "panel closed", "stopped", "reading"}, 2),
+                              describe().constData(), E2E::WaitMs);
+    watch.terminate();
+    QVERIFY(watch.waitForFinished(E2E::WaitMs));
 }
 
 QTEST_MAIN(TestScripting)

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Debian packages from the built tree with CPack and checks the
-# package set, each package's control fields, dependencies and files, and runs
-# lintian on them when it is installed.
+# Builds the Debian packages from a copy of the source with dpkg-buildpackage,
+# as Debian does, and checks them: the package set, each package's fields,
+# dependencies and files, hardening, the library's symbols, run paths and
+# build paths, and lintian --pedantic. Then, from the unpacked packages, it
+# builds the C example of docs/examples against the library through
+# pkg-config and through the CMake package and runs it (and the Python
+# example) against the packaged simulator, and runs the autopkgtest.
 #
-# Usage: debian_package.sh BUILD_DIR VERSION
+# Usage: debian_package.sh SOURCE_DIR
 set -uo pipefail
-build=$(cd "$1" && pwd)
-version=$2
+source=$(cd "$1" && pwd)
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/kesmar-deb.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
@@ -16,152 +19,179 @@ fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
+die() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
 
-for tool in dpkg-deb dpkg-shlibdeps file readelf; do
-    command -v "$tool" >/dev/null || {
-        echo "FAIL: $tool is missing; run scripts/deps.sh test" >&2
-        exit 1
-    }
+for tool in dpkg-buildpackage dh dpkg-deb readelf file cc pkg-config cmake git; do
+    command -v "$tool" >/dev/null || die "$tool is missing; run scripts/deps.sh test"
 done
 
-# The package set, and the packages each must depend on (besides what
-# dpkg-shlibdeps adds).
+# --- Build ------------------------------------------------------------------------------
+# The source as committed plus what is new and not ignored, without build folders.
+mkdir "$tmp/src"
+(cd "$source" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$tmp/src" 2>/dev/null) ||
+    die "cannot copy the source (a git checkout is needed)"
+start=$SECONDS
+(cd "$tmp/src" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc -b) >"$tmp/build.log" 2>&1 || {
+    tail -n 40 "$tmp/build.log" >&2
+    die "dpkg-buildpackage failed"
+}
+echo "dpkg-buildpackage took $((SECONDS - start)) s"
+version=$(cd "$tmp/src" && dpkg-parsechangelog -S Version)
+arch=$(dpkg --print-architecture)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+libdir=/usr/lib/$multiarch
+
+# The package set, and what each must depend on besides what dpkg-shlibdeps adds.
 packages=(libkesmarctl1 libkesmarctl-dev kesmarcontrol kesmarsim)
 declare -A needs=(
-    [libkesmarctl1]="libc6 libqt5core5a libqt5serialport5"
+    [libkesmarctl1]="libc6 libstdc++6"
     [libkesmarctl-dev]="libkesmarctl1"
     [kesmarcontrol]="libkesmarctl1 libc6 libqt5core5a libqt5widgets5 libqt5dbus5"
     [kesmarsim]="libc6"
 )
+made=$(cd "$tmp" && ls -- *.deb | sort)
+wanted=$(for p in "${packages[@]}"; do
+    echo "${p}_${version}_$arch.deb"
+    [[ $p == *-dev ]] || echo "${p}-dbgsym_${version}_$arch.deb" # debug symbols of each package with binaries
+done | sort)
+[[ $made == "$wanted" ]] || die "made: $(echo $made); expected exactly: $(echo $wanted)"
 
-# -B keeps CPack's staging folder and the packages out of the build tree.
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1 || {
-    cat "$tmp/cpack.log" >&2
-    echo "FAIL: cpack -G DEB failed" >&2
-    exit 1
-}
-arch=$(dpkg --print-architecture)
-made=$(cd "$tmp/out" && ls -- *.deb | sort)
-wanted=$(for p in "${packages[@]}"; do echo "${p}_${version}_$arch.deb"; done | sort)
-[[ $made == "$wanted" ]] || {
-    echo "made:" $made >&2
-    echo "FAIL: expected exactly:" $wanted >&2
-    exit 1
-}
-
-# Files of each package, with /usr/... paths; ELF files are unpacked into one
-# root as they would be installed.
+deb() { echo "$tmp/${1}_${version}_$arch.deb"; }
 for p in "${packages[@]}"; do
-    deb=$tmp/out/${p}_${version}_$arch.deb
-    dpkg-deb -c "$deb" >"$tmp/$p.listing"
+    dpkg-deb -c "$(deb "$p")" >"$tmp/$p.listing"
     awk '{ print $6 }' "$tmp/$p.listing" | sed 's|^\./|/|; s|/$||' | grep -v '^$' >"$tmp/$p.files"
-    dpkg-deb -x "$deb" "$tmp/root"
+    dpkg-deb -x "$(deb "$p")" "$tmp/root"
 done
+root=$tmp/root
 has() { grep -qx -- "$2" "$tmp/$1.files" || fail "$1 lacks $2"; }
 link() { grep -Eq -- "\.$2 -> $3\$" "$tmp/$1.listing" || fail "$1 lacks the link $2 -> $3"; }
 
-libdir=$(sed -n 's|/libkesmarctl\.so\.1\.0\.0$||p' "$tmp/libkesmarctl1.files")
-[[ $libdir =~ ^/usr/lib(/[^/]+-linux-gnu[^/]*)?$ ]] || fail "libkesmarctl1 lacks /usr/lib.../libkesmarctl.so.1.0.0"
-
-# --- What each package holds --------------------------------------------------------
+# --- What each package holds ------------------------------------------------------------
 has libkesmarctl1 "$libdir/libkesmarctl.so.1.0.0"
 link libkesmarctl1 "$libdir/libkesmarctl.so.1" libkesmarctl.so.1.0.0
 has libkesmarctl-dev /usr/include/libkesmarctl.h
 link libkesmarctl-dev "$libdir/libkesmarctl.so" libkesmarctl.so.1
+has libkesmarctl-dev "$libdir/pkgconfig/kesmarctl.pc"
+has libkesmarctl-dev "$libdir/cmake/KesmarCtl/KesmarCtlConfig.cmake"
 has kesmarcontrol /usr/bin/kesmarcontrol
+has kesmarcontrol /usr/bin/kesmar
 has kesmarcontrol /usr/share/applications/kesmarcontrol.desktop
 has kesmarcontrol /usr/share/icons/hicolor/scalable/apps/kesmarcontrol.svg
 has kesmarcontrol /usr/share/man/man1/kesmarcontrol.1.gz
-has kesmarcontrol /usr/bin/kesmar
 has kesmarcontrol /usr/share/man/man1/kesmar.1.gz
 has kesmarsim /usr/bin/kesmarsim
 has kesmarsim /usr/share/man/man1/kesmarsim.1.gz
 # The simulator's page comes from its own --help.
-zcat "$tmp/root/usr/share/man/man1/kesmarsim.1.gz" 2>/dev/null | grep -q -- 'unit\\-id' ||
+zcat "$root/usr/share/man/man1/kesmarsim.1.gz" 2>/dev/null | grep -q -- 'unit\\-id' ||
     fail "the kesmarsim manual page does not list --unit-id"
 
-# A file belongs to one package only (directories are shared).
-shared=$(for p in "${packages[@]}"; do
-    while read -r f; do [[ -d $tmp/root$f && ! -L $tmp/root$f ]] || echo "$f"; done <"$tmp/$p.files"
-done | sort | uniq -d)
-[[ -z $shared ]] || fail "files in more than one package: $shared"
-
-# --- Every package ------------------------------------------------------------------
+# --- Every package ----------------------------------------------------------------------
 for p in "${packages[@]}"; do
-    deb=$tmp/out/${p}_${version}_$arch.deb
-    [[ $(dpkg-deb -f "$deb" Package) == "$p" ]] || fail "$p: package name is '$(dpkg-deb -f "$deb" Package)'"
-    [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "$p: version is '$(dpkg-deb -f "$deb" Version)'"
-    [[ $(dpkg-deb -f "$deb" Architecture) == "$arch" ]] || fail "$p: architecture is '$(dpkg-deb -f "$deb" Architecture)'"
-
-    depends=$(dpkg-deb -f "$deb" Depends)
+    field() { dpkg-deb -f "$(deb "$p")" "$1"; }
+    [[ $(field Version) == "$version" && $(field Architecture) == "$arch" ]] ||
+        fail "$p: version '$(field Version)', architecture '$(field Architecture)'"
+    depends=$(field Depends)
     echo "$p Depends: $depends"
-    # Each alternative is a Debian package name with an optional version bound,
-    # never a file or library name, nor the package itself.
-    IFS=',|' read -r -a alternatives <<<"$depends"
-    for alt in "${alternatives[@]}"; do
-        alt=$(sed 's/^ *//; s/ *$//' <<<"$alt")
-        [[ $alt =~ ^[a-z0-9][a-z0-9+.-]+(\ \((<<|<=|=|>=|>>)\ [0-9A-Za-z.+~:-]+\))?$ ]] ||
-            fail "$p: '$alt' is not a Debian package dependency"
-        [[ $alt != *.so* && ${alt%% *} != "$p" ]] || fail "$p: '$alt' should not be a dependency"
-    done
+    names=" $(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$depends" | tr -s ' ') "
     for need in ${needs[$p]}; do
-        [[ ,$depends, =~ [,\ ]$need[\ ,] ]] || fail "$p does not depend on $need"
+        [[ $names == *" $need "* ]] || fail "$p does not depend on $need"
     done
+    # The library and the simulator need no Qt.
+    [[ $p == kesmarcontrol || $depends != *libqt* ]] || fail "$p depends on Qt: $depends"
+    [[ $p != libkesmarctl* || $(field Multi-Arch) == same ]] || fail "$p is not Multi-Arch: same"
 
     outside=$(grep -v '^/usr' "$tmp/$p.files")
     [[ -z $outside ]] || fail "$p: files outside /usr: $outside"
-
-    doc=$tmp/root/usr/share/doc/$p
-    head -n 1 "$doc/copyright" 2>/dev/null | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
-        fail "$p: no machine-readable /usr/share/doc/$p/copyright"
-    grep -q '^License: GPL-3+$' "$doc/copyright" 2>/dev/null || fail "$p: the copyright file names no licence"
-    latest=$(zcat "$doc/changelog.Debian.gz" 2>/dev/null | head -n 1)
-    [[ $latest == "kesmarcontrol ($version) "* ]] ||
-        fail "$p: changelog.Debian.gz's latest entry is '$latest', not one for $version"
+    grep -q '^License: GPL-3+$' "$root/usr/share/doc/$p/copyright" 2>/dev/null || fail "$p: no copyright file naming the licence"
 
     while read -r f; do
-        [[ -f $tmp/root$f && ! -L $tmp/root$f ]] || continue
-        info=$(file -b "$tmp/root$f")
-        [[ $info != ELF* || $info == *", stripped"* ]] || fail "$p: $f is not stripped"
+        [[ -f $root$f && ! -L $root$f ]] || continue
+        [[ $(file -b "$root$f") == ELF* ]] || continue
+        [[ $(file -b "$root$f") == *", stripped"* ]] || fail "$p: $f is not stripped"
+        dynamic=$(readelf -d "$root$f")
+        # Hardening: full RELRO (BIND_NOW), position-independent, no run path.
+        grep -Eq 'FLAGS.*(BIND_NOW|NOW)' <<<"$dynamic" || fail "$p: $f is not linked with BIND_NOW"
+        readelf -lW "$root$f" | grep -q GNU_RELRO || fail "$p: $f has no RELRO segment"
+        [[ $(readelf -hW "$root$f") == *"DYN ("* ]] || fail "$p: $f is not position-independent"
+        ! grep -Eq 'R(UN)?PATH' <<<"$dynamic" || fail "$p: $f keeps a run path"
+        # Reproducible: no path of the build folder in the binary.
+        ! grep -qF "$tmp/src" "$root$f" || fail "$p: $f holds the build folder's path"
     done <"$tmp/$p.files"
 done
 
-# dpkg runs ldconfig through the library package's trigger; no package has
-# maintainer scripts.
+# The library: the C and C++ runtimes only; stack protector and FORTIFY in it.
+needed=$(readelf -d "$root$libdir/libkesmarctl.so.1.0.0" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+[[ $needed =~ ^((libc|libstdc\+\+|libgcc_s|libm|ld-linux[^ ]*)\.so[^ ]*\ )+$ ]] ||
+    fail "libkesmarctl.so.1 needs more than the C and C++ runtimes: $needed"
+symbols=$(readelf --dyn-syms -W "$root$libdir/libkesmarctl.so.1.0.0")
+grep -q '__stack_chk_fail' <<<"$symbols" || fail "libkesmarctl.so.1 is built without the stack protector"
+grep -Eq '__[a-z]+_chk' <<<"$symbols" || fail "libkesmarctl.so.1 is built without FORTIFY"
+exported=$(awk '$5 == "GLOBAL" && $7 != "UND" { print $8 }' <<<"$symbols" | sort | tr '\n' ' ')
 mkdir "$tmp/control"
-dpkg-deb -e "$tmp/out/libkesmarctl1_${version}_$arch.deb" "$tmp/control/libkesmarctl1"
-grep -qx 'activate-noawait ldconfig' "$tmp/control/libkesmarctl1/triggers" 2>/dev/null || fail "libkesmarctl1 has no ldconfig trigger"
-grep -q '^libkesmarctl 1 libkesmarctl1 ' "$tmp/control/libkesmarctl1/shlibs" 2>/dev/null || fail "libkesmarctl1 has no shlibs entry"
-for p in "${packages[@]}"; do
-    scripts=$(dpkg-deb --ctrl-tarfile "$tmp/out/${p}_${version}_$arch.deb" | tar -t | grep -E 'preinst|postinst|prerm|postrm')
-    [[ -z $scripts ]] || fail "$p has maintainer scripts: $scripts"
-done
+dpkg-deb -e "$(deb libkesmarctl1)" "$tmp/control"
+listed=$(sed -n 's/^ \(kesmarctl_[a-z_]*\)@Base .*/\1/p' "$tmp/control/symbols" 2>/dev/null | sort | tr '\n' ' ')
+[[ -n $listed && $listed == "$exported" ]] || fail "the symbols file lists '$listed', the library exports '$exported'"
+grep -qx 'activate-noawait ldconfig' "$tmp/control/triggers" 2>/dev/null || fail "libkesmarctl1 has no ldconfig trigger"
 
-# --- The packaged program loads the packaged library ---------------------------------
-runpath=$(readelf -d "$tmp/root/usr/bin/kesmarcontrol" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]/\2/p')
-[[ $runpath != *"$build"* ]] || fail "the packaged program keeps a build tree run path: $runpath"
-resolved=$(env -u LD_LIBRARY_PATH ldd "$tmp/root/usr/bin/kesmarcontrol" | awk '$1 == "libkesmarctl.so.1" && $3 != "not" { print $3 }')
-[[ $(readlink -f "$resolved") == "$tmp/root$libdir/"* ]] ||
-    fail "the packaged program loads libkesmarctl.so.1 from '$resolved', not from libkesmarctl1"
-
-# --- lintian --------------------------------------------------------------------------
-# Accepted warnings, each with its reason in the README's packaging note.
-accepted=initial-upload-closes-no-bugs
+# --- lintian ----------------------------------------------------------------------------
+# Every tag counts, informational and pedantic ones included.
 if command -v lintian >/dev/null; then
-    lintian --fail-on error,warning --suppress-tags "$accepted" "$tmp"/out/*.deb >"$tmp/lintian.log" 2>&1 ||
-        fail "lintian reports errors or warnings"
-    grep -v 'running with root privileges' "$tmp/lintian.log"
+    lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$tmp"/*.changes >"$tmp/lintian.log" 2>&1 || {
+        cat "$tmp/lintian.log" >&2
+        fail "lintian reports tags"
+    }
 else
     echo "note: lintian not found (scripts/deps.sh test installs it); packages not checked by it"
 fi
+((failures == 0)) || die "$failures check(s) of the packages failed"
 
-if ((failures > 0)); then
-    for p in "${packages[@]}"; do
-        echo "--- $p" >&2
-        cat "$tmp/$p.listing" >&2
-    done
-    echo "FAIL: $failures check(s) of the packages failed" >&2
-    exit 1
-fi
+# --- The unpacked packages at work --------------------------------------------------------
+export PATH=$root/usr/bin:$PATH LD_LIBRARY_PATH=$root$libdir
+sim_log=$tmp/sim.log
+exec {sim_out}< <(exec kesmarsim --no-stdin 2>"$sim_log")
+sim_pid=$!
+IFS= read -r -t 30 -u "$sim_out" pty && [[ -c $pty ]] || {
+    cat "$sim_log" >&2
+    die "the packaged simulator printed no terminal"
+}
+# The same example built through pkg-config and through the CMake package; a
+# run prints the position of device 1 and nothing on standard error.
+example=$source/docs/examples/position.c
+PKG_CONFIG_PATH=$root$libdir/pkgconfig PKG_CONFIG_SYSROOT_DIR=$root \
+    cc -Wall -Werror -o "$tmp/position-pc" "$example" $(PKG_CONFIG_PATH=$root$libdir/pkgconfig \
+    PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs kesmarctl) || fail "the C example does not build with pkg-config"
+mkdir "$tmp/consumer"
+cat >"$tmp/consumer/CMakeLists.txt" <<EOF
+cmake_minimum_required(VERSION 3.16)
+project(consumer C)
+find_package(KesmarCtl 1 REQUIRED)
+add_executable(position-cmake "$example")
+target_link_libraries(position-cmake PRIVATE KesmarCtl::kesmarctl)
+EOF
+{ cmake -S "$tmp/consumer" -B "$tmp/consumer/build" -DCMAKE_PREFIX_PATH="$root/usr" &&
+    cmake --build "$tmp/consumer/build"; } >"$tmp/consumer.log" 2>&1 || {
+    cat "$tmp/consumer.log" >&2
+    fail "the C example does not build with find_package(KesmarCtl)"
+}
+runs=("$tmp/position-pc" "$tmp/consumer/build/position-cmake")
+command -v python3 >/dev/null && runs+=("python3 $source/docs/examples/position.py")
+for run in "${runs[@]}"; do
+    printed=$($run "$pty" 2>"$tmp/stderr")
+    [[ $printed == "10250 10250 10250" && ! -s $tmp/stderr ]] ||
+        fail "'$run' printed '$printed' and on standard error '$(cat "$tmp/stderr")'"
+done
+kill "$sim_pid"
+exec {sim_out}<&-
+
+# The autopkgtest, on the unpacked packages.
+AUTOPKGTEST_TMP=$tmp/autopkgtest
+mkdir "$AUTOPKGTEST_TMP"
+export AUTOPKGTEST_TMP
+"$tmp/src/debian/tests/client-drives-simulator" || fail "the autopkgtest client-drives-simulator failed"
+
+((failures == 0)) || die "$failures check(s) failed"
 echo "${packages[*]}: $(cat "$tmp"/*.files | wc -l) entries"
 echo "PASS"
