@@ -10,6 +10,7 @@ ConnectionIndicator::ConnectionIndicator(const DeviceLink &link, QWidget *parent
     setAutoRaise(true);
     connect(&link, &DeviceLink::stateChanged, this, &ConnectionIndicator::refresh);
     connect(&link, &DeviceLink::deviceChanged, this, &ConnectionIndicator::refresh);
+    connect(&link, &DeviceLink::stageChanged, this, &ConnectionIndicator::refresh);
     // While the readings are live there is nothing to repair.
     connect(this, &QToolButton::clicked, this, [this] {
         if (link_.state() != DeviceLink::State::Reading)
@@ -27,8 +28,20 @@ void ConnectionIndicator::refresh()
     // A long port name keeps its distinctive end in the text and shows whole
     // in the tool tip, so it cannot widen the window.
     const QString port = fontMetrics().elidedText(portName, Qt::ElideLeft, 300);
-    setText(tr("%1, device %2: %3").arg(port, device, word));
-    const QString whole = tr("%1, device %2: %3").arg(portName, device, word);
+    // While a sequence moves the unit, its stage stands for the state.
+    const QString stage = link_.stage();
+    const QString shown = stage.isEmpty() ? word : tr("moving: %1").arg(stage);
+    setText(tr("%1, device %2: %3").arg(port, device, shown));
+    const TravelLimits &limits = link_.limits();
+    const QString envelope = limits.enabled ? tr("Limits on: X %1..%2, Y %3..%4, Z %5..%6")
+                                                  .arg(limits.min[0])
+                                                  .arg(limits.max[0])
+                                                  .arg(limits.min[1])
+                                                  .arg(limits.max[1])
+                                                  .arg(limits.min[2])
+                                                  .arg(limits.max[2])
+                                            : tr("Limits off");
+    const QString whole = tr("%1, device %2: %3").arg(portName, device, shown) + QLatin1Char('\n') + envelope;
     if (state == DeviceLink::State::Reading)
         setToolTip(whole);
     else

@@ -6,8 +6,9 @@
 class DeviceLink;
 
 // The status bar's word on the link: the port, the device driven and how far
-// the readings can be trusted, with the reason in the tool tip while they are
-// not live. A click asks for a reconnection unless the readings are live.
+// the readings can be trusted (or the stage of an ordered move under way),
+// with whether limits are on in the tool tip, and the reason while the
+// readings are not live. A click asks for a reconnection unless the readings are live.
 class ConnectionIndicator : public QToolButton
 {
     Q_OBJECT

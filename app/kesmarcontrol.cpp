@@ -4,6 +4,7 @@
 #include "about.h"
 #include "connectionindicator.h"
 #include "inputguard.h"
+#include "limitsdialog.h"
 #include "positionchange.h"
 #include "settings.h"
 #include "travel.h"
@@ -61,12 +62,9 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     connect(&history, &QUndoStack::redoTextChanged, ui->actionRedo,
             [redo = ui->actionRedo](const QString &change) { redo->setText(historyEntry(tr("&Redo"), change)); });
 
-    for (QSpinBox *box : {ui->targetX, ui->targetY, ui->targetZ})
-        box->setMaximum(positionMax);
-    for (QSlider *slider : {ui->sliderX, ui->sliderY, ui->sliderZ}) {
-        slider->setMaximum(positionMax);
+    for (QSlider *slider : {ui->sliderX, ui->sliderY, ui->sliderZ})
         slider->setPageStep(2050);
-    }
+    showLimits();
     // Each slider agrees with its box at all times: it starts where the box
     // stands, and whatever moves it (a drag, keys, the wheel, a click in the
     // groove) sets the box, which under Follow Target sends it.
@@ -81,12 +79,16 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     }
     guard->watch(ui->stores);
     guard->watch(ui->dev);
-    // Under Follow Target a typed value is sent by Enter only.
-    guard->setRevertOnLeave([this] { return ui->followTarget->isChecked(); });
+    // Under Follow Target a typed value is sent by Enter only. The focus also
+    // leaves a box while the window is taken down, after its form is gone.
+    guard->setRevertOnLeave([follow = QPointer<QCheckBox>(ui->followTarget)] { return follow && follow->isChecked(); });
     connect(guard, &InputGuard::refused, this, [this](QSpinBox *, const QString &message) {
         report({ActResult::Kind::Refused, message});
     });
 
+    // Connected by hand: the pad's Halt button has the same name, and a slot
+    // connected by name would take its clicks too, halting twice.
+    connect(ui->pushButtonHalt, &QPushButton::clicked, this, &KesmarControl::halt);
     // Halt is at hand in every window of the program, dialogs open or not.
     auto *haltKey = new QShortcut(QKeySequence(PadDialog::haltKey), this);
     haltKey->setContext(Qt::ApplicationShortcut);
@@ -128,6 +130,10 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
         followOff(
             tr("Follow Target turned off: the unit came to rest at %1 %2 %3, not at the target").arg(x).arg(y).arg(z));
     });
+    // A sequence's end says how it went; one that did not arrive stays.
+    connect(&link_, &DeviceLink::sequenceFinished, this,
+            [this](const ActResult &result) { report(result, Failure::Move); });
+    connect(&link_, &DeviceLink::retractedChanged, this, [this] { saveSettings(); });
     connect(&link_, &DeviceLink::deviceSelected, this, [this](int n) {
         savedDevice = n;
         saveSettings();
@@ -147,6 +153,8 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
 
 KesmarControl::~KesmarControl()
 {
+    // A window of its own, which would outlive this one.
+    delete limitsDialog;
     delete ui;
 }
 
@@ -202,6 +210,10 @@ void KesmarControl::loadSettings()
     if (!stored.positions.isEmpty())
         ui->stores->setCurrentIndex(0);
     pad.loadSettings(stored.groups.value(QStringLiteral("pad")));
+    const QVariantMap limits = stored.groups.value(QStringLiteral("limits"));
+    link_.setLimits(TravelLimits::fromGroup(limits));
+    limitsKept = !limits.isEmpty();
+    link_.setRetracted(DeviceLink::Retracted::fromGroup(limits));
     settingsLoaded = true;
 
     // What the whole run must know shows whenever no other message does:
@@ -216,15 +228,22 @@ void KesmarControl::loadSettings()
     }
 }
 
-// Writes the connection settings, every named position and the pad's group.
+// Writes the connection settings, every named position, the pad's group and
+// the limits with the position Retract remembered.
 // A failure stays in the status bar until something replaces it, and the
 // next save that succeeds clears it.
 ActResult KesmarControl::saveSettings()
 {
     if (!settingsLoaded)
         return ActResult::done(QString());
-    const StoredSettings stored{
+    // Limits never set leave the store as it was.
+    QVariantMap limits = limitsKept ? link_.limits().toGroup() : QVariantMap();
+    if (const auto retracted = link_.retracted())
+        retracted->addTo(limits);
+    StoredSettings stored{
         link_.portSettings(), savedDevice, positions_.positions(), {{QStringLiteral("pad"), pad.settings()}}};
+    if (!limits.isEmpty())
+        stored.groups.insert(QStringLiteral("limits"), limits);
     const SaveResult result = store.save(stored);
     if (result.kind == SaveResult::Kind::Saved) {
         clearFailure(Failure::Save);
@@ -241,6 +260,8 @@ void KesmarControl::closeEvent(QCloseEvent *event)
     // Settings is a window of its own; the program ends with this one.
     if (settingsDialog)
         settingsDialog->close();
+    if (limitsDialog)
+        limitsDialog->close();
     // Saving leaves the list as it is: a second close in the same run saves
     // the same positions again.
     const ActResult saved = saveSettings();
@@ -294,6 +315,7 @@ void KesmarControl::showLinkState()
 // ---------------------------------------------------------------------------
 // Target motion
 
+// Sends the targets straight, as Follow Target, Copy and Restore do.
 ActResult KesmarControl::gotoTarget()
 {
     const ActResult result = link_.moveTo({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
@@ -301,11 +323,12 @@ ActResult KesmarControl::gotoTarget()
     return result;
 }
 
-// What the Goto button does: send the targets and restart polling, whatever
-// the outcome.
+// What the Goto button does: send the targets (in order while ordered moves
+// are on) and restart polling, whatever the outcome.
 ActResult KesmarControl::pressGoto()
 {
-    const ActResult result = gotoTarget();
+    const ActResult result = link_.go({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
+    report(result, Failure::Move);
     link_.resumePolling();
     return result;
 }
@@ -313,11 +336,6 @@ ActResult KesmarControl::pressGoto()
 void KesmarControl::on_pushButtonGoto_clicked()
 {
     pressGoto();
-}
-
-void KesmarControl::on_pushButtonHalt_clicked()
-{
-    halt();
 }
 
 // Turning Follow Target on takes the position now as the target, so the
@@ -369,6 +387,7 @@ bool KesmarControl::setTargets(int x, int y, int z)
         if (values[axis] < 0)
             continue;
         const int before = boxes[axis]->value();
+        fitRange(axis, values[axis]);
         boxes[axis]->setValue(values[axis]);
         sliders[axis]->setValue(values[axis]);
         changed = changed || boxes[axis]->value() != before;
@@ -452,6 +471,73 @@ ActResult KesmarControl::halt()
     return result;
 }
 
+// A target box takes the envelope while it is on, else the whole travel, and
+// its slider spans the same band. A target the program shows outside it (an
+// axis that may still come closer) widens the band to take it, so it shows
+// as it is. Nothing is sent.
+void KesmarControl::fitRange(int axis, int value)
+{
+    const QScopedValueRollback<bool> asOne(settingTargets, true);
+    const TravelLimits &limits = link_.limits();
+    const int low = limits.enabled ? limits.min[axis] : 0;
+    const int high = limits.enabled ? limits.max[axis] : positionMax;
+    QSpinBox *const boxes[] = {ui->targetX, ui->targetY, ui->targetZ};
+    QSlider *const sliders[] = {ui->sliderX, ui->sliderY, ui->sliderZ};
+    boxes[axis]->setRange(std::min(low, value), std::max(high, value));
+    sliders[axis]->setRange(std::min(low, value), std::max(high, value));
+    const QString band = limits.enabled
+        ? tr("%1 limits %2..%3 (Menu, Limits)").arg(QChar(u'X' + axis)).arg(low).arg(high)
+        : tr("%1: no limits set, 0..%2").arg(QChar(u'X' + axis)).arg(positionMax);
+    sliders[axis]->setToolTip(band);
+    boxes[axis]->setToolTip(band);
+}
+
+void KesmarControl::showLimits()
+{
+    const QList<int> shown = targets();
+    for (int axis = 0; axis < 3; ++axis)
+        fitRange(axis, shown[axis]);
+}
+
+ActResult KesmarControl::setLimits(const TravelLimits &limits)
+{
+    const ActResult result = link_.setLimits(limits);
+    report(result);
+    if (!result.ok())
+        return result;
+    showLimits();
+    indicator->refresh();
+    limitsKept = true;
+    const ActResult saved = saveSettings();
+    return saved.ok() ? result : saved;
+}
+
+ActResult KesmarControl::retract()
+{
+    const ActResult result = link_.retract();
+    report(result, Failure::Move);
+    link_.resumePolling();
+    return result;
+}
+
+ActResult KesmarControl::returnFromRetract()
+{
+    const ActResult result = link_.returnFromRetract();
+    report(result, Failure::Move);
+    link_.resumePolling();
+    return result;
+}
+
+void KesmarControl::on_pushButtonRetract_clicked()
+{
+    retract();
+}
+
+void KesmarControl::on_pushButtonReturn_clicked()
+{
+    returnFromRetract();
+}
+
 // ---------------------------------------------------------------------------
 // Named positions
 
@@ -517,7 +603,7 @@ void KesmarControl::recall(int index, bool send)
     setTargets(qMax(0, r.x), qMax(0, r.y), qMax(0, r.z));
     ui->storeName->setText(r.name);
     if (send)
-        gotoTarget();
+        report(link_.go({r.x, r.y, r.z}), Failure::Move);
     else
         report(ActResult::done(tr("Position %1 restored").arg(r.name)));
 }
@@ -623,6 +709,26 @@ void KesmarControl::on_actionRedo_triggered()
     stepHistory(false);
 }
 
+// Limits is non-modal, as Settings: Halt stays at hand while it is open.
+void KesmarControl::on_actionLimits_triggered()
+{
+    if (limitsDialog) {
+        limitsDialog->raise();
+        limitsDialog->activateWindow();
+        return;
+    }
+    limitsDialog = new LimitsDialog(link_.limits());
+    limitsDialog->setAttribute(Qt::WA_DeleteOnClose);
+    const auto live = [this] {
+        limitsDialog->setLiveReading(link_.liveReading());
+    };
+    live();
+    connect(&link_, &DeviceLink::positionRead, limitsDialog, live);
+    connect(&link_, &DeviceLink::stateChanged, limitsDialog, live);
+    connect(limitsDialog, &QDialog::accepted, this, [this] { setLimits(limitsDialog->limits()); });
+    limitsDialog->show();
+}
+
 void KesmarControl::on_actionPad_toggled(bool checked)
 {
     if (checked)
@@ -641,9 +747,13 @@ QList<int> KesmarControl::targets() const
 
 ActResult KesmarControl::gotoTargets(int x, int y, int z)
 {
-    const ActResult checked = DeviceLink::checkTarget({x, y, z});
-    if (!checked.ok())
+    ActResult checked = DeviceLink::checkTarget({x, y, z});
+    if (checked.ok())
+        checked = link_.checkEnvelope({x, y, z});
+    if (!checked.ok()) {
+        report(checked, Failure::Move);
         return checked;
+    }
     setTargets(x, y, z);
     return pressGoto();
 }

@@ -14,6 +14,7 @@
 #include <QUndoStack>
 
 class ConnectionIndicator;
+class LimitsDialog;
 class Settings;
 
 namespace Ui {
@@ -60,6 +61,11 @@ public:
     // Jogs as the pad does; the targets show where the jog goes.
     ActResult moveBy(int dx, int dy, int dz);
     ActResult halt();
+    // Press Retract and Return.
+    ActResult retract();
+    ActResult returnFromRetract();
+    // Takes the limits as OK in the Limits dialog does, and saves them.
+    ActResult setLimits(const TravelLimits &limits);
 
 public slots:
     // Closes the port, opens the configured one with the configured time-out,
@@ -71,7 +77,6 @@ protected:
 
 private slots:
     void on_pushButtonGoto_clicked();
-    void on_pushButtonHalt_clicked();
     void on_followTarget_toggled(bool on);
     void on_pushButtonStore_clicked();
     void on_pushButtonCopy_clicked();
@@ -93,6 +98,9 @@ private slots:
     void on_actionPad_toggled(bool);
     void on_actionUndo_triggered();
     void on_actionRedo_triggered();
+    void on_actionLimits_triggered();
+    void on_pushButtonRetract_clicked();
+    void on_pushButtonReturn_clicked();
 
 private:
     // Which failure a message that stays tells of: a failed move's message
@@ -122,6 +130,8 @@ private:
     void recall(int index, bool send);
     void showLinkState();
     void followOff(const QString &why);
+    void showLimits();
+    void fitRange(int axis, int value);
 
     Ui::KesmarControl *ui;
     DeviceLink link_;
@@ -139,9 +149,13 @@ private:
     bool settingTargets = false;
     QPointer<Settings> settingsDialog;
     QString lastFailureText;
+    QPointer<LimitsDialog> limitsDialog;
     // Nothing is saved until loading has finished: a save in between (a
     // device selection while loading) would write the list half loaded.
     bool settingsLoaded = false;
+    // Whether the store holds limits (or they were set in this run): only
+    // then are they written.
+    bool limitsKept = false;
 };
 
 #endif // KESMARCONTROL_H

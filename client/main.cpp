@@ -94,6 +94,10 @@ const QCommandLineOption
     timeoutOption(QStringLiteral("timeout"),
                   QStringLiteral("With --wait, fail after <ms> milliseconds (default %1).").arg(defaultTimeoutMs),
                   QStringLiteral("ms"));
+const QCommandLineOption
+    moveWaitOption(QStringLiteral("wait"),
+                   QStringLiteral("Return only when the move has ended: exit status 0 when the "
+                                  "unit arrived, 1 when a stage did not arrive or it was halted."));
 const QCommandLineOption csvOption(QStringLiteral("csv"), QStringLiteral("Comma-separated values with a header line."));
 
 int sent(PanelClient &client, QDBusPendingCall call)
@@ -124,6 +128,57 @@ QString waitOptionsError(const QCommandLineParser &parser)
     if (!parser.isSet(waitOption))
         return QStringLiteral("--timeout goes with --wait");
     return {};
+}
+
+// After Retract or Return: waits for the move to end when --wait is given.
+int waitForMoveIfAsked(const Invocation &in, PanelClient &client, QDBusPendingReply<QString> reply)
+{
+    if (!client.check(reply))
+        return failure(client.error());
+    if (!in.parser.isSet(moveWaitOption) || reply.value().isEmpty())
+        return Success;
+    int timeout = defaultTimeoutMs;
+    if (in.parser.isSet(timeoutOption))
+        timeout = in.parser.value(timeoutOption).toInt();
+    return client.waitForSequence(timeout) ? Success : failure(client.error());
+}
+
+// What is wrong with the arguments of "kesmar limits", if anything.
+QString limitsArgumentsError(const QStringList &args)
+{
+    if (args.isEmpty() || (args.size() == 1 && args.first() == QLatin1String("off")))
+        return {};
+    if (args.first() != QLatin1String("set") || args.size() != 7)
+        return QStringLiteral("usage: kesmar limits [set XMIN XMAX YMIN YMAX ZMIN ZMAX | off]");
+    for (const QString &arg : args.mid(1)) {
+        bool ok = false;
+        arg.toInt(&ok);
+        if (!ok)
+            return QStringLiteral("'%1' is not a whole number").arg(arg);
+    }
+    return {};
+}
+
+// kesmar limits [set XMIN XMAX YMIN YMAX ZMIN ZMAX | off], its arguments checked.
+int limits(const Invocation &in, PanelClient &c)
+{
+    QDBusPendingReply<bool, int, int, int, int, int, int> now = c.panel().Limits();
+    if (!c.check(now))
+        return failure(c.error());
+    QList<int> bounds{now.argumentAt<1>(), now.argumentAt<2>(), now.argumentAt<3>(),
+                      now.argumentAt<4>(), now.argumentAt<5>(), now.argumentAt<6>()};
+    if (in.args.isEmpty()) {
+        out() << (now.argumentAt<0>() ? "on" : "off");
+        for (int bound : bounds)
+            out() << ' ' << bound;
+        out() << '\n';
+        return Success;
+    }
+    if (in.args.first() == QLatin1String("off"))
+        return sent(c, c.panel().SetLimits(false, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]));
+    for (int i = 0; i < 6; ++i)
+        bounds[i] = in.args.at(i + 1).toInt();
+    return sent(c, c.panel().SetLimits(true, bounds[0], bounds[1], bounds[2], bounds[3], bounds[4], bounds[5]));
 }
 
 int printTriple(PanelClient &client, QDBusPendingReply<int, int, int> reply)
@@ -275,6 +330,42 @@ const QList<Command> &commands()
                  out() << lastError.value() << '\n';
              return int(Success);
          }},
+        {QStringLiteral("limits"),
+         QStringLiteral("[set XMIN XMAX YMIN YMAX ZMIN ZMAX | off]"),
+         QStringLiteral("Print the travel envelope as \"on|off XMIN XMAX YMIN YMAX ZMIN ZMAX\". With set, take the "
+                        "bounds and switch the envelope on; with off, switch it off and keep the bounds. Every move "
+                        "is then checked against it, as the Limits dialog says."),
+         {{QStringLiteral("set|off"), QStringLiteral("Set the bounds and switch the envelope on, or switch it off.")},
+          {QStringLiteral("BOUNDS"), QStringLiteral("With set: XMIN XMAX YMIN YMAX ZMIN ZMAX, each within 0..20500.")}},
+         0,
+         7,
+         false,
+         {},
+         limits},
+        {QStringLiteral("retract"),
+         QStringLiteral("[--wait [--timeout MS]]"),
+         QStringLiteral("Press Retract: remember the position and take the unit out along the retract axis to the "
+                        "safe coordinate (Menu, Limits)."),
+         {},
+         0,
+         0,
+         false,
+         {moveWaitOption, timeoutOption},
+         [](const Invocation &in, PanelClient &c) {
+             return waitForMoveIfAsked(in, c, c.panel().Retract());
+         }},
+        {QStringLiteral("return"),
+         QStringLiteral("[--wait [--timeout MS]]"),
+         QStringLiteral("Press Return: take the unit back to the position Retract remembered, sideways first, then in "
+                        "along the retract axis, stopping the approach distance short."),
+         {},
+         0,
+         0,
+         false,
+         {moveWaitOption, timeoutOption},
+         [](const Invocation &in, PanelClient &c) {
+             return waitForMoveIfAsked(in, c, c.panel().Return());
+         }},
         {QStringLiteral("watch"),
          QStringLiteral("[--csv]"),
          QStringLiteral("Print \"TIME X Y Z\" for every reading and \"TIME state STATE\" for the connection state "
@@ -366,6 +457,11 @@ int runCommand(const Command &c, const QStringList &arguments)
             in.numbers << arg.toInt(&ok);
         if (!ok)
             return usageError(c.name, QStringLiteral("'%1' is not a whole number").arg(arg));
+    }
+    if (c.name == QLatin1String("limits")) {
+        const QString error = limitsArgumentsError(args);
+        if (!error.isEmpty())
+            return usageError(c.name, error);
     }
     const auto takesTimeout = [](const QCommandLineOption &o) {
         return o.names() == timeoutOption.names();

@@ -33,6 +33,15 @@ bool PanelClient::connectToPanel()
     connect(proxy_.get(), &KesmarControlProxy::PositionChanged, this, [this](int x, int y, int z) {
         reading_ = {x, y, z};
     });
+    // Only an end that follows a stage seen here is the end of a sequence
+    // started from here: one that another act replaced ends first.
+    connect(proxy_.get(), &KesmarControlProxy::StageChanged, this,
+            [this](const QString &stage, bool failed, const QString &message) {
+                if (!stage.isEmpty())
+                    sawStage_ = true;
+                else if (sawStage_)
+                    sequenceEnd_ = qMakePair(failed, message);
+            });
     auto *watcher = new QDBusServiceWatcher(KesmarBus::service, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
         error_ = QStringLiteral("the panel closed");
@@ -95,6 +104,36 @@ bool PanelClient::waitForPosition(const QList<int> &target, int timeoutMs)
     });
     if (reading_ == target)
         return true;
+    deadline.start(timeoutMs);
+    return loop.exec() == 0;
+}
+
+bool PanelClient::waitForSequence(int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, [&] {
+        error_ = QStringLiteral("the move did not end within %1 ms").arg(timeoutMs);
+        loop.exit(1);
+    });
+    const auto ended = [&] {
+        if (!sequenceEnd_)
+            return false;
+        error_ = sequenceEnd_->second;
+        loop.exit(sequenceEnd_->first ? 1 : 0);
+        return true;
+    };
+    connect(proxy_.get(), &KesmarControlProxy::StageChanged, &loop, ended);
+    connect(this, &PanelClient::panelClosed, &loop, [&] { loop.exit(1); });
+    connect(proxy_.get(), &KesmarControlProxy::Halted, &loop, [&] {
+        error_ = QStringLiteral("halted");
+        loop.exit(1);
+    });
+    if (sequenceEnd_) {
+        error_ = sequenceEnd_->second;
+        return !sequenceEnd_->first;
+    }
     deadline.start(timeoutMs);
     return loop.exec() == 0;
 }

@@ -5,9 +5,11 @@
 
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QDBusPendingCall;
 
@@ -28,6 +30,11 @@ public:
     // pass, the panel closes or its polling stops (false). Readings are counted
     // from connectToPanel() on, so a wait after a call sees what came since.
     bool waitForPosition(const QList<int> &target, int timeoutMs);
+    // Runs the event loop until an ordered move that started after
+    // connectToPanel() ends: true when it arrived; false when it did not
+    // (its message), on a halt ("halted"), when the panel closes or
+    // `timeoutMs` pass.
+    bool waitForSequence(int timeoutMs);
     // Prints a line for every reading and for every change of the connection
     // state, the panel's going away and coming back included, until the
     // process is interrupted.
@@ -43,6 +50,9 @@ signals:
 private:
     std::unique_ptr<KesmarControlProxy> proxy_;
     QList<int> reading_;
+    // The stages seen since connectToPanel(), and how the last one ended.
+    bool sawStage_ = false;
+    std::optional<QPair<bool, QString>> sequenceEnd_;
     QString error_;
 };
 

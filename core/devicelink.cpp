@@ -300,10 +300,17 @@ ActResult DeviceLink::setLimits(const TravelLimits &limits)
     if (!problem.isEmpty())
         return {ActResult::Kind::OutOfRange, problem};
     limits_ = limits;
-    return ActResult::done(limits.enabled ? tr("TravelLimits on") : tr("TravelLimits off"));
+    return ActResult::done(limits.enabled ? tr("Limits on") : tr("Limits off"));
 }
 
 ActResult DeviceLink::checkEnvelope(const Xyz &target) const
+{
+    return checkEnvelope(target, reading_);
+}
+
+// As checkEnvelope(), for a move that starts at `from`: an axis outside the
+// envelope there may stay or come closer on the same side, never cross it.
+ActResult DeviceLink::checkEnvelope(const Xyz &target, const std::optional<Xyz> &from) const
 {
     if (!limits_.enabled)
         return ActResult::done(QString());
@@ -311,13 +318,11 @@ ActResult DeviceLink::checkEnvelope(const Xyz &target) const
         const int low = limits_.min[axis];
         const int high = limits_.max[axis];
         const int value = target[axis];
-        if (value >= low && value <= high)
+        if (value < low && from && from->at(axis) <= value)
             continue;
-        // How far outside; an axis already outside may come closer or stay.
-        const auto outside = [low, high](int v) {
-            return std::max({low - v, v - high, 0});
-        };
-        if (reading_ && outside(value) <= outside(reading_->at(axis)))
+        if (value > high && from && from->at(axis) >= value)
+            continue;
+        if (value >= low && value <= high)
             continue;
         const QChar name(u'X' + axis);
         return {ActResult::Kind::OutOfRange,
@@ -359,25 +364,28 @@ ActResult DeviceLink::go(const Xyz &target)
 
 // The stages of an ordered move from `from` to `target`, the retract axis
 // ending at `approachTarget`: out to the safe coordinate unless further out
-// already, sideways, in.
+// already, sideways, in. Every stage is checked before the first is sent, so
+// a sequence is refused whole rather than stopped half-way.
 ActResult DeviceLink::startSequence(const Xyz &target, const Xyz &from, int approachTarget)
 {
-    ActResult checked = checkTarget(target);
-    if (checked.ok())
-        checked = checkEnvelope(target);
-    if (!checked.ok())
-        return checked;
     const int axis = limits_.axis;
-    Xyz out = from;
-    if (!limits_.furtherOut(from[axis], limits_.safe))
-        out[axis] = limits_.safe;
+    const Xyz out = limits_.retracted(from);
     Xyz lateral = target;
     lateral[axis] = out[axis];
     Xyz in = target;
     in[axis] = approachTarget;
-    return sequence_.start(
-        {{QStringLiteral("retract"), out}, {QStringLiteral("lateral"), lateral}, {QStringLiteral("approach"), in}},
-        from);
+    const QList<MoveSequence::Stage> stages{
+        {QStringLiteral("retract"), out}, {QStringLiteral("lateral"), lateral}, {QStringLiteral("approach"), in}};
+    ActResult checked = checkTarget(target);
+    std::optional<Xyz> at = from;
+    for (const MoveSequence::Stage &stage : stages) {
+        if (checked.ok())
+            checked = checkEnvelope(stage.target, at);
+        at = stage.target;
+    }
+    if (!checked.ok())
+        return checked;
+    return sequence_.start(stages, from);
 }
 
 ActResult DeviceLink::retract()
@@ -385,11 +393,17 @@ ActResult DeviceLink::retract()
     const std::optional<Xyz> from = liveReading();
     if (!from)
         return {ActResult::Kind::NoReading, tr("Retract needs a live reading of the position")};
-    retracted_ = Retracted{device_, *from};
-    emit retractedChanged();
-    Xyz out = *from;
-    if (!limits_.furtherOut(out[limits_.axis], limits_.safe))
-        out[limits_.axis] = limits_.safe;
+    const Xyz out = limits_.retracted(*from);
+    const ActResult checked = checkEnvelope(out, from);
+    if (!checked.ok())
+        return checked;
+    // The position to return to is one in place, not one on the way out or
+    // already out: a second Retract keeps the one remembered first.
+    const bool outAlready = out == *from || sequence_.isRunning();
+    if (!outAlready || !retracted_ || retracted_->device != device_) {
+        retracted_ = Retracted{device_, *from};
+        emit retractedChanged();
+    }
     return sequence_.start({{QStringLiteral("retract"), out}}, *from);
 }
 
@@ -404,7 +418,33 @@ ActResult DeviceLink::returnFromRetract()
     if (!from)
         return {ActResult::Kind::NoReading, tr("Return needs a live reading of the position")};
     const Xyz &back = retracted_->position;
-    return startSequence(back, *from, limits_.shortOf(back[limits_.axis]));
+    const int axis = limits_.axis;
+    // Short of the position, but never further out than the way over it.
+    int stop = limits_.shortOf(back[axis]);
+    const int over = limits_.retracted(*from)[axis];
+    if (limits_.furtherOut(stop, over) && !limits_.furtherOut(back[axis], over))
+        stop = over;
+    return startSequence(back, *from, stop);
+}
+
+std::optional<DeviceLink::Retracted> DeviceLink::Retracted::fromGroup(const QVariantMap &group)
+{
+    bool ok[4] = {};
+    const int device = group.value(QStringLiteral("retractdevice")).toString().toInt(&ok[0]);
+    const Xyz position{group.value(QStringLiteral("retractx")).toString().toInt(&ok[1]),
+                       group.value(QStringLiteral("retracty")).toString().toInt(&ok[2]),
+                       group.value(QStringLiteral("retractz")).toString().toInt(&ok[3])};
+    if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || device < minDevice || device > maxDevice || !checkTarget(position).ok())
+        return std::nullopt;
+    return Retracted{device, position};
+}
+
+void DeviceLink::Retracted::addTo(QVariantMap &group) const
+{
+    group.insert(QStringLiteral("retractdevice"), device);
+    group.insert(QStringLiteral("retractx"), position[0]);
+    group.insert(QStringLiteral("retracty"), position[1]);
+    group.insert(QStringLiteral("retractz"), position[2]);
 }
 
 ActResult DeviceLink::jog(int dx, int dy, int dz, bool repeated)
@@ -464,8 +504,9 @@ ActResult DeviceLink::halt()
     if (at)
         result = send(*at) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
     resumePolling();
-    sequence_.abort(tr("Halted"));
+    // Said first, so whoever waits for the sequence hears of the halt itself.
     emit halted();
+    sequence_.abort(tr("Halted"));
     return result;
 }
 

@@ -107,7 +107,8 @@ public:
     // straight.
     ActResult go(const Xyz &target);
     // Remembers the live position and takes the unit out along the retract
-    // axis to the safe coordinate.
+    // axis to the safe coordinate. A unit out there already, or on its way,
+    // keeps the position remembered for its device.
     ActResult retract();
     // Takes the unit back to the remembered position in order, stopping the
     // approach distance short on the retract axis; refused on another device.
@@ -117,6 +118,11 @@ public:
     {
         int device;
         Xyz position;
+
+        // The keys "retractdevice", "retractx", "retracty", "retractz" of
+        // the settings group "limits"; empty when any is missing or damaged.
+        static std::optional<Retracted> fromGroup(const QVariantMap &group);
+        void addTo(QVariantMap &group) const;
     };
     std::optional<Retracted> retracted() const { return retracted_; }
     void setRetracted(const std::optional<Retracted> &retracted) { retracted_ = retracted; }
@@ -182,6 +188,7 @@ private:
     bool send(const Xyz &target);
     ActResult moveFailed() const;
     ActResult sendChecked(const Xyz &target);
+    ActResult checkEnvelope(const Xyz &target, const std::optional<Xyz> &from) const;
     ActResult startSequence(const Xyz &target, const Xyz &from, int approachTarget);
     void refreshState();
     void pollSoon();

@@ -4,6 +4,7 @@
 #include "travel.h"
 
 #include <QString>
+#include <QVariantMap>
 
 #include <array>
 
@@ -36,6 +37,15 @@ struct TravelLimits
     bool furtherOut(int a, int b) const { return outwardUp ? a > b : a < b; }
     // The coordinate `approach` short of `target` on the retract axis, on the outward side.
     int shortOf(int target) const;
+    // Where `from` stands once taken out to the safe coordinate on the
+    // retract axis (where it is, when further out already).
+    Xyz retracted(const Xyz &from) const;
+
+    // The settings group "limits" and back. A missing or damaged value loads
+    // as its default; a bound that is missing, damaged, outside the travel or
+    // above its maximum leaves its axis the full range.
+    static TravelLimits fromGroup(const QVariantMap &group);
+    QVariantMap toGroup() const;
 };
 
 #endif // TRAVELLIMITS_H

@@ -71,7 +71,7 @@ bool InputGuard::eventFilter(QObject *watched, QEvent *event)
 }
 
 // Whether typing `typed` where the cursor stands would leave a number outside
-// the box's range.
+// the box's range that further digits cannot bring back into it.
 bool InputGuard::typedOutOfRange(QSpinBox *box, const QString &typed)
 {
     const QLineEdit *edit = box->findChild<QLineEdit *>();
@@ -87,7 +87,18 @@ bool InputGuard::typedOutOfRange(QSpinBox *box, const QString &typed)
     text.remove(box->locale().groupSeparator());
     bool ok = false;
     const qlonglong value = box->locale().toLongLong(text, &ok);
-    return ok && (value < box->minimum() || value > box->maximum());
+    if (!ok || (value >= box->minimum() && value <= box->maximum()))
+        return false;
+    // A number below a minimum above zero may still be the start of one in
+    // range: "1" on the way to "12000" in a box from 5000. Only a number
+    // that no more digits can bring into range is refused.
+    if (value >= 0 && value < box->minimum()) {
+        for (qlonglong low = value * 10, span = 10; low <= box->maximum(); low *= 10, span *= 10) {
+            if (low + span - 1 >= box->minimum())
+                return false;
+        }
+    }
+    return true;
 }
 
 // Shows the box's value in force, dropping what was typed, without a change

@@ -14,8 +14,9 @@ class QWidget;
 // configure the link:
 // - the wheel over a watched widget that does not have the keyboard focus
 //   changes nothing;
-// - a digit typed into a watched spin box that would take its value outside
-//   the box's range is refused: the box shows the value in force again and
+// - a digit typed into a watched spin box that would leave a number outside
+//   the box's range, which no more digits can bring back into it, is
+//   refused: the box shows the value in force again and
 //   `refused` names the range, so a truncated other number is never left;
 // - while `revertOnLeave` says so, leaving a spin box without Enter puts the
 //   value in force back instead of committing what was typed;

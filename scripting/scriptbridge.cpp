@@ -17,6 +17,14 @@ ScriptBridge::ScriptBridge(KesmarControl *window)
     connect(&window->link(), &DeviceLink::positionRead, this, &ScriptBridge::PositionChanged);
     connect(&window->link(), &DeviceLink::stateChanged, this,
             [this](DeviceLink::State state) { emit StateChanged(QString::fromLatin1(DeviceLink::stateWord(state))); });
+    connect(&window->link(), &DeviceLink::halted, this, &ScriptBridge::Halted);
+    // The end is told by sequenceFinished, with its outcome.
+    connect(&window->link(), &DeviceLink::stageChanged, this, [this](const QString &stage) {
+        if (!stage.isEmpty())
+            emit StageChanged(stage, false, QString());
+    });
+    connect(&window->link(), &DeviceLink::sequenceFinished, this,
+            [this](const ActResult &result) { emit StageChanged(QString(), !result.ok(), result.message); });
 }
 
 ScriptBridge::~ScriptBridge()
@@ -170,6 +178,43 @@ QString ScriptBridge::State()
 QString ScriptBridge::LastError()
 {
     return window_->lastFailure();
+}
+
+bool ScriptBridge::Limits(int &xmin, int &xmax, int &ymin, int &ymax, int &zmin, int &zmax)
+{
+    const TravelLimits &limits = window_->link().limits();
+    xmin = limits.min[0];
+    xmax = limits.max[0];
+    ymin = limits.min[1];
+    ymax = limits.max[1];
+    zmin = limits.min[2];
+    zmax = limits.max[2];
+    return limits.enabled;
+}
+
+void ScriptBridge::SetLimits(bool enabled, int xmin, int xmax, int ymin, int ymax, int zmin, int zmax)
+{
+    TravelLimits limits = window_->link().limits();
+    limits.enabled = enabled;
+    limits.min = {xmin, ymin, zmin};
+    limits.max = {xmax, ymax, zmax};
+    reply(window_->setLimits(limits));
+}
+
+QString ScriptBridge::stageAfter(const ActResult &result)
+{
+    reply(result);
+    return window_->link().stage();
+}
+
+QString ScriptBridge::Retract()
+{
+    return stageAfter(window_->retract());
+}
+
+QString ScriptBridge::Return()
+{
+    return stageAfter(window_->returnFromRetract());
 }
 
 void ScriptBridge::Raise()

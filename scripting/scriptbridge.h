@@ -48,15 +48,22 @@ public slots:
     void SelectDevice(int n);
     QString State();
     QString LastError();
+    bool Limits(int &xmin, int &xmax, int &ymin, int &ymax, int &zmin, int &zmax);
+    void SetLimits(bool enabled, int xmin, int xmax, int ymin, int ymax, int zmin, int zmax);
+    QString Retract();
+    QString Return();
     void Raise();
 
 signals:
     void PositionChanged(int x, int y, int z);
     void StateChanged(const QString &state);
+    void StageChanged(const QString &stage, bool failed, const QString &message);
     void Halted();
 
 private:
     void reply(const ActResult &result);
+    // The stage under way after an act that may start one.
+    QString stageAfter(const ActResult &result);
 
     KesmarControl *window_;
     bool registered_ = false;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the README's screenshots in docs/images/: the main window connected to
-# the simulator after a Goto, the Settings dialog and the pad window.
+# the simulator after a Goto, the Settings and Limits dialogs and the pad window.
 #
 #   scripts/screenshots.sh [OUTPUT_DIR]
 #

@@ -286,7 +286,7 @@ void TestMainWindowForm::menuAndToolBar()
             entries << (entry->isSeparator() ? QStringLiteral("-") : entry->objectName());
         menus << menu->text() + QLatin1Char(':') + entries.join(QLatin1Char(' '));
     }
-    QCOMPARE(menus, QStringList({"&File:actionSettings - actionE_xit", "&Edit:actionUndo actionRedo", "&Window:actionPad", "&Help:action_About"}));
+    QCOMPARE(menus, QStringList({"&File:actionSettings actionLimits - actionE_xit", "&Edit:actionUndo actionRedo", "&Window:actionPad", "&Help:action_About"}));
     QCOMPARE(ui.menuBar->actions().first(), ui.menuMenu->menuAction());
 
     QCOMPARE(ui.actionPad->text(), QStringLiteral("&Pad"));

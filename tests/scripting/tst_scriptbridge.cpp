@@ -95,6 +95,21 @@ void TestScriptBridge::answers_data()
                                        << "Y 20501 is outside 0..20500" << 1;
     QTest::newRow("unknown position") << nothing << "GotoPosition" << QVariantList{"Nowhere"}
                                       << KesmarBus::errorUnknownPosition << "Nowhere" << 1;
+    const Setup zCeiling = [](KesmarControl &w) {
+        TravelLimits limits;
+        limits.enabled = true;
+        limits.max[2] = 15000;
+        QVERIFY(w.setLimits(limits).ok());
+    };
+    QTest::newRow("goto above the ceiling") << zCeiling << "Goto" << QVariantList{0, 0, 16000}
+                                            << KesmarBus::errorOutOfRange << "Z 16000 is above the limit 15000" << 1;
+    QTest::newRow("limits: a minimum above its maximum")
+        << nothing << "SetLimits" << QVariantList{true, 0, 20500, 0, 20500, 9000, 8000} << KesmarBus::errorOutOfRange
+        << "Z minimum 9000 is above its maximum 8000" << 1;
+    QTest::newRow("retract without a live reading")
+        << nothing << "Retract" << QVariantList{} << KesmarBus::errorNoReading << "needs a live reading" << 1;
+    QTest::newRow("return before a retract")
+        << nothing << "Return" << QVariantList{} << failed << "Nothing to return to" << 1;
 }
 
 void TestScriptBridge::answers()

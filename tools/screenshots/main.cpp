@@ -1,7 +1,7 @@
 // Makes the README's screenshots with the real main window: waits for the live
 // position, recalls a named position and sends the manipulator there with
-// Goto, then saves PNGs of the main window, the Settings dialog and the pad,
-// the last after a jog on the pad.
+// Goto, then saves PNGs of the main window, the Settings dialog, the Limits
+// dialog and the pad, the last after a jog on the pad.
 //
 // Usage: kesmarshots OUTPUT_DIR
 // The settings store (XDG_CONFIG_HOME) must point the port at a running
@@ -13,10 +13,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
+#include <QGroupBox>
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QSpinBox>
@@ -68,6 +70,23 @@ void save(QWidget *widget, const QString &name)
     std::printf("%s\n", qPrintable(path));
 }
 
+// Triggers the action and returns the dialog called `name` it shows.
+QDialog *openDialog(QWidget &window, const char *action, const QString &name)
+{
+    widget<QAction>(window, QString::fromLatin1(action))->trigger();
+    QDialog *dialog = nullptr;
+    waitUntil(
+        [&] {
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                if (top->objectName() == name && top->isVisible())
+                    dialog = qobject_cast<QDialog *>(top);
+            }
+            return dialog != nullptr;
+        },
+        10000, QStringLiteral("the dialog ") + name);
+    return dialog;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -110,17 +129,24 @@ int main(int argc, char *argv[])
         30000, QStringLiteral("the manipulator to reach the target"));
     save(&window, QStringLiteral("main-window.png"));
 
-    // The Settings action runs its dialog modally: grab it from inside that run.
-    QTimer::singleShot(0, [] {
-        waitUntil([] { return QApplication::activeModalWidget() != nullptr; }, 10000,
-                  QStringLiteral("the Settings dialog"));
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            fail(QStringLiteral("the modal window is not a dialog"));
-        save(dialog, QStringLiteral("settings-dialog.png"));
-        dialog->reject();
-    });
-    widget<QAction>(window, "actionSettings")->trigger();
+    // Settings and Limits are windows of their own, beside the main window.
+    QDialog *settings = openDialog(window, "actionSettings", QStringLiteral("Settings"));
+    save(settings, QStringLiteral("settings-dialog.png"));
+    settings->reject();
+
+    // The Limits dialog, as an operator sets it for a pipette change: a Z
+    // floor and ceiling, ordered moves out along Z to a safe height.
+    QDialog *limits = openDialog(window, "actionLimits", QStringLiteral("LimitsDialog"));
+    widget<QGroupBox>(*limits, "envelope")->setChecked(true);
+    widget<QSpinBox>(*limits, "zmin")->setValue(4000);
+    widget<QSpinBox>(*limits, "zmax")->setValue(19500);
+    widget<QCheckBox>(*limits, "ordered")->setChecked(true);
+    widget<QSpinBox>(*limits, "safe")->setValue(18000);
+    widget<QSpinBox>(*limits, "approach")->setValue(500);
+    waitUntil([&] { return widget<QPushButton>(*limits, "zminHere")->isEnabled(); }, 10000,
+              QStringLiteral("a live reading in the Limits dialog"));
+    save(limits, QStringLiteral("limits-dialog.png"));
+    limits->reject();
 
     widget<QAction>(window, "actionPad")->trigger();
     auto *pad = window.findChild<QDialog *>(QStringLiteral("PadDialog"));

@@ -1,0 +1,45 @@
+#ifndef LIMITSDIALOG_H
+#define LIMITSDIALOG_H
+
+#include "travellimits.h"
+
+#include <QDialog>
+
+#include <array>
+#include <optional>
+
+class QSpinBox;
+
+namespace Ui {
+class LimitsDialog;
+}
+
+// Edits the travel envelope and the ordered moves. OK takes the limits only
+// when they have no problem (a minimum above its maximum, a safe coordinate
+// the envelope does not take); the problem shows in the dialog, which stays
+// open. Each bound can be taken from the live reading the window passes in.
+class LimitsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit LimitsDialog(const TravelLimits &limits);
+    ~LimitsDialog() override;
+
+    // The limits as the dialog shows them.
+    TravelLimits limits() const;
+    // The live reading, or none: the "from the position now" buttons are
+    // enabled only with one.
+    void setLiveReading(const std::optional<TravelLimits::Xyz> &reading);
+
+public slots:
+    void accept() override;
+
+private:
+    Ui::LimitsDialog *ui;
+    std::array<QSpinBox *, 3> mins_;
+    std::array<QSpinBox *, 3> maxs_;
+    std::optional<TravelLimits::Xyz> reading_;
+};
+
+#endif // LIMITSDIALOG_H

@@ -1,0 +1,111 @@
+// A pipette change against the simulator, with the real library: Retract
+// takes the unit out along Z alone; after a move sideways, Return goes over
+// sideways first and then in along Z, stopping the approach distance short.
+// The order of the axes is read from the program's readings.
+#include "kesmarcontrol.h"
+#include "runstep.h"
+#include "simprocess.h"
+#include "testsettings.h"
+#include "widgetlookup.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+using Xyz = DeviceLink::Xyz;
+
+// Which axes changed between one distinct reading and the next, as runs of
+// the same axes: e.g. {"Z", "XY", "Z"}.
+QStringList axisRuns(const QList<Xyz> &readings)
+{
+    QStringList runs;
+    for (int i = 1; i < readings.size(); ++i) {
+        QString moved;
+        for (int axis = 0; axis < 3; ++axis) {
+            if (readings[i][axis] != readings[i - 1][axis])
+                moved += QChar(u'X' + axis);
+        }
+        if (moved.isEmpty())
+            continue;
+        // X and Y move together; one that arrives first leaves the other
+        // moving alone for a while: the same stage.
+        if (moved != QLatin1String("Z"))
+            moved = QStringLiteral("XY");
+        if (runs.isEmpty() || runs.last() != moved)
+            runs << moved;
+    }
+    return runs;
+}
+
+} // namespace
+
+class TestRetractReturn : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSettings::isolate(); }
+
+    void pipetteChange()
+    {
+        SimProcess sim(SimProcess::Waits::EventLoop);
+        QVERIFY2(sim.start({QStringLiteral("--speed"), QStringLiteral("10000"), QStringLiteral("--start"),
+                            QStringLiteral("12000,9000,6000")}),
+                 qPrintable(sim.lastError()));
+        TestSettings::writeStore(QStringLiteral("[settings]\nport=%1\ndev=1\ntimeout=100\nupdate=50\n"
+                                                "[limits]\nenabled=true\nxmin=0\nxmax=20500\nymin=0\nymax=20500\n"
+                                                "zmin=2000\nzmax=19000\nordered=true\naxis=Z\noutward=up\n"
+                                                "safe=16000\napproach=300\n")
+                                     .arg(sim.linkPath())
+                                     .toUtf8());
+        auto w = std::make_unique<KesmarControl>();
+        QTRY_COMPARE_WITH_TIMEOUT(w->link().state(), DeviceLink::State::Reading, SimProcess::ReactionMs);
+
+        QList<Xyz> readings;
+        connect(&w->link(), &DeviceLink::positionRead, this, [&](int x, int y, int z) {
+            if (readings.isEmpty() || readings.last() != Xyz{x, y, z})
+                readings << Xyz{x, y, z};
+        });
+        std::optional<ActResult> ended;
+        connect(&w->link(), &DeviceLink::sequenceFinished, this, [&](const ActResult &r) { ended = r; });
+        const auto runToEnd = [&](const char *button, const Xyz &arrival) {
+            readings = {*w->link().liveReading()};
+            ended.reset();
+            widget<QPushButton>(*w, QString::fromLatin1(button))->click();
+            QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
+            QVERIFY2(ended->ok(), qPrintable(ended->message));
+            QCOMPARE(readings.last(), arrival);
+        };
+
+        RUN_STEP(runToEnd("pushButtonRetract", Xyz{12000, 9000, 16000}));
+        QCOMPARE(axisRuns(readings), QStringList{"Z"});
+        // The simulator's own account of where the unit stands.
+        sim.command(QStringLiteral("status"));
+        QVERIFY2(sim.lastOutput().contains(QStringLiteral("device 49 12000 9000 16000 stopped")),
+                 qPrintable(sim.lastOutput().join('\n')));
+
+        // The new pipette is put in over another place of the dish.
+        QVERIFY(w->gotoTargets(3000, 4000, 16000).ok());
+        QTRY_COMPARE_WITH_TIMEOUT(w->link().liveReading(), std::optional<Xyz>(Xyz{3000, 4000, 16000}), 30000);
+
+        RUN_STEP(runToEnd("pushButtonReturn", Xyz{12000, 9000, 6300}));
+        QCOMPARE(axisRuns(readings), (QStringList{"XY", "Z"}));
+        sim.command(QStringLiteral("status"));
+        QVERIFY2(sim.lastOutput().contains(QStringLiteral("device 49 12000 9000 6300 stopped")),
+                 qPrintable(sim.lastOutput().join('\n')));
+
+        // From deep in again, a Goto goes out first, over, and in.
+        readings = {*w->link().liveReading()};
+        ended.reset();
+        QVERIFY(w->gotoTargets(8000, 8000, 7000).ok());
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
+        QVERIFY2(ended->ok(), qPrintable(ended->message));
+        QCOMPARE(axisRuns(readings), (QStringList{"Z", "XY", "Z"}));
+    }
+};
+
+QTEST_MAIN(TestRetractReturn)
+#include "tst_retractreturn.moc"
