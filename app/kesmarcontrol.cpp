@@ -68,6 +68,10 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     });
 
     // Halt is at hand in every window of the program, dialogs open or not.
+    // Connected by hand: the pad, a child of this window, has a Halt button
+    // of the same name, which a slot named after it would catch too and halt
+    // twice.
+    connect(ui->pushButtonHalt, &QPushButton::clicked, this, &KesmarControl::halt);
     auto *haltKey = new QShortcut(QKeySequence(PadDialog::haltKey), this);
     haltKey->setContext(Qt::ApplicationShortcut);
     connect(haltKey, &QShortcut::activated, this, &KesmarControl::halt);
@@ -291,11 +295,6 @@ ActResult KesmarControl::pressGoto()
 void KesmarControl::on_pushButtonGoto_clicked()
 {
     pressGoto();
-}
-
-void KesmarControl::on_pushButtonHalt_clicked()
-{
-    halt();
 }
 
 // Turning Follow Target on takes the position now as the target, so the

@@ -66,7 +66,6 @@ protected:
 
 private slots:
     void on_pushButtonGoto_clicked();
-    void on_pushButtonHalt_clicked();
     void on_followTarget_toggled(bool on);
     void on_pushButtonStore_clicked();
     void on_pushButtonCopy_clicked();
