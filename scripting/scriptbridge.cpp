@@ -17,6 +17,9 @@ ScriptBridge::ScriptBridge(KesmarControl *window)
     connect(&window->link(), &DeviceLink::positionRead, this, &ScriptBridge::PositionChanged);
     connect(&window->link(), &DeviceLink::stateChanged, this,
             [this](DeviceLink::State state) { emit StateChanged(QString::fromLatin1(DeviceLink::stateWord(state))); });
+    // Whoever halts (the operator, the pad, a script), scripts waiting for
+    // arrival stop waiting.
+    connect(&window->link(), &DeviceLink::halted, this, &ScriptBridge::Halted);
 }
 
 ScriptBridge::~ScriptBridge()
