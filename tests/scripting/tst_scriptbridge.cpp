@@ -5,6 +5,7 @@
 #include "fakelibrarytest.h"
 #include "kesmarbus.h"
 #include "kesmarcontrol.h"
+#include "runstep.h"
 #include "scriptbridge.h"
 #include "testsettings.h"
 
@@ -13,6 +14,8 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <functional>
@@ -29,7 +32,24 @@ private slots:
     void cleanup() { QDir(TestSettings::storeFile()).removeRecursively(); }
     void answers_data();
     void answers();
+    void everyHaltIsSignalled_data();
+    void everyHaltIsSignalled();
 };
+
+namespace {
+
+// Lets the window open its port, stops its polling and puts a bridge to it
+// on the session bus.
+void onBus(KesmarControl &w, std::unique_ptr<ScriptBridge> &bridge)
+{
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a session bus: run under dbus-run-session");
+    QTRY_VERIFY_WITH_TIMEOUT(w.link().isOpen(), 10000);
+    w.link().stopPolling();
+    bridge.reset(new ScriptBridge(&w));
+    QVERIFY(bridge->registerOnSessionBus());
+}
+
+} // namespace
 
 void TestScriptBridge::answers_data()
 {
@@ -90,13 +110,9 @@ void TestScriptBridge::answers()
     QFETCH(QString, error);
     QFETCH(QString, message);
     QFETCH(int, deviceAfter);
-    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a session bus: run under dbus-run-session");
-
     KesmarControl w;
-    QTRY_VERIFY_WITH_TIMEOUT(w.link().isOpen(), 10000);
-    w.link().stopPolling();
-    std::unique_ptr<ScriptBridge> bridge(new ScriptBridge(&w));
-    QVERIFY(bridge->registerOnSessionBus());
+    std::unique_ptr<ScriptBridge> bridge;
+    RUN_STEP(onBus(w, bridge));
     setup(w);
 
     QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
@@ -111,6 +127,43 @@ void TestScriptBridge::answers()
     const QDBusMessage device = panel.call(QStringLiteral("Device"));
     QCOMPARE(device.arguments().value(0).toInt(), deviceAfter);
     QCOMPARE(w.link().device(), deviceAfter);
+}
+
+// Whoever halts, scripts waiting for arrival hear it on the bus and stop waiting.
+void TestScriptBridge::everyHaltIsSignalled_data()
+{
+    QTest::addColumn<Setup>("halt");
+    QTest::newRow("main window's Halt") << Setup([](KesmarControl &w) {
+        w.centralWidget()->findChild<QPushButton *>(QStringLiteral("pushButtonHalt"))->click();
+    });
+    QTest::newRow("pad's Halt") << Setup([](KesmarControl &w) {
+        w.findChild<QWidget *>(QStringLiteral("PadDialog"))
+            ->findChild<QPushButton *>(QStringLiteral("pushButtonHalt"))
+            ->click();
+    });
+    QTest::newRow("Halt key") << Setup([](KesmarControl &w) {
+        // A key reaches a shortcut only in a window that is shown.
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::keyClick(&w, Qt::Key_Space);
+    });
+    QTest::newRow("another script's Halt") << Setup([](KesmarControl &) {
+        QDBusInterface(KesmarBus::service, KesmarBus::path, KesmarBus::interface).call(QStringLiteral("Halt"));
+    });
+}
+
+void TestScriptBridge::everyHaltIsSignalled()
+{
+    QFETCH(Setup, halt);
+    KesmarControl w;
+    std::unique_ptr<ScriptBridge> bridge;
+    RUN_STEP(onBus(w, bridge));
+    QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
+    QSignalSpy halted(&panel, SIGNAL(Halted()));
+
+    halt(w);
+
+    QTRY_COMPARE_WITH_TIMEOUT(halted.count(), 1, 10000);
 }
 
 QTEST_MAIN(TestScriptBridge)
