@@ -523,7 +523,8 @@ void KesmarControl::on_action_About_triggered()
 
 void KesmarControl::on_actionSettings_triggered()
 {
-    if (settingsDialog) {
+    // One Settings at a time; one closed just now is on its way out.
+    if (settingsDialog && settingsDialog->isVisible()) {
         settingsDialog->raise();
         settingsDialog->activateWindow();
         return;
