@@ -90,6 +90,10 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     // connected by name would take its clicks too, halting twice.
     connect(ui->pushButtonHalt, &QPushButton::clicked, this, &KesmarControl::halt);
     // Halt is at hand in every window of the program, dialogs open or not.
+    // Connected by hand: the pad, a child of this window, has a Halt button
+    // of the same name, which a slot named after it would catch too and halt
+    // twice.
+    connect(ui->pushButtonHalt, &QPushButton::clicked, this, &KesmarControl::halt);
     auto *haltKey = new QShortcut(QKeySequence(PadDialog::haltKey), this);
     haltKey->setContext(Qt::ApplicationShortcut);
     connect(haltKey, &QShortcut::activated, this, &KesmarControl::halt);
@@ -672,7 +676,8 @@ void KesmarControl::on_action_About_triggered()
 
 void KesmarControl::on_actionSettings_triggered()
 {
-    if (settingsDialog) {
+    // One Settings at a time; one closed just now is on its way out.
+    if (settingsDialog && settingsDialog->isVisible()) {
         settingsDialog->raise();
         settingsDialog->activateWindow();
         return;

@@ -31,11 +31,12 @@ Settings::~Settings()
     delete ui;
 }
 
-void Settings::on_buttonBox_accepted()
+void Settings::accept()
 {
     const QString port = ui->port->text();
     values->port = port.isEmpty() ? PortSettings::defaultPort() : port;
     values->timeout = ui->timeout->value();
     values->update = ui->update->value();
     values->pcmode = ui->cuInPCmode->isChecked();
+    QDialog::accept();
 }

@@ -18,8 +18,10 @@ public:
     explicit Settings(PortSettings *values);
     ~Settings() override;
 
-private slots:
-    void on_buttonBox_accepted();
+public slots:
+    // Writes the values back, then closes: whoever watches `finished` reads
+    // the values OK gave.
+    void accept() override;
 
 private:
     Ui::Settings *ui;

@@ -354,7 +354,8 @@ StoreContent TestDamagedStores::readIndependently(const QByteArray &file)
             = settingsLines(port.isEmpty() ? QStringLiteral("/dev/ttyUSB0") : port,
                             isNumber && dev >= 0 && dev <= 99 ? dev : 1, // the device spin box's range, else 1
                             qMax(20, s.value("settings/update", 1000).toInt()), // the polling interval's floor
-                            s.value("settings/timeout", 100).toInt(), s.value("settings/pcmode", false).toBool());
+                            qBound(10, s.value("settings/timeout", 100).toInt(), 1000), // the time-out's range
+                            s.value("settings/pcmode", false).toBool());
         content.storedSize = s.value("positions/size").toInt();
         QMap<int, QString> named;
         for (const QString &key : s.allKeys()) {
@@ -365,14 +366,17 @@ StoreContent TestDamagedStores::readIndependently(const QByteArray &file)
                 && n <= content.storedSize && parts.at(1) == QString::number(n) && !s.value(key).toString().isEmpty())
                 named.insert(n, s.value(key).toString());
         }
-        // An entry loads only with three whole coordinates in int's range.
+        // An entry loads only with three whole coordinates within the travel, 0..20500.
         for (auto it = named.cbegin(); it != named.cend(); ++it) {
             const QString entry = QStringLiteral("positions/%1/").arg(it.key());
             bool whole[3] = {};
             const int x = s.value(entry + "x").toString().toInt(&whole[0]);
             const int y = s.value(entry + "y").toString().toInt(&whole[1]);
             const int z = s.value(entry + "z").toString().toInt(&whole[2]);
-            if (whole[0] && whole[1] && whole[2])
+            const auto inTravel = [](int v) {
+                return v >= 0 && v <= 20500;
+            };
+            if (whole[0] && whole[1] && whole[2] && inTravel(x) && inTravel(y) && inTravel(z))
                 content.records << rec(it.value(), x, y, z);
         }
     }
@@ -470,9 +474,12 @@ void TestDamagedStores::skipsEntriesWithoutWholeCoordinates_data()
     QTest::newRow("y a list") << QByteArray("2\\x=4\n2\\y=1,2\n2\\z=6\n") << outer;
     QTest::newRow("z empty") << QByteArray("2\\x=4\n2\\y=5\n2\\z=\n") << outer;
     QTest::newRow("x hexadecimal") << QByteArray("2\\x=0x10\n2\\y=5\n2\\z=6\n") << outer;
-    QTest::newRow("int's limits and a sign load")
-        << QByteArray("2\\x=-2147483648\n2\\y=+5\n2\\z=2147483647\n")
-        << QStringList{outer.first(), rec("mid", -2147483647 - 1, 5, 2147483647), outer.last()};
+    // Whole numbers all, but outside the travel: skipped as damaged.
+    QTest::newRow("int's limits and a sign are whole, outside the travel")
+        << QByteArray("2\\x=-2147483648\n2\\y=+5\n2\\z=2147483647\n") << outer;
+    QTest::newRow("a sign and the travel's bounds load")
+        << QByteArray("2\\x=0\n2\\y=+5\n2\\z=20500\n")
+        << QStringList{outer.first(), rec("mid", 0, 5, 20500), outer.last()};
 }
 
 void TestDamagedStores::skipsEntriesWithoutWholeCoordinates()
@@ -503,8 +510,9 @@ void TestDamagedStores::readsTextAsWrittenAndWritesItAsBefore()
     const QString port = QStringLiteral("/dev/serial/by-id/usb-Ünï_Ж-if00");
     {
         KesmarControl w;
-        QCOMPARE(records(w), QStringList({rec("Zelle – links 🚀", 1, 2, 3), rec("пипетка ☃", 4, 5, 6),
-                                          rec("Ecke äöü ✓", 7, 8, 9), rec("位置, a", 10, 11, 12)}));
+        QCOMPARE(records(w),
+                 QStringList({rec("Zelle – links 🚀", 1, 2, 3), rec("пипетка ☃", 4, 5, 6), rec("Ecke äöü ✓", 7, 8, 9),
+                              rec("位置, a", 10, 11, 12)}));
         QCOMPARE(w.link().portSettings().port, port);
         QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
         QCOMPARE(Fake::callsNamed("open").first().args.first().toString(), port);

@@ -4,9 +4,15 @@
 #include "fakelibrarytest.h"
 #include "positionview.h"
 #include "testsettings.h"
+#include "windowfixture.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLCDNumber>
+#include <QLineEdit>
+#include <QSlider>
+#include <QStatusBar>
+#include <QToolButton>
 #include <QtTest>
 
 #include <functional>
@@ -23,6 +29,35 @@ class TestOperatorSafety : public FakeLibraryTest
 private slots:
     void onlyExplicitActsMove_data();
     void onlyExplicitActsMove();
+
+    // One group per rule of operator safety: a row is a list of acts, the
+    // targets sent and what the window shows after them (see play()).
+    void followMovesOnlyWhatChanges_data();
+    void followMovesOnlyWhatChanges() { play(); }
+    void jogStartsWhereTheUnitIs_data();
+    void jogStartsWhereTheUnitIs() { play(); }
+    void heldKeyStopsWithTheHand_data();
+    void heldKeyStopsWithTheHand() { play(); }
+    void haltAlwaysAtHand_data();
+    void haltAlwaysAtHand() { play(); }
+    void wheelWithoutFocusMovesNothing_data();
+    void wheelWithoutFocusMovesNothing() { play(); }
+    void typedValues_data();
+    void typedValues() { play(); }
+    void sliderAgreesWithItsBox_data();
+    void sliderAgreesWithItsBox() { play(); }
+    void theList_data();
+    void theList() { play(); }
+    void readoutsWaitAndFollow_data();
+    void readoutsWaitAndFollow() { play(); }
+
+private:
+    void columns();
+    void play();
+    void act(const QString &act);
+    void expect(const QString &probe);
+
+    std::unique_ptr<KesmarControl> w;
 };
 
 namespace {
@@ -173,7 +208,11 @@ void TestOperatorSafety::onlyExplicitActsMove()
     w.link().stopPolling();
     if (chosen >= 0)
         widget<QComboBox>(w, "stores")->setCurrentIndex(chosen);
-    widget<QCheckBox>(w, "followTarget")->setChecked(follow);
+    // Follow Target from a live reading where the unit stands at the targets.
+    if (follow) {
+        const QVector<int> at = values(w, "target");
+        WindowFixture::followFrom(w, at[0], at[1], at[2]);
+    }
     Fake::reset();
     Fake::script().onSelect = selection;
 
@@ -186,6 +225,353 @@ void TestOperatorSafety::onlyExplicitActsMove()
     QCOMPARE(widget<QComboBox>(w, "stores")->currentIndex(), index);
     QCOMPARE(started, start);
     w.link().stopPolling();
+}
+
+// ---------------------------------------------------------------------------
+// Operator acts on the window against the test double. Acts:
+//   at X Y Z         the unit reports X Y Z from now on (fail: reads fail)
+//   poll             a poll with polling on, so a good read is live
+//   follow, unfollow a click on Follow Target
+//   X+, Z-           a click on the pad's button; key K, repeat K: a pad key
+//                    (Right, Left, ...) pressed, or auto-repeated
+//   halt, pad halt, space   the main window's Halt, the pad's, the Halt key
+//   settings, about  Menu > Settings or About (left open)
+//   arrow X          one click on the up arrow of target X
+//   focus W          gives W the keyboard focus
+//   type X 123, enter X     typed into target X; Enter on it
+//   wheel W          one notch up over widget W (by object name)
+//   groove X         a click in slider X's groove, right of its handle
+//   dev N, reconnect the device box; a click on the connection indicator
+//   goto, store NAME, choose N   Goto; Store under NAME; the operator
+//                    chooses entry N (also the one shown)
+// Probes, "name=value": follow (0/1), targets ("x y z", the sliders alike),
+// message (a part of the status bar's text), state (the indicator's word),
+// readouts (0/1: enabled), dev, index, names ("a,b"), timeout, pcwait (the
+// time argument of the last poll), polled (a poll follows the last send or
+// selection before the regular one, which is an hour away).
+
+void TestOperatorSafety::columns()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<QStringList>("acts");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QStringList>("probes");
+}
+
+void TestOperatorSafety::play()
+{
+    QFETCH(QByteArray, store);
+    QFETCH(QStringList, acts);
+    QFETCH(QStringList, sent);
+    QFETCH(QStringList, probes);
+    if (!store.isEmpty())
+        TestSettings::writeStore(store);
+    RUN_STEP(WindowFixture::start(w, true));
+    w->link().setPollInterval(3600 * 1000);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    for (const QString &a : acts)
+        RUN_STEP(act(a));
+    QCOMPARE(WindowFixture::sentTargets(), sent);
+    for (const QString &p : probes)
+        RUN_STEP(expect(p));
+    const QList<QWidget *> windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (window != w.get() && qobject_cast<QDialog *>(window) && window->isVisible())
+            window->close();
+    }
+    w.reset();
+}
+
+namespace {
+
+QSpinBox *target(KesmarControl &w, const QString &axis)
+{
+    return widget<QSpinBox>(w, "target" + axis);
+}
+
+PadDialog &pad(KesmarControl &w)
+{
+    return *widget<PadDialog>(w, "PadDialog");
+}
+
+int padKey(const QString &name)
+{
+    static const QMap<QString, int> keys{
+        {"Right", Qt::Key_Right}, {"Left", Qt::Key_Left}, {"Up", Qt::Key_Up}, {"Down", Qt::Key_Down}};
+    return keys.value(name);
+}
+
+} // namespace
+
+void TestOperatorSafety::act(const QString &act)
+{
+    const QStringList a = act.split(' ');
+    const QString &verb = a[0];
+    auto *follow = widget<QCheckBox>(*w, "followTarget");
+    if (verb == "at") {
+        Fake::script().position = {0, a[1].toInt(), a[2].toInt(), a[3].toInt()};
+    } else if (verb == "fail") {
+        Fake::script().position.result = -1;
+    } else if (verb == "poll") {
+        w->link().resumePolling();
+        w->link().poll();
+    } else if (verb == "follow" || verb == "unfollow") {
+        QTest::mouseClick(follow, Qt::LeftButton, {}, QPoint(5, follow->height() / 2));
+    } else if (verb.size() == 2 && (verb[1] == '+' || verb[1] == '-')) {
+        widget<QPushButton>(pad(*w), QStringLiteral("pushButton") + verb[0] + (verb[1] == '+' ? "Plus" : "Minus"))
+            ->click();
+    } else if (verb == "key" || verb == "repeat") {
+        QKeyEvent press(QEvent::KeyPress, padKey(a[1]), Qt::NoModifier, QString(), verb == "repeat");
+        QApplication::sendEvent(&pad(*w), &press);
+    } else if (verb == "halt") {
+        w->centralWidget()->findChild<QPushButton *>("pushButtonHalt")->click();
+    } else if (act == "pad halt") {
+        widget<QPushButton>(pad(*w), "pushButtonHalt")->click();
+    } else if (verb == "space") {
+        QWidget *focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : w.get(), Qt::Key_Space);
+    } else if (verb == "settings" || verb == "about") {
+        widget<QAction>(*w, verb == "settings" ? "actionSettings" : "action_About")->trigger();
+        QWidget *dialog = QApplication::activeModalWidget();
+        QVERIFY2(!dialog, "a modal dialog blocks the other windows");
+    } else if (verb == "arrow") {
+        target(*w, a[1])->stepUp();
+    } else if (verb == "focus") {
+        QWidget *widget = w->findChild<QWidget *>(a[1]);
+        widget->setFocus();
+        QTRY_VERIFY(widget->hasFocus());
+    } else if (verb == "type") {
+        QSpinBox *box = target(*w, a[1]);
+        box->setFocus();
+        box->findChild<QLineEdit *>()->selectAll();
+        QTest::keyClicks(box, a[2]);
+    } else if (verb == "enter") {
+        QTest::keyClick(target(*w, a[1]), Qt::Key_Enter);
+    } else if (verb == "wheel") {
+        QWidget *widget = w->findChild<QWidget *>(a[1]);
+        const QPointF at = QRectF(widget->rect()).center();
+        QWheelEvent wheel(at, widget->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(widget, &wheel);
+    } else if (verb == "groove") {
+        QSlider *slider = widget<QSlider>(*w, "slider" + a[1]);
+        QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(slider->width() - 3, slider->height() / 2));
+    } else if (verb == "dev") {
+        widget<QSpinBox>(*w, "dev")->setValue(a[1].toInt());
+    } else if (verb == "reconnect") {
+        QTest::mouseClick(w->findChild<QToolButton *>("connectionIndicator"), Qt::LeftButton);
+    } else if (verb == "goto") {
+        widget<QPushButton>(*w, "pushButtonGoto")->click();
+    } else if (verb == "store") {
+        widget<QLineEdit>(*w, "storeName")->setText(a[1]);
+        widget<QPushButton>(*w, "pushButtonStore")->click();
+    } else if (verb == "choose") {
+        auto *list = widget<QComboBox>(*w, "stores");
+        list->setCurrentIndex(a[1].toInt());
+        emit list->activated(a[1].toInt());
+    } else {
+        QFAIL(qPrintable("unknown act " + act));
+    }
+}
+
+void TestOperatorSafety::expect(const QString &probe)
+{
+    const QString name = probe.section('=', 0, 0);
+    const QString value = probe.section('=', 1);
+    const auto xyz = [this](const char *prefix) {
+        const QVector<int> v = values(*w, prefix);
+        return QStringLiteral("%1 %2 %3").arg(v[0]).arg(v[1]).arg(v[2]);
+    };
+    if (name == "follow") {
+        QCOMPARE(widget<QCheckBox>(*w, "followTarget")->isChecked(), value == "1");
+    } else if (name == "targets") {
+        QCOMPARE(xyz("target"), value);
+        QCOMPARE(xyz("slider"), value);
+    } else if (name == "message") {
+        QVERIFY2(w->statusBar()->currentMessage().contains(value), qPrintable(w->statusBar()->currentMessage()));
+    } else if (name == "state") {
+        QCOMPARE(QString::fromLatin1(DeviceLink::stateWord(w->link().state())), value);
+        QVERIFY(w->findChild<QToolButton *>("connectionIndicator")->text().endsWith(value));
+    } else if (name == "readouts") {
+        QCOMPARE(widget<QLCDNumber>(*w, "lcdNumberX")->isEnabled(), value == "1");
+    } else if (name == "dev") {
+        QCOMPARE(widget<QSpinBox>(*w, "dev")->value(), value.toInt());
+        QCOMPARE(w->link().device(), value.toInt());
+    } else if (name == "index") {
+        QCOMPARE(widget<QComboBox>(*w, "stores")->currentIndex(), value.toInt());
+    } else if (name == "names") {
+        QStringList names;
+        for (const Position &p : w->positionModel().positions())
+            names << p.name;
+        QCOMPARE(names.join(','), value);
+    } else if (name == "timeout") {
+        QCOMPARE(w->link().portSettings().timeout, value.toInt());
+    } else if (name == "pcwait") {
+        QCOMPARE(Fake::callsNamed("get_position_ext").last().args.at(2).toInt(), value.toInt());
+    } else if (name == "polled") {
+        const auto pollAfterSend = [] {
+            const QStringList names = Fake::callNames();
+            return names.lastIndexOf("get_position_ext")
+                > std::max(names.lastIndexOf("goto_mem_position_ext"), names.lastIndexOf("select_dev"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(pollAfterSend(), 10000);
+    } else {
+        QFAIL(qPrintable("unknown probe " + probe));
+    }
+}
+
+void TestOperatorSafety::followMovesOnlyWhatChanges_data()
+{
+    columns();
+    const QString at = QStringLiteral("at 1000 2000 3000");
+    QTest::newRow("on: the targets are the live position, nothing sent")
+        << QByteArray() << QStringList{at, "poll", "follow", "arrow X"} << QStringList{"1001 2000 3000"}
+        << QStringList{"follow=1", "targets=1001 2000 3000"};
+    QTest::newRow("no live reading: stays off and says why")
+        << QByteArray() << QStringList{"follow", "arrow X"} << QStringList()
+        << QStringList{"follow=0", "message=needs a live reading"};
+    QTest::newRow("a device change turns it off")
+        << QByteArray() << QStringList{at, "poll", "follow", "dev 2", "arrow X"} << QStringList()
+        << QStringList{"follow=0", "dev=2"};
+    QTest::newRow("a reconnect turns it off")
+        << QByteArray() << QStringList{at, "poll", "follow", "fail", "poll", "reconnect", "arrow X"} << QStringList()
+        << QStringList{"follow=0"};
+    QTest::newRow("the unit at rest elsewhere turns it off")
+        << QByteArray() << QStringList{at, "poll", "follow", "at 5000 5000 5000", "poll", "poll", "arrow X"}
+        << QStringList() << QStringList{"follow=0", "message=came to rest at 5000 5000 5000"};
+}
+
+void TestOperatorSafety::jogStartsWhereTheUnitIs_data()
+{
+    columns();
+    const QString at = QStringLiteral("at 1000 2000 3000");
+    QTest::newRow("after a front-panel move, from the fresh reading")
+        << QByteArray() << QStringList{at, "X+", "at 5000 5000 5000", "poll", "X+"}
+        << QStringList{"1100 2000 3000", "5100 5000 5000"} << QStringList();
+    QTest::newRow("after another device and back, from the fresh reading")
+        << QByteArray() << QStringList{at, "X+", "dev 2", "dev 1", "at 1050 2000 3000", "X+"}
+        << QStringList{"1100 2000 3000", "1150 2000 3000"} << QStringList{"dev=1"};
+    QTest::newRow("five quick presses make +500 exactly")
+        << QByteArray() << QStringList{at, "X+", "poll", "X+", "X+", "at 1200 2000 3000", "poll", "X+", "X+"}
+        << QStringList{"1100 2000 3000", "1200 2000 3000", "1300 2000 3000", "1400 2000 3000", "1500 2000 3000"}
+        << QStringList{"targets=1500 2000 3000"};
+    QTest::newRow("a script's retract after the unit was moved elsewhere")
+        << QByteArray() << QStringList{at, "Z+", "at 5000 5000 5000", "poll", "poll", "Z-"}
+        << QStringList{"1000 2000 3100", "5000 5000 4900"} << QStringList();
+}
+
+void TestOperatorSafety::heldKeyStopsWithTheHand_data()
+{
+    columns();
+    const QString at = QStringLiteral("at 1000 2000 3000");
+    QTest::newRow("repeats before arrival add nothing")
+        << QByteArray() << QStringList{at, "key Right", "repeat Right", "repeat Right"} << QStringList{"1100 2000 3000"}
+        << QStringList();
+    QTest::newRow("a repeat after arrival adds one step")
+        << QByteArray()
+        << QStringList{at, "key Right", "repeat Right", "at 1100 2000 3000", "poll", "repeat Right", "repeat Right"}
+        << QStringList{"1100 2000 3000", "1200 2000 3000"} << QStringList();
+    QTest::newRow("a fresh press still adds up") << QByteArray() << QStringList{at, "key Up", "key Up"}
+                                                 << QStringList{"1000 2100 3000", "1000 2200 3000"} << QStringList();
+}
+
+void TestOperatorSafety::haltAlwaysAtHand_data()
+{
+    columns();
+    const QString at = QStringLiteral("at 1234 2000 3000");
+    QTest::newRow("the main window's Halt") << QByteArray() << QStringList{at, "halt"} << QStringList{"1234 2000 3000"}
+                                            << QStringList{"targets=1234 2000 3000"};
+    QTest::newRow("main window's Halt and key while Settings is open")
+        << QByteArray() << QStringList{at, "settings", "halt", "space"}
+        << QStringList{"1234 2000 3000", "1234 2000 3000"} << QStringList();
+    QTest::newRow("pad's Halt and key while About is open")
+        << QByteArray() << QStringList{at, "about", "pad halt", "space"}
+        << QStringList{"1234 2000 3000", "1234 2000 3000"} << QStringList();
+    QTest::newRow("a stored time-out of 10000 is taken as 1000")
+        << QByteArray("[settings]\ntimeout=10000\n") << QStringList() << QStringList() << QStringList{"timeout=1000"};
+    QTest::newRow("PC mode: the unit waits at most 50 ms")
+        << QByteArray("[settings]\npcmode=true\nupdate=2000\n") << QStringList{"poll"} << QStringList()
+        << QStringList{"pcwait=50"};
+}
+
+void TestOperatorSafety::wheelWithoutFocusMovesNothing_data()
+{
+    columns();
+    const QByteArray entries = "[positions]\n1\\name=a\n1\\x=1\n1\\y=1\n1\\z=1\n2\\name=b\n2\\x=2\n2\\y=2\n2\\z=2\n"
+                               "size=2\n";
+    const QStringList following{"at 1 1 1", "poll", "follow"};
+    QTest::newRow("over the list") << entries << following + QStringList{"wheel stores", "wheel stores"}
+                                   << QStringList() << QStringList{"index=0", "targets=1 1 1"};
+    QTest::newRow("over the device box") << QByteArray() << QStringList{"wheel dev"} << QStringList()
+                                         << QStringList{"dev=1"};
+    QTest::newRow("over a target box") << entries << following + QStringList{"wheel targetX"} << QStringList()
+                                       << QStringList{"targets=1 1 1"};
+    QTest::newRow("over a slider") << entries << following + QStringList{"wheel sliderY"} << QStringList()
+                                   << QStringList{"targets=1 1 1"};
+    QTest::newRow("a target box with focus acts")
+        << entries << following + QStringList{"focus targetX", "wheel targetX"} << QStringList{"2 1 1"}
+        << QStringList{"targets=2 1 1"};
+}
+
+void TestOperatorSafety::typedValues_data()
+{
+    columns();
+    const QStringList following{"at 0 0 10000", "poll", "follow"};
+    QTest::newRow("25000 refused, the value in force stays")
+        << QByteArray() << following + QStringList{"type X 25000", "enter X"} << QStringList()
+        << QStringList{"targets=0 0 10000", "message=X takes a whole number from 0 to 20500"};
+    QTest::newRow("under Follow Target only Enter sends")
+        << QByteArray() << following + QStringList{"type X 19000", "enter X"} << QStringList{"19000 0 10000"}
+        << QStringList{"targets=19000 0 10000"};
+    QTest::newRow("unticking Follow Target drops what was not entered")
+        << QByteArray() << following + QStringList{"type X 19000", "unfollow", "goto"} << QStringList{"0 0 10000"}
+        << QStringList{"follow=0", "targets=0 0 10000"};
+}
+
+void TestOperatorSafety::sliderAgreesWithItsBox_data()
+{
+    columns();
+    QTest::newRow("a click in the groove moves the box by a page")
+        << QByteArray() << QStringList{"groove X"} << QStringList() << QStringList{"targets=2050 0 10000"};
+    QTest::newRow("and is sent under Follow Target")
+        << QByteArray() << QStringList{"at 0 0 10000", "poll", "follow", "groove X"} << QStringList{"2050 0 10000"}
+        << QStringList{"targets=2050 0 10000"};
+    QTest::newRow("the wheel with focus moves both") << QByteArray() << QStringList{"focus sliderY", "wheel sliderY"}
+                                                     << QStringList() << QStringList{"targets=0 3 10000"};
+}
+
+void TestOperatorSafety::theList_data()
+{
+    columns();
+    const QByteArray entries = "[positions]\n1\\name=a\n1\\x=1\n1\\y=1\n1\\z=1\n2\\name=b\n2\\x=2\n2\\y=2\n2\\z=2\n"
+                               "3\\name=c\n3\\x=99999\n3\\y=3\n3\\z=3\nsize=3\n";
+    QTest::newRow("choosing the entry shown recalls it")
+        << entries << QStringList{"arrow X", "arrow Y", "choose 0", "goto"} << QStringList{"1 1 1"}
+        << QStringList{"targets=1 1 1"};
+    QTest::newRow("and sends it under Follow Target")
+        << entries << QStringList{"at 5 5 5", "poll", "follow", "choose 0"} << QStringList{"1 1 1"}
+        << QStringList{"targets=1 1 1"};
+    QTest::newRow("a name match wins over a coordinate match")
+        << entries << QStringList{"choose 1", "store a"} << QStringList() << QStringList{"names=a,b", "targets=2 2 2"};
+    QTest::newRow("an entry outside the travel is not loaded")
+        << entries << QStringList() << QStringList() << QStringList{"names=a,b"};
+}
+
+void TestOperatorSafety::readoutsWaitAndFollow_data()
+{
+    columns();
+    QTest::newRow("after a device change: waiting, the first reading at once")
+        << QByteArray() << QStringList{"at 7 8 9", "poll", "dev 2"} << QStringList()
+        << QStringList{"state=waiting", "readouts=0", "polled"};
+    QTest::newRow("after a reconnect") << QByteArray() << QStringList{"fail", "poll", "reconnect"} << QStringList()
+                                       << QStringList{"state=waiting", "readouts=0"};
+    QTest::newRow("a poll follows Goto") << QByteArray() << QStringList{"goto"} << QStringList{"0 0 10000"}
+                                         << QStringList{"polled"};
+    QTest::newRow("a poll follows a jog")
+        << QByteArray() << QStringList{"X+"} << QStringList{"100 0 0"} << QStringList{"polled"};
+    QTest::newRow("a poll follows a Halt")
+        << QByteArray() << QStringList{"halt"} << QStringList{"0 0 0"} << QStringList{"polled"};
 }
 
 QTEST_MAIN(TestOperatorSafety)

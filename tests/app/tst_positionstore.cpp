@@ -121,9 +121,9 @@ void TestPositionStore::storeRules_data()
     QTest::newRow("new name at a stored place renames")
         << QStringList{a, b} << rec("c", 400, 500, 600) << "Position renamed as c"
         << QStringList{a, rec("c", 400, 500, 600)};
-    QTest::newRow("earlier place match before later name match")
-        << QStringList{a, b} << rec("b", 100, 200, 300) << "Position renamed as b"
-        << QStringList{rec("b", 100, 200, 300), b};
+    QTest::newRow("a later name match wins over an earlier place match")
+        << QStringList{a, b} << rec("b", 100, 200, 300) << "Position b updated"
+        << QStringList{a, rec("b", 100, 200, 300)};
     QTest::newRow("empty name at a stored place")
         << QStringList{a, rec("Lab", 7, 8, 9)} << rec("", 7, 8, 9) << "Same position exists as Lab"
         << QStringList{a, rec("Lab", 7, 8, 9)};
@@ -359,15 +359,21 @@ void TestPositionStore::selectionRestoresXThenYThenZThenName()
     p.stores->setCurrentIndex(0);
     QCOMPARE(p.targetValues(), QList<int>({1, 2, 3}));
 
-    // With Follow Target on, the chosen entry is sent once, whole.
+    // With Follow Target on (from a live reading where the unit stands at
+    // a), the entry the operator chooses is sent once, whole.
+    QTRY_VERIFY(w.link().isOpen());
+    Fake::script().position = {0, 1, 2, 3};
+    w.link().resumePolling();
+    w.link().poll();
     p.followTarget->setChecked(true);
+    w.link().stopPolling();
     Fake::reset();
     QStringList atRename;
     connect(p.storeName, &QLineEdit::textChanged, this, [&](const QString &text) {
         atRename << QStringLiteral("%1 %2 %3")
                         .arg(text, QString::number(p.targets[2]->value()), QString::number(p.sliders[2]->value()));
     });
-    p.stores->setCurrentIndex(1);
+    QTest::keyClick(p.stores, Qt::Key_Down);
     QCOMPARE(sentTargets(), QList<QVariantList>({{4, 5, 6}}));
     QCOMPARE(atRename, QStringList{"b 6 6"}); // the name comes after Z and its slider
     QCOMPARE(p.message(), QStringLiteral("Goto command sent"));

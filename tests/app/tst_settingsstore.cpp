@@ -96,12 +96,12 @@ QStringList onDisk()
 // Runs Menu > Settings, sets the port if one is given and presses OK.
 void acceptSettings(KesmarControl &w, const QString &port)
 {
-    onNextModal(&w, [port](QDialog *dialog) {
-        if (!port.isEmpty())
-            dialog->findChild<QLineEdit *>(QStringLiteral("port"))->setText(port);
-        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-    });
-    w.findChild<QAction *>(QStringLiteral("actionSettings"))->trigger();
+    onNewDialog([&] { w.findChild<QAction *>(QStringLiteral("actionSettings"))->trigger(); },
+                [port](QDialog *dialog) {
+                    if (!port.isEmpty())
+                        dialog->findChild<QLineEdit *>(QStringLiteral("port"))->setText(port);
+                    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+                });
 }
 
 } // namespace
@@ -228,13 +228,14 @@ void TestSettingsStore::firstEntryGoesIntoTheTargets_data()
     // The first entry is restored while the targets still have the form's
     // range 0..21000 and the sliders their default 0..99; the constructor
     // then narrows the targets to 20500, widens the sliders and sets each
-    // slider to its box.
+    // slider to its box. An entry outside 0..20500 is skipped as damaged:
+    // the second entry is the first then (target -1).
     QTest::newRow("within every range") << 42 << 42 << 42;
     QTest::newRow("above the sliders' first range") << 12000 << 12000 << 12000;
     QTest::newRow("new maximum") << 20500 << 20500 << 20500;
-    QTest::newRow("form's maximum") << 21000 << 20500 << 20500;
-    QTest::newRow("above every range") << 30000 << 20500 << 20500;
-    QTest::newRow("negative") << -5 << 0 << 0;
+    QTest::newRow("form's maximum") << 21000 << -1 << -1;
+    QTest::newRow("above every range") << 30000 << -1 << -1;
+    QTest::newRow("negative") << -5 << -1 << -1;
 }
 
 void TestSettingsStore::firstEntryGoesIntoTheTargets()
@@ -246,16 +247,21 @@ void TestSettingsStore::firstEntryGoesIntoTheTargets()
                              + "size=2\n");
 
     KesmarControl w;
-    QCOMPARE(records(w), QStringList({rec("first", stored, 1, stored), rec("second", 5, 6, 7)}));
+    const bool skipped = target < 0;
+    const QString second = rec("second", 5, 6, 7);
+    QCOMPARE(records(w), skipped ? QStringList{second} : QStringList({rec("first", stored, 1, stored), second}));
     QCOMPARE(widget<QComboBox>(w, "stores")->currentIndex(), 0);
-    QCOMPARE(widget<QLineEdit>(w, "storeName")->text(), QStringLiteral("first"));
-    QCOMPARE(widget<QSpinBox>(w, "targetX")->value(), target);
-    QCOMPARE(widget<QSpinBox>(w, "targetY")->value(), 1);
-    QCOMPARE(widget<QSpinBox>(w, "targetZ")->value(), target);
-    QCOMPARE(widget<QSlider>(w, "sliderX")->value(), slider);
-    QCOMPARE(widget<QSlider>(w, "sliderY")->value(), 1);
-    QCOMPARE(widget<QSlider>(w, "sliderZ")->value(), slider);
-    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Position first restored"));
+    const QString first = skipped ? QStringLiteral("second") : QStringLiteral("first");
+    QCOMPARE(widget<QLineEdit>(w, "storeName")->text(), first);
+    QCOMPARE(widget<QSpinBox>(w, "targetX")->value(), skipped ? 5 : target);
+    QCOMPARE(widget<QSpinBox>(w, "targetY")->value(), skipped ? 6 : 1);
+    QCOMPARE(widget<QSpinBox>(w, "targetZ")->value(), skipped ? 7 : target);
+    QCOMPARE(widget<QSlider>(w, "sliderX")->value(), skipped ? 5 : slider);
+    QCOMPARE(widget<QSlider>(w, "sliderY")->value(), skipped ? 6 : 1);
+    QCOMPARE(widget<QSlider>(w, "sliderZ")->value(), skipped ? 7 : slider);
+    // A skipped entry's warning replaces the message of the recall.
+    if (!skipped)
+        QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Position first restored"));
 }
 
 void TestSettingsStore::closeWritesEveryKeyAndNothingElse()
@@ -321,8 +327,10 @@ void TestSettingsStore::nextWindowReadsWhatTheLastWrote()
                                 rec("@home", 12, 0, 0),
                                 rec("x=y;#z\"q\"", 13, 0, 0),
                                 rec("[section]", 14, 0, 0)};
-    // The last one's name at the first one's place renames the first: two equal names.
-    const QStringList written = QStringList{rec("[section]", 1, 2, 3)} + tricky.mid(1);
+    // The last one's name with the first one's coordinates: the name match
+    // wins, so the entry of that name takes the coordinates, and no two
+    // entries share a name.
+    const QStringList written = tricky.mid(0, 7) + QStringList{rec("[section]", 1, 2, 3)};
     {
         KesmarControl w;
         PortSettings s = w.link().portSettings();

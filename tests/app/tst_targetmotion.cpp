@@ -32,8 +32,8 @@ private slots:
     void gotoStoresThenMoves();
     void boxAndSliderKeepInStep_data();
     void boxAndSliderKeepInStep();
-    void keysMoveOnlyTheSlider_data();
-    void keysMoveOnlyTheSlider();
+    void sliderKeysSetTheBox_data();
+    void sliderKeysSetTheBox();
     void copyTakesTheLiveReading_data();
     void copyTakesTheLiveReading();
     void restoreBringsBackTheLastTarget_data();
@@ -44,7 +44,12 @@ private:
     QSlider *slider(int axis) { return widget<QSlider>(*w, QStringLiteral("slider") + "XYZ"[axis]); }
     Triple boxes() { return {box(0)->value(), box(1)->value(), box(2)->value()}; }
     Triple sliders() { return {slider(0)->value(), slider(1)->value(), slider(2)->value()}; }
-    void follow(bool on) { widget<QCheckBox>(*w, QStringLiteral("followTarget"))->setChecked(on); }
+    // Follow Target from the unit standing at the targets.
+    void follow(bool on)
+    {
+        if (on)
+            WindowFixture::followFrom(*w, box(0)->value(), box(1)->value(), box(2)->value());
+    }
     void pressGoto() { widget<QPushButton>(*w, QStringLiteral("pushButtonGoto"))->click(); }
     QStringList sent() { return WindowFixture::sentTargets(); }
 
@@ -166,7 +171,7 @@ void TestTargetMotion::boxAndSliderKeepInStep()
     QCOMPARE(sliders(), slid);
 }
 
-void TestTargetMotion::keysMoveOnlyTheSlider_data()
+void TestTargetMotion::sliderKeysSetTheBox_data()
 {
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("position");
@@ -176,22 +181,25 @@ void TestTargetMotion::keysMoveOnlyTheSlider_data()
     QTest::newRow("end") << int(Qt::Key_End) << 20500;
 }
 
-void TestTargetMotion::keysMoveOnlyTheSlider()
+void TestTargetMotion::sliderKeysSetTheBox()
 {
     QFETCH(int, key);
     QFETCH(int, position);
 
     RUN_STEP(WindowFixture::start(w, true));
     follow(true);
+    slider(0)->setFocus();
     QTest::keyClick(slider(0), Qt::Key(key));
 
+    // The box follows its slider, and under Follow Target the step is sent.
     QCOMPARE(slider(0)->value(), position);
-    QCOMPARE(box(0)->value(), 0);
-    QVERIFY(Fake::calls().isEmpty());
-    // Goto sends the box's value, not the slider's.
+    QCOMPARE(box(0)->value(), position);
+    const QString target = QStringLiteral("%1 0 10000").arg(position);
+    QCOMPARE(sent(), QStringList{target});
+    // Goto sends the box's value.
     pressGoto();
     w->link().stopPolling();
-    QCOMPARE(sent(), QStringList{"0 0 10000"});
+    QCOMPARE(sent(), QStringList({target, target}));
 }
 
 void TestTargetMotion::copyTakesTheLiveReading_data()
@@ -236,20 +244,18 @@ void TestTargetMotion::restoreBringsBackTheLastTarget_data()
     QTest::addColumn<int>("result");
     QTest::addColumn<Triple>("memory");
     QTest::addColumn<Triple>("targets");
-    QTest::addColumn<Triple>("slid");
     QTest::addColumn<QStringList>("sent");
     QTest::addColumn<QString>("message");
 
-    // Before: targets 11, 55, 10000; sliders 11, 66, 10000.
+    // Before: targets 11, 66, 10000 (Y set by its slider).
     const QString restored = QStringLiteral("Previous target position restored");
-    QTest::newRow("nothing stored yet") << -1 << Triple{1, 2, 3} << Triple{11, 55, 10000} << Triple{11, 66, 10000}
-                                        << QStringList() << QStringLiteral("No target position used yet");
-    QTest::newRow("Y left at -1, Z above range") << 0 << Triple{100, -1, 30000} << Triple{100, 55, 20500}
-                                                 << Triple{100, 66, 20500} << QStringList{"100 55 20500"} << restored;
-    QTest::newRow("no axis returned") << 0 << Triple{-1, -1, -1} << Triple{11, 55, 10000} << Triple{11, 66, 10000}
-                                      << QStringList() << restored;
-    QTest::newRow("same as the target") << 0 << Triple{11, 55, 10000} << Triple{11, 55, 10000} << Triple{11, 55, 10000}
-                                        << QStringList() << restored;
+    QTest::newRow("nothing stored yet") << -1 << Triple{1, 2, 3} << Triple{11, 66, 10000} << QStringList()
+                                        << QStringLiteral("No target position used yet");
+    QTest::newRow("Y left at -1, Z above range")
+        << 0 << Triple{100, -1, 30000} << Triple{100, 66, 20500} << QStringList{"100 66 20500"} << restored;
+    QTest::newRow("no axis returned") << 0 << Triple{-1, -1, -1} << Triple{11, 66, 10000} << QStringList() << restored;
+    QTest::newRow("same as the target") << 0 << Triple{11, 66, 10000} << Triple{11, 66, 10000} << QStringList()
+                                        << restored;
 }
 
 void TestTargetMotion::restoreBringsBackTheLastTarget()
@@ -257,7 +263,6 @@ void TestTargetMotion::restoreBringsBackTheLastTarget()
     QFETCH(int, result);
     QFETCH(Triple, memory);
     QFETCH(Triple, targets);
-    QFETCH(Triple, slid);
     QFETCH(QStringList, sent);
     QFETCH(QString, message);
 
@@ -275,7 +280,7 @@ void TestTargetMotion::restoreBringsBackTheLastTarget()
     QCOMPARE(this->sent(), sent);
     QCOMPARE(Fake::count("last_errorstr"), 0);
     QCOMPARE(boxes(), targets);
-    QCOMPARE(sliders(), slid);
+    QCOMPARE(sliders(), targets);
     QCOMPARE(w->statusBar()->currentMessage(), message);
     expectShownFor(w->statusBar(), 1000);
 }

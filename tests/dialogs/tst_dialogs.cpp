@@ -132,7 +132,7 @@ void TestDialogs::settingsFormAndFill()
     auto *timeout = dialog.findChild<QSpinBox *>("timeout");
     auto *update = dialog.findChild<QSpinBox *>("update");
     QCOMPARE(QList<int>({timeout->minimum(), timeout->maximum(), timeout->singleStep(), timeout->value()}),
-             QList<int>({0, 2000, 50, 250}));
+             QList<int>({10, 1000, 50, 250}));
     QCOMPARE(QList<int>({update->minimum(), update->maximum(), update->singleStep(), update->value()}),
              QList<int>({20, 10000, 100, 300}));
     QVERIFY(dialog.findChild<QCheckBox *>("cuInPCmode")->isChecked());
@@ -168,8 +168,9 @@ void TestDialogs::settingsAction_data()
         << false << 100 << 1000 << QString() << -1 << -1 << false << "cancel" << usb0 << 100 << 1000 << false;
     QTest::newRow("case change, no port open") << false << 100 << 1000 << "/dev/ttyusb0" << -1 << -1 << false << "ok"
                                                << "/dev/ttyusb0" << 100 << 1000 << true;
-    QTest::newRow("timeout 5000 shown clamped")
-        << true << 5000 << 1000 << QString() << -1 << -1 << false << "ok" << usb0 << 2000 << 1000 << true;
+    // Clamped when loaded: OK then changes nothing.
+    QTest::newRow("timeout 5000 loaded clamped")
+        << true << 5000 << 1000 << QString() << -1 << -1 << false << "ok" << usb0 << 1000 << 1000 << false;
     QTest::newRow("update above 10000") << true << 100 << 20000 << QString() << -1 << -1 << false << "ok" << usb0 << 100
                                         << 10000 << false;
     QTest::newRow("update and mode only")
@@ -203,7 +204,7 @@ void TestDialogs::settingsAction()
     std::unique_ptr<KesmarControl> w;
     QVERIFY(startWindow(w, portOpen));
     const PortSettings &values = w->link().portSettings();
-    QCOMPARE(values.timeout, storedTimeout);
+    QCOMPARE(values.timeout, qBound(PortSettings::minTimeout, storedTimeout, PortSettings::maxTimeout));
     QCOMPARE(w->link().isOpen(), portOpen);
     const QVariant oldHandle = portOpen ? Fake::lastOpened() : QVariant::fromValue(quintptr(0));
     const int interval = w->link().pollInterval();
@@ -213,41 +214,42 @@ void TestDialogs::settingsAction()
 
     bool handled = false;
     QString portWhenClosed;
-    onNextModal(w.get(), [&](QDialog *dialog) {
-        handled = true;
-        QVERIFY(qobject_cast<Settings *>(dialog));
-        connect(dialog, &QDialog::finished, [&] { portWhenClosed = values.port; });
-        QVERIFY(!dialog->parentWidget());
-        auto *port = dialog->findChild<QLineEdit *>("port");
-        auto *timeout = dialog->findChild<QSpinBox *>("timeout");
-        auto *update = dialog->findChild<QSpinBox *>("update");
-        auto *mode = dialog->findChild<QCheckBox *>("cuInPCmode");
-        QCOMPARE(port->text(), QStringLiteral("/dev/ttyUSB0"));
-        QCOMPARE(timeout->value(), qBound(0, storedTimeout, 2000));
-        QCOMPARE(update->value(), qBound(20, storedUpdate, 10000));
-        if (!newPort.isNull())
-            port->setText(newPort);
-        if (newTimeout >= 0)
-            timeout->setValue(newTimeout);
-        if (newUpdate >= 0)
-            update->setValue(newUpdate);
-        if (toggleMode)
-            mode->toggle();
-        auto *buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
-        if (closeBy == "ok")
-            buttons->button(QDialogButtonBox::Ok)->click();
-        else if (closeBy == "cancel")
-            buttons->button(QDialogButtonBox::Cancel)->click();
-        else
-            QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Escape);
-        QVERIFY(!dialog->isVisible());
-    });
-    widget<QAction>(*w, "actionSettings")->trigger();
+    onNewDialog([&] { widget<QAction>(*w, "actionSettings")->trigger(); },
+                [&](QDialog *dialog) {
+                    handled = true;
+                    QVERIFY(qobject_cast<Settings *>(dialog));
+                    connect(dialog, &QDialog::finished, [&] { portWhenClosed = values.port; });
+                    QVERIFY(!dialog->parentWidget());
+                    auto *port = dialog->findChild<QLineEdit *>("port");
+                    auto *timeout = dialog->findChild<QSpinBox *>("timeout");
+                    auto *update = dialog->findChild<QSpinBox *>("update");
+                    auto *mode = dialog->findChild<QCheckBox *>("cuInPCmode");
+                    QCOMPARE(port->text(), QStringLiteral("/dev/ttyUSB0"));
+                    QCOMPARE(timeout->value(),
+                             qBound(PortSettings::minTimeout, storedTimeout, PortSettings::maxTimeout));
+                    QCOMPARE(update->value(), qBound(20, storedUpdate, 10000));
+                    if (!newPort.isNull())
+                        port->setText(newPort);
+                    if (newTimeout >= 0)
+                        timeout->setValue(newTimeout);
+                    if (newUpdate >= 0)
+                        update->setValue(newUpdate);
+                    if (toggleMode)
+                        mode->toggle();
+                    auto *buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
+                    if (closeBy == "ok")
+                        buttons->button(QDialogButtonBox::Ok)->click();
+                    else if (closeBy == "cancel")
+                        buttons->button(QDialogButtonBox::Cancel)->click();
+                    else
+                        QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Escape);
+                    QVERIFY(!dialog->isVisible());
+                });
     QVERIFY(handled);
     QVERIFY(!QApplication::activeModalWidget());
 
-    // OK closes the dialog first and writes the values back after that.
-    QCOMPARE(portWhenClosed, QStringLiteral("/dev/ttyUSB0"));
+    // Once the dialog has closed, the link holds the values OK gave.
+    QTEST(portWhenClosed, "port");
     QTEST(values.port, "port");
     QTEST(values.timeout, "timeout");
     QTEST(values.update, "update");
@@ -264,8 +266,10 @@ void TestDialogs::settingsAction()
         QCOMPARE(linkCalls, QStringList());
         return;
     }
-    QCOMPARE(linkCalls, QStringList({"close", "open"}));
-    QCOMPARE(Fake::callsNamed("close").first().args, QVariantList({oldHandle}));
+    // Only a port that is open is closed first.
+    QCOMPARE(linkCalls, portOpen ? QStringList({"close", "open"}) : QStringList{"open"});
+    if (portOpen)
+        QCOMPARE(Fake::callsNamed("close").first().args, QVariantList({oldHandle}));
     QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({values.port, values.timeout}));
     QVERIFY(w->link().isOpen());
 }
@@ -291,37 +295,37 @@ void TestDialogs::aboutFormAndText()
     std::unique_ptr<KesmarControl> w;
     QVERIFY(startWindow(w, false));
     bool handled = false;
-    onNextModal(w.get(), [&](QDialog *dialog) {
-        handled = true;
-        QVERIFY(qobject_cast<About *>(dialog));
-        QCOMPARE(dialog->parentWidget(), w.get());
-        QCOMPARE(dialog->objectName(), QStringLiteral("About"));
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("About KesmarControl"));
-        QCOMPARE(dialog->size(), QSize(351, 151));
-        QVERIFY(!dialog->layout());
-        auto *buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
-        auto *browser = dialog->findChild<QTextBrowser *>("text");
-        QCOMPARE(buttons->geometry(), QRect(10, 110, 331, 32));
-        QCOMPARE(buttons->orientation(), Qt::Horizontal);
-        QCOMPARE(buttons->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-        QCOMPARE(browser->geometry(), QRect(10, 10, 331, 91));
-        QVERIFY(browser->openExternalLinks());
-        QVERIFY(browser->isReadOnly());
-        // Shown as rich text: the tags are gone, the four elements are lines.
-        const QString shown = browser->toPlainText();
-        QCOMPARE(shown.split(QRegularExpression(QStringLiteral("[\\n\\x{2028}\\x{2029}]"))).size(), 4);
-        // Rich text folds the blank that pads a one-digit day.
-        QVERIFY(shown.contains("v" + m.captured(2) + " " + m.captured(3).simplified()));
-        QVERIFY(!shown.contains('<'));
-        QTextCursor title = browser->document()->find(m.captured(1));
-        QVERIFY(title.charFormat().fontWeight() > QFont::Normal);
-        QVERIFY(title.charFormat().fontPointSize() > browser->font().pointSizeF()
-                || title.charFormat().property(QTextFormat::FontSizeAdjustment).toInt() > 0);
-        QTextCursor link = browser->document()->find(m.captured(6));
-        QVERIFY(link.charFormat().isAnchor());
-        QCOMPARE(link.charFormat().anchorHref(), m.captured(5));
-    });
-    widget<QAction>(*w, "action_About")->trigger();
+    onNewDialog([&] { widget<QAction>(*w, "action_About")->trigger(); },
+                [&](QDialog *dialog) {
+                    handled = true;
+                    QVERIFY(qobject_cast<About *>(dialog));
+                    QCOMPARE(dialog->parentWidget(), w.get());
+                    QCOMPARE(dialog->objectName(), QStringLiteral("About"));
+                    QCOMPARE(dialog->windowTitle(), QStringLiteral("About KesmarControl"));
+                    QCOMPARE(dialog->size(), QSize(351, 151));
+                    QVERIFY(!dialog->layout());
+                    auto *buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
+                    auto *browser = dialog->findChild<QTextBrowser *>("text");
+                    QCOMPARE(buttons->geometry(), QRect(10, 110, 331, 32));
+                    QCOMPARE(buttons->orientation(), Qt::Horizontal);
+                    QCOMPARE(buttons->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+                    QCOMPARE(browser->geometry(), QRect(10, 10, 331, 91));
+                    QVERIFY(browser->openExternalLinks());
+                    QVERIFY(browser->isReadOnly());
+                    // Shown as rich text: the tags are gone, the four elements are lines.
+                    const QString shown = browser->toPlainText();
+                    QCOMPARE(shown.split(QRegularExpression(QStringLiteral("[\\n\\x{2028}\\x{2029}]"))).size(), 4);
+                    // Rich text folds the blank that pads a one-digit day.
+                    QVERIFY(shown.contains("v" + m.captured(2) + " " + m.captured(3).simplified()));
+                    QVERIFY(!shown.contains('<'));
+                    QTextCursor title = browser->document()->find(m.captured(1));
+                    QVERIFY(title.charFormat().fontWeight() > QFont::Normal);
+                    QVERIFY(title.charFormat().fontPointSize() > browser->font().pointSizeF()
+                            || title.charFormat().property(QTextFormat::FontSizeAdjustment).toInt() > 0);
+                    QTextCursor link = browser->document()->find(m.captured(6));
+                    QVERIFY(link.charFormat().isAnchor());
+                    QCOMPARE(link.charFormat().anchorHref(), m.captured(5));
+                });
     QVERIFY(handled);
 }
 
@@ -343,28 +347,28 @@ void TestDialogs::aboutLinkThenEitherButton()
     QVERIFY(startWindow(w, false));
     QPointer<QDialog> about;
     bool openAfterLink = false;
-    onNextModal(w.get(), [&](QDialog *dialog) {
-        about = dialog;
-        auto *browser = dialog->findChild<QTextBrowser *>("text");
-        const QTextCursor found = browser->document()->find(href);
-        QTextCursor middle(browser->document());
-        middle.setPosition((found.selectionStart() + found.selectionEnd()) / 2);
-        // How much of the text fits without scrolling depends on the fonts.
-        browser->setTextCursor(middle);
-        browser->ensureCursorVisible();
-        const QPoint at = browser->cursorRect(middle).center();
-        QVERIFY(browser->viewport()->rect().contains(at));
-        QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, at);
-        QTRY_COMPARE_WITH_TIMEOUT(catcher.urls.size(), 1, 10000);
-        openAfterLink = dialog->isVisible();
-        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::StandardButton(button))->click();
-        QVERIFY(!dialog->isVisible());
-    });
-    widget<QAction>(*w, "action_About")->trigger();
+    onNewDialog([&] { widget<QAction>(*w, "action_About")->trigger(); },
+                [&](QDialog *dialog) {
+                    about = dialog;
+                    auto *browser = dialog->findChild<QTextBrowser *>("text");
+                    const QTextCursor found = browser->document()->find(href);
+                    QTextCursor middle(browser->document());
+                    middle.setPosition((found.selectionStart() + found.selectionEnd()) / 2);
+                    // How much of the text fits without scrolling depends on the fonts.
+                    browser->setTextCursor(middle);
+                    browser->ensureCursorVisible();
+                    const QPoint at = browser->cursorRect(middle).center();
+                    QVERIFY(browser->viewport()->rect().contains(at));
+                    QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, at);
+                    QTRY_COMPARE_WITH_TIMEOUT(catcher.urls.size(), 1, 10000);
+                    openAfterLink = dialog->isVisible();
+                    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::StandardButton(button))->click();
+                    QVERIFY(!dialog->isVisible());
+                });
     QDesktopServices::unsetUrlHandler(scheme);
     QCOMPARE(catcher.urls, QList<QUrl>({QUrl(href)}));
     QVERIFY(openAfterLink);
-    QVERIFY(!about); // closed by the button and destroyed on return
+    QTRY_VERIFY(!about); // closed by the button and destroyed once the event loop runs
     QVERIFY(!QApplication::activeModalWidget());
     QVERIFY(w->isVisible());
 }

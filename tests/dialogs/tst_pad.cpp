@@ -72,9 +72,12 @@ void TestPad::run(const QString &action)
         widget<QPushButton>(*w, "pushButtonGoto")->click();
     } else {
         moves = false;
-        if (verb == "follow")
+        if (verb == "follow") {
+            // Follow Target takes a live reading as the targets.
+            w->link().resumePolling();
+            w->link().poll();
             widget<QCheckBox>(*w, "followTarget")->setChecked(true);
-        else if (verb == "box")
+        } else if (verb == "box")
             widget<QSpinBox>(*w, "target" + a[1])->setValue(a[2].toInt());
         else if (verb == "dev")
             widget<QSpinBox>(*w, "dev")->setValue(a[1].toInt());
@@ -131,9 +134,9 @@ void TestPad::jogArithmetic_data()
         << QStringList{"1100 2000 3000", "1000 2000 3000", "1100 2000 3000"} << 3 << Triple{1100, 2000, 3000} << ok;
     QTest::newRow("a send under Follow Target ends the burst")
         << at << QStringList{"X+", "follow", "box Y 2500", "X+"}
-        << QStringList{"1100 2000 3000", "1100 2500 3000", "1100 2000 3000"} << 2 << Triple{1100, 2000, 3000} << ok;
+        << QStringList{"1100 2000 3000", "1000 2500 3000", "1100 2000 3000"} << 3 << Triple{1100, 2000, 3000} << ok;
     QTest::newRow("under Follow Target a jog is sent once")
-        << at << QStringList{"follow", "X+", "X+"} << QStringList{"1100 2000 3000", "1200 2000 3000"} << 1
+        << at << QStringList{"follow", "X+", "X+"} << QStringList{"1100 2000 3000", "1200 2000 3000"} << 2
         << Triple{1200, 2000, 3000} << ok;
     QTest::newRow("another device starts afresh")
         << at << QStringList{"X+", "dev 2", "X+"} << QStringList{"1100 2000 3000", "1100 2000 3000"} << 2

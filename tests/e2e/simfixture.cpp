@@ -1,5 +1,6 @@
 #include "simfixture.h"
 
+#include "nextmodal.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
 
@@ -114,34 +115,19 @@ bool Program::seen(const QString &prefix, QString *text) const
 
 void Program::acceptSettings(const std::function<void(QDialog *)> &edit)
 {
-    // The dialog runs modally inside the action's slot: a timer armed before
-    // the action fires inside the dialog's own event loop and acts on it.
-    bool accepted = false;
-    QElapsedTimer waited;
-    waited.start();
-    QTimer look;
-    look.setInterval(10);
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog) {
-            if (waited.elapsed() > WaitMs)
-                look.stop(); // the action returns (or the test times out) and fails below
-            return;
-        }
-        look.stop();
-        edit(dialog);
-        auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
-        if (!buttons) {
-            dialog->reject();
-            return;
-        }
-        QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
-        accepted = true;
-    });
-    look.start();
     QAction *action = w_->findChild<QAction *>(QStringLiteral("actionSettings"));
     QVERIFY(action);
-    action->trigger();
+    bool accepted = false;
+    onNewDialog([action] { action->trigger(); },
+                [&](QDialog *dialog) {
+                    edit(dialog);
+                    auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+                    QVERIFY(buttons);
+                    // Clicked as a button, not at a place: the dialog shown
+                    // just now has not been laid out yet.
+                    buttons->button(QDialogButtonBox::Ok)->click();
+                    accepted = true;
+                });
     QVERIFY2(accepted, "the Settings dialog did not show up or had no OK button");
 }
 

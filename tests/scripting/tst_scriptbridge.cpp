@@ -5,6 +5,7 @@
 #include "fakelibrarytest.h"
 #include "kesmarbus.h"
 #include "kesmarcontrol.h"
+#include "runstep.h"
 #include "scriptbridge.h"
 #include "testsettings.h"
 
@@ -13,6 +14,8 @@
 #include <QDBusMessage>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <functional>
@@ -44,7 +47,10 @@ private slots:
     void answers();
     void storeByName_data();
     void storeByName();
+    void everyHaltIsSignalled_data();
+    void everyHaltIsSignalled();
 };
+
 
 void TestScriptBridge::answers_data()
 {
@@ -181,6 +187,42 @@ void TestScriptBridge::storeByName()
     QVERIFY2(reply.errorMessage().contains(message), qPrintable(reply.errorMessage()));
     QCOMPARE(names, QStringList{"Home"});
     QCOMPARE(TestSettings::readStore(), file);
+}
+
+// Whoever halts, scripts waiting for arrival hear it on the bus and stop waiting.
+void TestScriptBridge::everyHaltIsSignalled_data()
+{
+    QTest::addColumn<Setup>("halt");
+    QTest::newRow("main window's Halt") << Setup([](KesmarControl &w) {
+        w.centralWidget()->findChild<QPushButton *>(QStringLiteral("pushButtonHalt"))->click();
+    });
+    QTest::newRow("pad's Halt") << Setup([](KesmarControl &w) {
+        w.findChild<QWidget *>(QStringLiteral("PadDialog"))
+            ->findChild<QPushButton *>(QStringLiteral("pushButtonHalt"))
+            ->click();
+    });
+    QTest::newRow("Halt key") << Setup([](KesmarControl &w) {
+        // A key reaches a shortcut only in a window that is shown.
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::keyClick(&w, Qt::Key_Space);
+    });
+    QTest::newRow("another script's Halt") << Setup([](KesmarControl &) {
+        QDBusInterface(KesmarBus::service, KesmarBus::path, KesmarBus::interface).call(QStringLiteral("Halt"));
+    });
+}
+
+void TestScriptBridge::everyHaltIsSignalled()
+{
+    QFETCH(Setup, halt);
+    BusPanel panelOnBus;
+    KesmarControl &w = panelOnBus.w;
+    QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
+    QSignalSpy halted(&panel, SIGNAL(Halted()));
+
+    halt(w);
+
+    QTRY_COMPARE_WITH_TIMEOUT(halted.count(), 1, 10000);
 }
 
 QTEST_MAIN(TestScriptBridge)

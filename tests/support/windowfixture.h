@@ -5,6 +5,7 @@
 #include "kesmarcontrol.h"
 #include "runstep.h"
 
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -15,6 +16,19 @@
 
 // Helpers for tests that drive a main window against the test double.
 namespace WindowFixture {
+
+// Makes the unit stand at x, y, z in a live reading and ticks Follow Target,
+// which takes that reading as the targets (Follow Target needs a live
+// reading). Polling stops again and the record of calls starts afresh.
+inline void followFrom(KesmarControl &w, int x, int y, int z)
+{
+    Fake::script().position = {0, x, y, z};
+    w.link().resumePolling();
+    w.link().poll();
+    w.findChild<QCheckBox *>(QStringLiteral("followTarget"))->setChecked(true);
+    w.link().stopPolling();
+    Fake::calls().clear();
+}
 
 // Time since the status bar's message last changed.
 inline QElapsedTimer &sinceMessageChange()
