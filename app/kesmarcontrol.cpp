@@ -86,9 +86,6 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
         report({ActResult::Kind::Refused, message});
     });
 
-    // Connected by hand: the pad's Halt button has the same name, and a slot
-    // connected by name would take its clicks too, halting twice.
-    connect(ui->pushButtonHalt, &QPushButton::clicked, this, &KesmarControl::halt);
     // Halt is at hand in every window of the program, dialogs open or not.
     // Connected by hand: the pad, a child of this window, has a Halt button
     // of the same name, which a slot named after it would catch too and halt
@@ -390,10 +387,12 @@ bool KesmarControl::setTargets(int x, int y, int z)
     for (int axis = 0; axis < 3; ++axis) {
         if (values[axis] < 0)
             continue;
+        // Nothing outside the travel is ever shown as a target.
+        const int value = std::min(values[axis], positionMax);
         const int before = boxes[axis]->value();
-        fitRange(axis, values[axis]);
-        boxes[axis]->setValue(values[axis]);
-        sliders[axis]->setValue(values[axis]);
+        fitRange(axis, value);
+        boxes[axis]->setValue(value);
+        sliders[axis]->setValue(value);
         changed = changed || boxes[axis]->value() != before;
     }
     return changed;
@@ -490,7 +489,7 @@ void KesmarControl::fitRange(int axis, int value)
     boxes[axis]->setRange(std::min(low, value), std::max(high, value));
     sliders[axis]->setRange(std::min(low, value), std::max(high, value));
     const QString band = limits.enabled
-        ? tr("%1 limits %2..%3 (Menu, Limits)").arg(QChar(u'X' + axis)).arg(low).arg(high)
+        ? tr("%1 limits %2..%3 (File > Limits)").arg(QChar(u'X' + axis)).arg(low).arg(high)
         : tr("%1: no limits set, 0..%2").arg(QChar(u'X' + axis)).arg(positionMax);
     sliders[axis]->setToolTip(band);
     boxes[axis]->setToolTip(band);

@@ -345,7 +345,7 @@ const QList<Command> &commands()
         {QStringLiteral("retract"),
          QStringLiteral("[--wait [--timeout MS]]"),
          QStringLiteral("Press Retract: remember the position and take the unit out along the retract axis to the "
-                        "safe coordinate (Menu, Limits)."),
+                        "safe coordinate (File > Limits)."),
          {},
          0,
          0,

@@ -117,13 +117,32 @@ void TestMainWindowForm::setupUiBuildsTheFormInOrder()
         if (o->isWidgetType())
             widgets << o->objectName();
     }
-    QCOMPARE(
-        widgets,
-        QStringList(
-            {"label_5",        "lcdNumberX", "label_6",   "lcdNumberY",      "label_7",           "lcdNumberZ",
-             "sliderX",        "sliderY",    "sliderZ",   "targetX",         "targetY",           "targetZ",
-             "label_4",        "stores",     "storeName", "pushButtonStore", "pushButtonRestore", "pushButtonRemove",
-             "pushButtonCopy", "label_3",    "dev",       "followTarget",    "pushButtonGoto"}));
+    QCOMPARE(widgets, QStringList({"label_5",
+                                   "lcdNumberX",
+                                   "label_6",
+                                   "lcdNumberY",
+                                   "label_7",
+                                   "lcdNumberZ",
+                                   "sliderX",
+                                   "sliderY",
+                                   "sliderZ",
+                                   "targetX",
+                                   "targetY",
+                                   "targetZ",
+                                   "label_4",
+                                   "stores",
+                                   "storeName",
+                                   "pushButtonStore",
+                                   "pushButtonRestore",
+                                   "pushButtonRemove",
+                                   "pushButtonCopy",
+                                   "label_3",
+                                   "dev",
+                                   "followTarget",
+                                   "pushButtonGoto",
+                                   "pushButtonHalt",
+                                   "pushButtonRetract",
+                                   "pushButtonReturn"}));
 
     // Layout tree.
     QCOMPARE(ui.centralWidget->layout(), static_cast<QLayout *>(ui.gridLayout_2));
@@ -155,9 +174,9 @@ void TestMainWindowForm::setupUiBuildsTheFormInOrder()
     QCOMPARE(layoutItems(ui.horizontalLayout_5),
              QStringList({"label_4", "stores", "storeName", spacer(40, 20, Exp, Min), "pushButtonStore",
                           "pushButtonRestore", "pushButtonRemove", "pushButtonCopy"}));
-    QCOMPARE(
-        layoutItems(ui.horizontalLayout_4),
-        QStringList({"label_3", "dev", spacer(40, 20, Exp, Min), "followTarget", "pushButtonGoto", "pushButtonHalt"}));
+    QCOMPARE(layoutItems(ui.horizontalLayout_4),
+             QStringList({"label_3", "dev", spacer(40, 20, Exp, Min), "followTarget", "pushButtonGoto",
+                          "pushButtonHalt", "pushButtonRetract", "pushButtonReturn"}));
     QCOMPARE(layoutItems(ui.horizontalLayout_6),
              QStringList({"sliderX", spacer(20, 40, Min, Exp), "sliderY", spacer(20, 40, Min, Exp), "sliderZ"}));
 
@@ -293,7 +312,9 @@ void TestMainWindowForm::menuAndToolBar()
             entries << (entry->isSeparator() ? QStringLiteral("-") : entry->objectName());
         menus << menu->text() + QLatin1Char(':') + entries.join(QLatin1Char(' '));
     }
-    QCOMPARE(menus, QStringList({"&File:actionSettings actionLimits - actionE_xit", "&Edit:actionUndo actionRedo", "&Window:actionPad", "&Help:action_About"}));
+    QCOMPARE(menus,
+             QStringList({"&File:actionSettings actionLimits - actionE_xit", "&Edit:actionUndo actionRedo",
+                          "&Window:actionPad", "&Help:action_About"}));
     QCOMPARE(ui.menuBar->actions().first(), ui.menuMenu->menuAction());
 
     QCOMPARE(ui.actionPad->text(), QStringLiteral("&Pad"));
@@ -336,6 +357,9 @@ void TestMainWindowForm::keyboardAndScreenReaders_data()
                                                 "dev",
                                                 "followTarget",
                                                 "pushButtonGoto",
+                                                "pushButtonHalt",
+                                                "pushButtonRetract",
+                                                "pushButtonReturn",
                                                 "connectionIndicator"};
     QTest::newRow("settings") << "Settings" << QStringList{"port", "update", "timeout", "cuInPCmode", "buttonBox"};
     QTest::newRow("pad") << "PadDialog"

@@ -271,7 +271,7 @@ void TestScripting::watchMarksGapsAndOutlivesThePanel()
                               describe().constData(), E2E::WaitMs);
     QCOMPARE(sim.command(QStringLiteral("quiet off")), QStringLiteral("ok quiet off"));
     p.window().reconnect();
-    QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading", "stale", "stopped", "panel closed", "stopped", "reading"}, 2),
+    QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading", "stale", "stopped", "panel closed", "stopped", "waiting", "reading"}, 2),
                               describe().constData(), E2E::WaitMs);
     watch.terminate();
     QVERIFY(watch.waitForFinished(E2E::WaitMs));
