@@ -31,15 +31,6 @@ QList<int> numbers(const QString &text)
     return n;
 }
 
-QStringList sentTargets()
-{
-    QStringList sent;
-    for (const Fake::Call &call : Fake::callsNamed(QStringLiteral("store_mem_position_ext")))
-        sent
-            << QStringLiteral("%1 %2 %3").arg(call.args[2].toInt()).arg(call.args[3].toInt()).arg(call.args[4].toInt());
-    return sent;
-}
-
 } // namespace
 
 class TestEnvelope : public FakeLibraryTest
@@ -176,7 +167,7 @@ private slots:
             w->gotoTargets(t[0], t[1], t[2]);
         }
 
-        QCOMPARE(sentTargets(), sent.isEmpty() ? QStringList() : QStringList{sent});
+        QCOMPARE(Fake::sentTargets(), sent.isEmpty() ? QStringList() : QStringList{sent});
         const QString shown = w->statusBar()->currentMessage();
         QVERIFY2(shown.contains(message), qPrintable(shown));
     }

@@ -10,20 +10,6 @@
 
 #include <optional>
 
-namespace {
-
-// The targets sent to the unit since the last reset, as "x y z".
-QStringList sentTargets()
-{
-    QStringList sent;
-    for (const Fake::Call &call : Fake::callsNamed(QStringLiteral("store_mem_position_ext")))
-        sent
-            << QStringLiteral("%1 %2 %3").arg(call.args[2].toInt()).arg(call.args[3].toInt()).arg(call.args[4].toInt());
-    return sent;
-}
-
-} // namespace
-
 class TestOrderedMoves : public FakeLibraryTest
 {
     Q_OBJECT
@@ -72,7 +58,7 @@ private slots:
         int sends = 0;
         // The unit reports `at`; it goes to each target sent as told by `unit`.
         Fake::script().onPosition = [&](uint8_t, int) {
-            const QStringList targets = sentTargets();
+            const QStringList targets = Fake::sentTargets();
             const bool moves = unit == QLatin1String("follows")
                 || (unit == QLatin1String("first stage only") && targets.size() == 1);
             if (moves && targets.size() > sends) {
@@ -111,7 +97,7 @@ private slots:
         // Nothing more goes out once the sequence has ended, poll after poll.
         const int polls = Fake::count(QStringLiteral("get_position_ext"));
         QTRY_VERIFY(Fake::count(QStringLiteral("get_position_ext")) >= polls + 5);
-        QCOMPARE(sentTargets(), sent);
+        QCOMPARE(Fake::sentTargets(), sent);
     }
 };
 

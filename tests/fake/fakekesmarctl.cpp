@@ -80,6 +80,25 @@ int openConnections()
     return state().open.size();
 }
 
+// The targets sent, one "x y z" per store call; a store that is not
+// directly followed by the goto of the same device and memory position 0
+// is marked.
+QStringList sentTargets()
+{
+    QStringList out;
+    const QList<Call> calls = Fake::calls();
+    for (int i = 0; i < calls.size(); ++i) {
+        if (calls[i].name != QLatin1String("store_mem_position_ext"))
+            continue;
+        const QVariantList a = calls[i].args;
+        const QString xyz = QStringLiteral("%1 %2 %3").arg(a[2].toInt()).arg(a[3].toInt()).arg(a[4].toInt());
+        const bool moved = i + 1 < calls.size() && calls[i + 1].name == QLatin1String("goto_mem_position_ext")
+            && calls[i + 1].args == QVariantList({a[0], a[1], 0}) && a[5] == 0;
+        out << (moved ? xyz : xyz + " (no goto)");
+    }
+    return out;
+}
+
 QVariant lastOpened()
 {
     return QVariant::fromValue(state().lastOpened);

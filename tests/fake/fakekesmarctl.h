@@ -62,6 +62,11 @@ QStringList callNames();
 QList<Call> callsNamed(const QString &name);
 int count(const QString &name);
 
+// The targets sent since reset(), one "x y z" per store call; a store that
+// is not directly followed by the goto of the same device and memory
+// position 0 is marked " (no goto)".
+QStringList sentTargets();
+
 // Connection records handed out by open and not yet closed.
 int openConnections();
 // The handle the last successful open handed out, as calls record handles
