@@ -1,37 +1,13 @@
 #include "kesmarcontrol.h"
 #include "ui_kesmarcontrol.h"
 
-#include "about.h"
 #include "connectionindicator.h"
 #include "inputguard.h"
-#include "limitsdialog.h"
-#include "positionchange.h"
-#include "settings.h"
-#include "travel.h"
+#include "toolwindows.h"
 
 #include <QCloseEvent>
-#include <QSaveFile>
-#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QSignalBlocker>
-#include <QStringList>
-
-#include <algorithm>
-#include <optional>
-
-namespace {
-
-// A message that does not stay is shown this long, in ms.
-constexpr int shortMessage = 1000;
-
-// An Edit menu entry such as "&Undo remove Site A"; an '&' in the name shows
-// as itself.
-QString historyEntry(const QString &act, const QString &change)
-{
-    return change.isEmpty() ? act : act + QLatin1Char(' ') + QString(change).replace(u'&', QLatin1String("&&"));
-}
-
-} // namespace
 
 KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     : QMainWindow(parent)
@@ -39,52 +15,27 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     , pad(this)
 {
     ui->setupUi(this);
+    messages = new StatusMessages(ui->statusBar);
     if (!notSavingReason.isEmpty())
-        store.switchSavingOff(notSavingReason);
-    ui->stores->setModel(&positions_);
-    // A choice of the operator's recalls the entry, also the one the list
-    // already shows; a change of the list's own recalls it without a send.
-    connect(ui->stores, QOverload<int>::of(&QComboBox::activated), this,
-            [this](int index) { recall(index, ui->followTarget->isChecked()); });
-    // The list itself shows the current entry's full name as its tool tip.
-    connect(ui->stores, &QComboBox::currentTextChanged, ui->stores, &QWidget::setToolTip);
-    loadSettings();
-
-    // Undo and Redo name the change they would undo or redo, greyed when
-    // there is none.
-    ui->actionUndo->setShortcuts(QKeySequence::Undo);
-    ui->actionRedo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
-    connect(&history, &QUndoStack::canUndoChanged, ui->actionUndo, &QAction::setEnabled);
-    connect(&history, &QUndoStack::canRedoChanged, ui->actionRedo, &QAction::setEnabled);
-    // The stack clears itself, telling the actions, after `ui` has gone.
-    connect(&history, &QUndoStack::undoTextChanged, ui->actionUndo,
-            [undo = ui->actionUndo](const QString &change) { undo->setText(historyEntry(tr("&Undo"), change)); });
-    connect(&history, &QUndoStack::redoTextChanged, ui->actionRedo,
-            [redo = ui->actionRedo](const QString &change) { redo->setText(historyEntry(tr("&Redo"), change)); });
-
-    for (QSlider *slider : {ui->sliderX, ui->sliderY, ui->sliderZ})
-        slider->setPageStep(2050);
-    showLimits();
-    // Each slider agrees with its box at all times: it starts where the box
-    // stands, and whatever moves it (a drag, keys, the wheel, a click in the
-    // groove) sets the box, which under Follow Target sends it.
-    QSpinBox *const boxes[] = {ui->targetX, ui->targetY, ui->targetZ};
-    QSlider *const sliders[] = {ui->sliderX, ui->sliderY, ui->sliderZ};
+        settings_.store().switchSavingOff(notSavingReason);
+    targets_ = new TargetControls(
+        {{ui->targetX, ui->targetY, ui->targetZ}, {ui->sliderX, ui->sliderY, ui->sliderZ}, ui->followTarget}, link_,
+        *messages, this);
+    positionPanel = new PositionPanel(
+        {ui->stores, ui->storeName, ui->actionUndo, ui->actionRedo}, positions_, *targets_, *messages,
+        [this] { return saveSettings(); }, this);
+    connect(positionPanel, &PositionPanel::sendRequested, this, [this](int row) {
+        const Position &p = positions_.at(row);
+        moved(link_.go({p.x, p.y, p.z}));
+    });
+    // Neither the list nor the device box takes the wheel without the focus.
     auto *guard = new InputGuard(this);
-    for (int axis = 0; axis < 3; ++axis) {
-        sliders[axis]->setValue(boxes[axis]->value());
-        connect(sliders[axis], &QSlider::valueChanged, boxes[axis], &QSpinBox::setValue);
-        guard->watch(boxes[axis], QString(QChar(u'X' + axis)));
-        guard->watch(sliders[axis]);
-    }
     guard->watch(ui->stores);
     guard->watch(ui->dev);
-    // Under Follow Target a typed value is sent by Enter only. The focus also
-    // leaves a box while the window is taken down, after its form is gone.
-    guard->setRevertOnLeave([follow = QPointer<QCheckBox>(ui->followTarget)] { return follow && follow->isChecked(); });
-    connect(guard, &InputGuard::refused, this, [this](QSpinBox *, const QString &message) {
-        report({ActResult::Kind::Refused, message});
-    });
+    loadSettings();
+    tools = new ToolWindows(link_, this);
+    connect(tools, &ToolWindows::portSettingsAccepted, this, &KesmarControl::applyPortSettings);
+    connect(tools, &ToolWindows::limitsAccepted, this, &KesmarControl::setLimits);
 
     // Halt is at hand in every window of the program, dialogs open or not.
     // Connected by hand: the pad, a child of this window, has a Halt button
@@ -98,8 +49,6 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     indicator = new ConnectionIndicator(link_, this);
     ui->statusBar->addPermanentWidget(indicator);
     connect(indicator, &ConnectionIndicator::reconnectRequested, this, &KesmarControl::reconnect);
-    // A message too long for the window is read whole in the tool tip.
-    connect(ui->statusBar, &QStatusBar::messageChanged, ui->statusBar, &QWidget::setToolTip);
 
     // Every reading goes to the main window's readouts and the pad's alike.
     connect(&link_, &DeviceLink::axisRead, this, [this](int axis, int value) {
@@ -107,45 +56,35 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
         readouts[axis]->display(value);
         pad.showReading(axis, value);
     });
-    connect(&link_, &DeviceLink::positionRead, this, [this] { clearFailure(Failure::Poll); });
-    connect(&link_, &DeviceLink::pollFailed, this, [this](const QString &message) {
-        // A failed move's message stays: the operator must see that the
-        // manipulator was not sent.
-        if (shownFailure != Failure::Move)
-            report(ActResult::failed(message), Failure::Poll);
-        else
-            lastFailureText = message;
-    });
+    connect(&link_, &DeviceLink::positionRead, messages, [this] { messages->clearFailure(Failure::Poll); });
+    connect(&link_, &DeviceLink::pollFailed, messages, &StatusMessages::reportPollFailure);
     connect(&link_, &DeviceLink::stateChanged, this, &KesmarControl::showLinkState);
     // Whatever sent it, a move's target shows in the targets, not sent again.
-    connect(&link_, &DeviceLink::targetSent, this, &KesmarControl::setTargets);
+    connect(&link_, &DeviceLink::targetSent, targets_, &TargetControls::set);
     connect(&link_, &DeviceLink::deviceChanged, this, [this](int n) {
         const QSignalBlocker quiet(ui->dev);
         ui->dev->setValue(n);
         // The targets are another device's.
-        followOff(QString());
+        targets_->followOff(QString());
         showLinkState();
     });
     connect(&link_, &DeviceLink::restedElsewhere, this, [this](int x, int y, int z) {
         // The next nudge would send the other axes back where the unit was.
-        followOff(
+        targets_->followOff(
             tr("Follow Target turned off: the unit came to rest at %1 %2 %3, not at the target").arg(x).arg(y).arg(z));
     });
     // A sequence's end says how it went; one that did not arrive stays.
-    connect(&link_, &DeviceLink::sequenceFinished, this,
-            [this](const ActResult &result) { report(result, Failure::Move); });
+    connect(&link_, &DeviceLink::sequenceFinished, this, &KesmarControl::moved);
     connect(&link_, &DeviceLink::retractedChanged, this, [this] { saveSettings(); });
     connect(&link_, &DeviceLink::deviceSelected, this, [this](int n) {
-        savedDevice = n;
+        settings_.setDevice(n);
         saveSettings();
     });
     showLinkState();
     QTimer::singleShot(100, this, [this] { openPort(); });
 
     connect(&pad, &PadDialog::jogRequested, this, [this](int axis, int delta, bool repeated) {
-        const ActResult result
-            = link_.jog(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0, repeated);
-        report(result, Failure::Move);
+        moved(link_.jog(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0, repeated));
     });
     connect(&pad, &PadDialog::haltRequested, this, &KesmarControl::halt);
     // Connected once the pad has read its own settings, so loading saves nothing.
@@ -154,35 +93,9 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
 
 KesmarControl::~KesmarControl()
 {
-    // A window of its own, which would outlive this one.
-    delete limitsDialog;
+    // The windows beside this one go while the link they show is still there.
+    delete tools;
     delete ui;
-}
-
-// ---------------------------------------------------------------------------
-// Messages
-
-void KesmarControl::report(const ActResult &result, Failure failure)
-{
-    if (result.kind == ActResult::Kind::Failed) {
-        ui->statusBar->showMessage(result.message, 0);
-        lastFailureText = result.message;
-        shownFailure = failure;
-        return;
-    }
-    if (result.message.isEmpty())
-        return;
-    ui->statusBar->showMessage(result.message, shortMessage);
-    shownFailure = Failure::None;
-}
-
-// The message of a failure that has mended goes, unless another replaced it.
-void KesmarControl::clearFailure(Failure failure)
-{
-    if (shownFailure != failure)
-        return;
-    ui->statusBar->clearMessage();
-    shownFailure = Failure::None;
 }
 
 // ---------------------------------------------------------------------------
@@ -195,59 +108,26 @@ QString KesmarControl::settingsFile()
 
 void KesmarControl::loadSettings()
 {
-    LoadReport loaded;
-    const StoredSettings stored = store.load(&loaded);
-    savedDevice = stored.device;
-    link_.setPortSettings(stored.port);
-    link_.setPollInterval(stored.port.update);
-    // The box only shows the stored device here; it is selected once a port is open.
-    link_.setDevice(savedDevice);
+    QString standing;
+    pad.loadSettings(settings_.load(&standing));
     {
         const QSignalBlocker quiet(ui->dev);
-        ui->dev->setValue(savedDevice);
+        ui->dev->setValue(settings_.device());
     }
     // Loading the list chooses its first entry, whose recall sends nothing.
-    positions_.setPositions(stored.positions);
-    if (!stored.positions.isEmpty())
+    if (positions_.rowCount() > 0)
         ui->stores->setCurrentIndex(0);
-    pad.loadSettings(stored.groups.value(QStringLiteral("pad")));
-    const QVariantMap limits = stored.groups.value(QStringLiteral("limits"));
-    link_.setLimits(TravelLimits::fromGroup(limits));
-    limitsKept = !limits.isEmpty();
-    link_.setRetracted(DeviceLink::Retracted::fromGroup(limits));
-    settingsLoaded = true;
-
-    // What the whole run must know shows whenever no other message does:
-    // that nothing is saved, or where the file with the unreadable entries is kept.
-    const QString standing = store.isSavingOff() ? store.savingOffMessage() : loaded.message;
-    if (!standing.isEmpty()) {
-        connect(ui->statusBar, &QStatusBar::messageChanged, this, [this, standing](const QString &message) {
-            if (message.isEmpty())
-                ui->statusBar->showMessage(standing);
-        });
-        ui->statusBar->showMessage(standing);
-    }
+    targets_->showLimits();
+    messages->setStanding(standing);
 }
 
-// Writes the connection settings, every named position, the pad's group and
-// the limits with the position Retract remembered.
 // A failure stays in the status bar until something replaces it, and the
 // next save that succeeds clears it.
 ActResult KesmarControl::saveSettings()
 {
-    if (!settingsLoaded)
-        return ActResult::done(QString());
-    // Limits never set leave the store as it was.
-    QVariantMap limits = limitsKept ? link_.limits().toGroup() : QVariantMap();
-    if (const auto retracted = link_.retracted())
-        retracted->addTo(limits);
-    StoredSettings stored{
-        link_.portSettings(), savedDevice, positions_.positions(), {{QStringLiteral("pad"), pad.settings()}}};
-    if (!limits.isEmpty())
-        stored.groups.insert(QStringLiteral("limits"), limits);
-    const SaveResult result = store.save(stored);
+    const SaveResult result = settings_.save(pad.settings());
     if (result.kind == SaveResult::Kind::Saved) {
-        clearFailure(Failure::Save);
+        messages->clearFailure(Failure::Save);
         return ActResult::done(QString());
     }
     const ActResult failed = ActResult::failed(result.message);
@@ -258,11 +138,8 @@ ActResult KesmarControl::saveSettings()
 void KesmarControl::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    // Settings is a window of its own; the program ends with this one.
-    if (settingsDialog)
-        settingsDialog->close();
-    if (limitsDialog)
-        limitsDialog->close();
+    // The program ends with this window.
+    tools->closeAll();
     // Saving leaves the list as it is: a second close in the same run saves
     // the same positions again.
     const ActResult saved = saveSettings();
@@ -280,14 +157,14 @@ void KesmarControl::openPort(QString port)
         settings.port = port;
         link_.setPortSettings(settings);
     }
-    followOff(QString());
+    targets_->followOff(QString());
     report(link_.open());
     showLinkState();
 }
 
 void KesmarControl::reconnect()
 {
-    followOff(QString());
+    targets_->followOff(QString());
     report(link_.reconnect());
     showLinkState();
 }
@@ -314,22 +191,27 @@ void KesmarControl::showLinkState()
 }
 
 // ---------------------------------------------------------------------------
-// Target motion
+// Moves
 
-// Sends the targets straight, as Follow Target, Copy and Restore do.
-ActResult KesmarControl::gotoTarget()
+// Shows what came of a move: a failed one's message is not replaced by
+// failed polls.
+ActResult KesmarControl::moved(const ActResult &result)
 {
-    const ActResult result = link_.moveTo({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
     report(result, Failure::Move);
     return result;
 }
 
 // What the Goto button does: send the targets (in order while ordered moves
-// are on) and restart polling, whatever the outcome.
+// are on) and restart polling, whatever the outcome. Retract and Return do
+// the same.
 ActResult KesmarControl::pressGoto()
 {
-    const ActResult result = link_.go({ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()});
-    report(result, Failure::Move);
+    return resumed(link_.go(targets_->values()));
+}
+
+ActResult KesmarControl::resumed(const ActResult &result)
+{
+    moved(result);
     link_.resumePolling();
     return result;
 }
@@ -339,81 +221,24 @@ void KesmarControl::on_pushButtonGoto_clicked()
     pressGoto();
 }
 
-// Turning Follow Target on takes the position now as the target, so the
-// first change sends only the axis changed; without a live reading it stays off.
 void KesmarControl::on_followTarget_toggled(bool on)
 {
-    if (!on)
-        return;
-    const std::optional<DeviceLink::Xyz> live = link_.liveReading();
-    if (!live) {
-        followOff(tr("Follow Target needs a live reading of the position"));
-        return;
-    }
-    setTargets(live->at(0), live->at(1), live->at(2));
-    report(ActResult::done(tr("Follow Target on: the targets are the position now")));
+    targets_->followToggled(on);
 }
 
-// Unticks Follow Target without a send; `why`, when given, stays in the status bar.
-void KesmarControl::followOff(const QString &why)
+void KesmarControl::on_targetX_valueChanged(int)
 {
-    if (!ui->followTarget->isChecked() && why.isEmpty())
-        return;
-    {
-        const QSignalBlocker quiet(ui->followTarget);
-        ui->followTarget->setChecked(false);
-    }
-    if (!why.isEmpty())
-        report(ActResult::failed(why));
+    targets_->boxChanged();
 }
 
-// A target box changed: under Follow Target the new target is sent, unless
-// the change is part of an act that sends once for all its changes (or none).
-void KesmarControl::targetChanged()
+void KesmarControl::on_targetY_valueChanged(int)
 {
-    if (!settingTargets && ui->followTarget->isChecked())
-        gotoTarget();
+    targets_->boxChanged();
 }
 
-// Puts a whole target into the boxes and sliders as one act, sending nothing;
-// a negative value leaves its axis alone. Returns whether any box changed.
-bool KesmarControl::setTargets(int x, int y, int z)
+void KesmarControl::on_targetZ_valueChanged(int)
 {
-    const QScopedValueRollback<bool> asOne(settingTargets, true);
-    bool changed = false;
-    const int values[] = {x, y, z};
-    QSpinBox *const boxes[] = {ui->targetX, ui->targetY, ui->targetZ};
-    QSlider *const sliders[] = {ui->sliderX, ui->sliderY, ui->sliderZ};
-    for (int axis = 0; axis < 3; ++axis) {
-        if (values[axis] < 0)
-            continue;
-        // Nothing outside the travel is ever shown as a target.
-        const int value = std::min(values[axis], positionMax);
-        const int before = boxes[axis]->value();
-        fitRange(axis, value);
-        boxes[axis]->setValue(value);
-        sliders[axis]->setValue(value);
-        changed = changed || boxes[axis]->value() != before;
-    }
-    return changed;
-}
-
-void KesmarControl::on_targetX_valueChanged(int value)
-{
-    ui->sliderX->setValue(value);
-    targetChanged();
-}
-
-void KesmarControl::on_targetY_valueChanged(int value)
-{
-    ui->sliderY->setValue(value);
-    targetChanged();
-}
-
-void KesmarControl::on_targetZ_valueChanged(int value)
-{
-    ui->sliderZ->setValue(value);
-    targetChanged();
+    targets_->boxChanged();
 }
 
 // A drag step sets its box, and the box's own change sends it: one send per
@@ -435,100 +260,32 @@ void KesmarControl::on_sliderZ_sliderMoved(int position)
 
 void KesmarControl::on_pushButtonCopy_clicked()
 {
-    // Only a reading of this connection and device that polling keeps live is
-    // the position now: a greyed or left-over readout copied under Follow
-    // Target would send the manipulator back to where it no longer is.
-    const std::optional<DeviceLink::Xyz> live = link_.liveReading();
-    if (!live) {
-        report({ActResult::Kind::Refused, tr("No live position to copy")});
-        return;
-    }
-    // Under Follow Target the copied target is sent once, whole; a failed
-    // send keeps its message.
-    if (setTargets(live->at(0), live->at(1), live->at(2)) && ui->followTarget->isChecked() && !gotoTarget().ok())
-        return;
-    report(ActResult::done(tr("Current position copied into target values")));
+    targets_->copy();
 }
 
 void KesmarControl::on_pushButtonRestore_clicked()
 {
-    DeviceLink::Xyz target;
-    const ActResult restored = link_.lastTarget(&target);
-    if (restored.ok() && setTargets(target[0], target[1], target[2]) && ui->followTarget->isChecked()
-        && !gotoTarget().ok())
-        return;
-    report(restored);
+    targets_->restore();
 }
 
 ActResult KesmarControl::moveBy(int dx, int dy, int dz)
 {
-    const ActResult result = link_.jog(dx, dy, dz);
-    report(result, Failure::Move);
-    return result;
+    return moved(link_.jog(dx, dy, dz));
 }
 
 ActResult KesmarControl::halt()
 {
-    const ActResult result = link_.halt();
-    report(result, Failure::Move);
-    return result;
-}
-
-// A target box takes the envelope while it is on, else the whole travel, and
-// its slider spans the same band. A target the program shows outside it (an
-// axis that may still come closer) widens the band to take it, so it shows
-// as it is. Nothing is sent.
-void KesmarControl::fitRange(int axis, int value)
-{
-    const QScopedValueRollback<bool> asOne(settingTargets, true);
-    const TravelLimits &limits = link_.limits();
-    const int low = limits.enabled ? limits.min[axis] : 0;
-    const int high = limits.enabled ? limits.max[axis] : positionMax;
-    QSpinBox *const boxes[] = {ui->targetX, ui->targetY, ui->targetZ};
-    QSlider *const sliders[] = {ui->sliderX, ui->sliderY, ui->sliderZ};
-    boxes[axis]->setRange(std::min(low, value), std::max(high, value));
-    sliders[axis]->setRange(std::min(low, value), std::max(high, value));
-    const QString band = limits.enabled
-        ? tr("%1 limits %2..%3 (File > Limits)").arg(QChar(u'X' + axis)).arg(low).arg(high)
-        : tr("%1: no limits set, 0..%2").arg(QChar(u'X' + axis)).arg(positionMax);
-    sliders[axis]->setToolTip(band);
-    boxes[axis]->setToolTip(band);
-}
-
-void KesmarControl::showLimits()
-{
-    const QList<int> shown = targets();
-    for (int axis = 0; axis < 3; ++axis)
-        fitRange(axis, shown[axis]);
-}
-
-ActResult KesmarControl::setLimits(const TravelLimits &limits)
-{
-    const ActResult result = link_.setLimits(limits);
-    report(result);
-    if (!result.ok())
-        return result;
-    showLimits();
-    indicator->refresh();
-    limitsKept = true;
-    const ActResult saved = saveSettings();
-    return saved.ok() ? result : saved;
+    return moved(link_.halt());
 }
 
 ActResult KesmarControl::retract()
 {
-    const ActResult result = link_.retract();
-    report(result, Failure::Move);
-    link_.resumePolling();
-    return result;
+    return resumed(link_.retract());
 }
 
 ActResult KesmarControl::returnFromRetract()
 {
-    const ActResult result = link_.returnFromRetract();
-    report(result, Failure::Move);
-    link_.resumePolling();
-    return result;
+    return resumed(link_.returnFromRetract());
 }
 
 void KesmarControl::on_pushButtonRetract_clicked()
@@ -541,119 +298,45 @@ void KesmarControl::on_pushButtonReturn_clicked()
     returnFromRetract();
 }
 
+ActResult KesmarControl::setLimits(const TravelLimits &limits)
+{
+    const ActResult result = link_.setLimits(limits);
+    report(result);
+    if (!result.ok())
+        return result;
+    targets_->showLimits();
+    indicator->refresh();
+    settings_.keepLimits();
+    const ActResult saved = saveSettings();
+    return saved.ok() ? result : saved;
+}
+
 // ---------------------------------------------------------------------------
 // Named positions
 
 void KesmarControl::on_pushButtonStore_clicked()
 {
-    storePosition(ui->storeName->text(), PositionModel::StoreMatch::NameOrPlace);
-}
-
-// Stores the targets under `name`, which the window's Store may leave empty
-// for a generated one. A name that cannot be stored is refused whole, never
-// cut.
-ActResult KesmarControl::storePosition(const QString &name, PositionModel::StoreMatch match)
-{
-    if (!name.isEmpty() || match == PositionModel::StoreMatch::NameOnly) {
-        const ActResult checked = PositionModel::checkName(name);
-        if (!checked.ok()) {
-            report(checked);
-            return checked;
-        }
-    }
-    const int x = ui->targetX->value();
-    const int y = ui->targetY->value();
-    const int z = ui->targetZ->value();
-    const PositionModel::StoreResult stored = positions_.plan(name, x, y, z, match);
-    QString message;
-    switch (stored.outcome) {
-    case PositionModel::StoreOutcome::Added:
-        message = tr("Position %1 added").arg(stored.name);
-        break;
-    case PositionModel::StoreOutcome::Updated:
-        message = tr("Position %1 updated").arg(stored.name);
-        break;
-    case PositionModel::StoreOutcome::Renamed:
-        message = tr("Position renamed as %1").arg(stored.name);
-        break;
-    case PositionModel::StoreOutcome::Exists:
-        message = tr("Position %1 exists already").arg(stored.name);
-        break;
-    case PositionModel::StoreOutcome::ExistsAs:
-        message = tr("Same position exists as %1").arg(stored.name);
-        break;
-    }
-    // Adding the first entry selects it; that recall sends nothing.
-    if (stored.changed())
-        history.push(PositionChange::store(positions_, stored, x, y, z));
-    report(ActResult::done(message));
-    return stored.changed() ? saveSettings() : ActResult::done(message);
+    positionPanel->store(ui->storeName->text(), PositionModel::StoreMatch::NameOrPlace);
 }
 
 void KesmarControl::on_stores_currentIndexChanged(int index)
 {
-    if (index < 0 || index >= positions_.rowCount())
-        return;
-    recall(index, false);
-}
-
-// Puts entry `index` into the targets and the name field; `send` sends the
-// manipulator there, once, instead of naming the entry.
-void KesmarControl::recall(int index, bool send)
-{
-    const Position &r = positions_.at(index);
-    // A negative coordinate stands for the boxes' lower bound here.
-    setTargets(qMax(0, r.x), qMax(0, r.y), qMax(0, r.z));
-    ui->storeName->setText(r.name);
-    if (send)
-        report(link_.go({r.x, r.y, r.z}), Failure::Move);
-    else
-        report(ActResult::done(tr("Position %1 restored").arg(r.name)));
+    positionPanel->recall(index);
 }
 
 void KesmarControl::on_pushButtonRemove_clicked()
 {
-    const int i = ui->stores->currentIndex();
-    if (i < 0 || i >= positions_.rowCount())
-        return;
-    const QString name = positions_.at(i).name;
-    {
-        const QSignalBlocker quiet(ui->stores);
-        history.push(PositionChange::remove(positions_, i));
-    }
-    // The entry that takes the removed one's place is chosen. Its values go
-    // into the targets only without Follow Target, where that sends nothing:
-    // removing never moves the manipulator.
-    const int current = ui->stores->currentIndex();
-    if (current >= 0 && !ui->followTarget->isChecked())
-        recall(current, false);
-    report(ActResult::done(tr("Position %1 removed").arg(name)));
-    saveSettings();
+    positionPanel->removeCurrent();
 }
 
-// Undo and Redo change the list as Store and Remove do, and save it. They
-// leave the targets and the name field alone, so nothing is sent, Follow
-// Target or not; the list shows the entry changed, or the one in its place.
-void KesmarControl::stepHistory(bool back)
+void KesmarControl::on_actionUndo_triggered()
 {
-    if (back ? !history.canUndo() : !history.canRedo())
-        return;
-    const QString change = back ? history.undoText() : history.redoText();
-    {
-        const QSignalBlocker quiet(ui->stores);
-        if (back)
-            history.undo();
-        else
-            history.redo();
-        // The command just undone is the next to redo; the one redone, the
-        // next to undo.
-        const int done = back ? history.index() : history.index() - 1;
-        const int row = static_cast<const PositionChange *>(history.command(done))->row();
-        ui->stores->setCurrentIndex(qMin(row, positions_.rowCount() - 1));
-    }
-    ui->stores->setToolTip(ui->stores->currentText());
-    report(ActResult::done((back ? tr("Undone: %1") : tr("Redone: %1")).arg(change)));
-    saveSettings();
+    positionPanel->step(true);
+}
+
+void KesmarControl::on_actionRedo_triggered()
+{
+    positionPanel->step(false);
 }
 
 // ---------------------------------------------------------------------------
@@ -664,73 +347,34 @@ void KesmarControl::on_actionE_xit_triggered()
     close();
 }
 
-// About and Settings leave the other windows usable: Halt stays at hand.
 void KesmarControl::on_action_About_triggered()
 {
-    auto *about = new About(this);
-    about->setAttribute(Qt::WA_DeleteOnClose);
-    about->setText(About::aboutText());
-    about->show();
+    tools->showAbout();
 }
 
 void KesmarControl::on_actionSettings_triggered()
 {
-    // One Settings at a time; one closed just now is on its way out.
-    if (settingsDialog && settingsDialog->isVisible()) {
-        settingsDialog->raise();
-        settingsDialog->activateWindow();
-        return;
-    }
+    tools->showSettings();
+}
+
+// OK in Settings reopens the port when it or the time-out changed, and also
+// one that is not open or no longer polled: after the unit was unplugged and
+// plugged in again nothing needs to change.
+void KesmarControl::applyPortSettings(const PortSettings &settings)
+{
     const PortSettings before = link_.portSettings();
-    auto edited = std::make_shared<PortSettings>(before);
-    settingsDialog = new Settings(edited.get());
-    settingsDialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(settingsDialog, &QDialog::finished, this, [this, before, edited](int result) {
-        const bool accepted = result == QDialog::Accepted;
-        if (accepted) {
-            link_.setPortSettings(*edited);
-            saveSettings();
-        }
-        const PortSettings &now = link_.portSettings();
-        const bool changed = now.port != before.port || now.timeout != before.timeout;
-        // OK also reopens a port that is not open or no longer polled: after the
-        // unit was unplugged and plugged in again nothing needs to change.
-        const DeviceLink::State state = link_.state();
-        const bool down = state == DeviceLink::State::NotConnected || state == DeviceLink::State::Stopped;
-        if (changed || (accepted && down))
-            reconnect();
-    });
-    settingsDialog->show();
+    link_.setPortSettings(settings);
+    saveSettings();
+    const PortSettings &now = link_.portSettings();
+    const DeviceLink::State state = link_.state();
+    if (now.port != before.port || now.timeout != before.timeout || state == DeviceLink::State::NotConnected
+        || state == DeviceLink::State::Stopped)
+        reconnect();
 }
 
-void KesmarControl::on_actionUndo_triggered()
-{
-    stepHistory(true);
-}
-
-void KesmarControl::on_actionRedo_triggered()
-{
-    stepHistory(false);
-}
-
-// Limits is non-modal, as Settings: Halt stays at hand while it is open.
 void KesmarControl::on_actionLimits_triggered()
 {
-    if (limitsDialog) {
-        limitsDialog->raise();
-        limitsDialog->activateWindow();
-        return;
-    }
-    limitsDialog = new LimitsDialog(link_.limits());
-    limitsDialog->setAttribute(Qt::WA_DeleteOnClose);
-    const auto live = [this] {
-        limitsDialog->setLiveReading(link_.liveReading());
-    };
-    live();
-    connect(&link_, &DeviceLink::positionRead, limitsDialog, live);
-    connect(&link_, &DeviceLink::stateChanged, limitsDialog, live);
-    connect(limitsDialog, &QDialog::accepted, this, [this] { setLimits(limitsDialog->limits()); });
-    limitsDialog->show();
+    tools->showLimits();
 }
 
 void KesmarControl::on_actionPad_toggled(bool checked)
@@ -746,7 +390,8 @@ void KesmarControl::on_actionPad_toggled(bool checked)
 
 QList<int> KesmarControl::targets() const
 {
-    return {ui->targetX->value(), ui->targetY->value(), ui->targetZ->value()};
+    const DeviceLink::Xyz xyz = targets_->values();
+    return {xyz[0], xyz[1], xyz[2]};
 }
 
 ActResult KesmarControl::gotoTargets(int x, int y, int z)
@@ -754,11 +399,9 @@ ActResult KesmarControl::gotoTargets(int x, int y, int z)
     ActResult checked = DeviceLink::checkTarget({x, y, z});
     if (checked.ok())
         checked = link_.checkEnvelope({x, y, z});
-    if (!checked.ok()) {
-        report(checked, Failure::Move);
-        return checked;
-    }
-    setTargets(x, y, z);
+    if (!checked.ok())
+        return moved(checked);
+    targets_->set(x, y, z);
     return pressGoto();
 }
 
@@ -767,19 +410,14 @@ ActResult KesmarControl::gotoNamedPosition(const QString &name)
     const int index = positions_.find(name);
     if (index < 0)
         return {ActResult::Kind::Unknown, tr("No position named %1").arg(name)};
-    // The entry is chosen and recalled without a send of its own, even when
-    // it is chosen already and the targets were edited since; Goto sends it.
-    {
-        const QSignalBlocker quiet(ui->stores);
-        ui->stores->setCurrentIndex(index);
-    }
-    recall(index, false);
+    // The entry is chosen and recalled without a send of its own; Goto sends it.
+    positionPanel->choose(index);
     return pressGoto();
 }
 
 ActResult KesmarControl::storeNamedPosition(const QString &name)
 {
-    const ActResult stored = storePosition(name, PositionModel::StoreMatch::NameOnly);
+    const ActResult stored = positionPanel->store(name, PositionModel::StoreMatch::NameOnly);
     if (stored.kind != ActResult::Kind::OutOfRange)
         ui->storeName->setText(name);
     return stored;

@@ -4,18 +4,18 @@
 #include "actresult.h"
 #include "devicelink.h"
 #include "paddialog.h"
+#include "panelsettings.h"
 #include "position.h"
 #include "positionmodel.h"
-#include "settingsstore.h"
+#include "positionpanel.h"
+#include "statusmessages.h"
+#include "targetcontrols.h"
 
 #include <QList>
 #include <QMainWindow>
-#include <QPointer>
-#include <QUndoStack>
 
 class ConnectionIndicator;
-class LimitsDialog;
-class Settings;
+class ToolWindows;
 
 namespace Ui {
 class KesmarControl;
@@ -41,7 +41,7 @@ public:
     const DeviceLink &link() const { return link_; }
     const PositionModel &positionModel() const { return positions_; }
     // The last failure message the status bar showed; empty before the first.
-    QString lastFailure() const { return lastFailureText; }
+    QString lastFailure() const { return messages->lastFailure(); }
 
     // Entry points for scripts and the pad. Each acts through the same code
     // as the widget it stands for, so the window shows what was done, and
@@ -103,59 +103,28 @@ private slots:
     void on_pushButtonReturn_clicked();
 
 private:
-    // Which failure a message that stays tells of: a failed move's message
-    // is not replaced by failed polls, a failed poll's goes with the next good
-    // one, a failed save's with the next good save.
-    enum class Failure
-    {
-        None,
-        Move,
-        Poll,
-        Save,
-        Other
-    };
-    // Shows what came of an act: a failure stays until something replaces it,
-    // anything else for a second.
-    void report(const ActResult &result, Failure failure = Failure::Other);
-    void clearFailure(Failure failure);
+    using Failure = StatusMessages::Failure;
+    void report(const ActResult &result, Failure failure = Failure::Other) { messages->report(result, failure); }
 
     void loadSettings();
     ActResult saveSettings();
-    ActResult gotoTarget();
+    ActResult moved(const ActResult &result);
+    // As moved(), and polling resumes, whatever the outcome.
+    ActResult resumed(const ActResult &result);
     ActResult pressGoto();
-    ActResult storePosition(const QString &name, PositionModel::StoreMatch match);
-    void stepHistory(bool back);
-    void targetChanged();
-    bool setTargets(int x, int y, int z);
-    void recall(int index, bool send);
     void showLinkState();
-    void followOff(const QString &why);
-    void showLimits();
-    void fitRange(int axis, int value);
+    void applyPortSettings(const PortSettings &settings);
 
     Ui::KesmarControl *ui;
     DeviceLink link_;
     PositionModel positions_;
-    // Every change of the named positions, for Undo and Redo.
-    QUndoStack history;
-    SettingsStore store;
+    PanelSettings settings_{link_, positions_};
+    StatusMessages *messages;
+    TargetControls *targets_;
+    PositionPanel *positionPanel;
     ConnectionIndicator *indicator;
     PadDialog pad;
-    Failure shownFailure = Failure::None;
-    // The device last selected with success: the one saved.
-    int savedDevice = 1;
-    // Set while several targets change as one act: the changes then send
-    // nothing on their own.
-    bool settingTargets = false;
-    QPointer<Settings> settingsDialog;
-    QString lastFailureText;
-    QPointer<LimitsDialog> limitsDialog;
-    // Nothing is saved until loading has finished: a save in between (a
-    // device selection while loading) would write the list half loaded.
-    bool settingsLoaded = false;
-    // Whether the store holds limits (or they were set in this run): only
-    // then are they written.
-    bool limitsKept = false;
+    ToolWindows *tools;
 };
 
 #endif // KESMARCONTROL_H

@@ -103,3 +103,20 @@ QString PositionModel::defaultName() const
             return candidate;
     }
 }
+
+QString PositionModel::describe(const StoreResult &result)
+{
+    switch (result.outcome) {
+    case StoreOutcome::Added:
+        return tr("Position %1 added").arg(result.name);
+    case StoreOutcome::Updated:
+        return tr("Position %1 updated").arg(result.name);
+    case StoreOutcome::Renamed:
+        return tr("Position renamed as %1").arg(result.name);
+    case StoreOutcome::Exists:
+        return tr("Position %1 exists already").arg(result.name);
+    case StoreOutcome::ExistsAs:
+        return tr("Same position exists as %1").arg(result.name);
+    }
+    return QString();
+}

@@ -56,6 +56,8 @@ public:
     // result). Anything else is added at the end, under defaultName() when no
     // name is given. The caller checks the name first (checkName()).
     StoreResult plan(const QString &name, int x, int y, int z, StoreMatch match) const;
+    // The operator's message for what a store did: "Position Site A added".
+    static QString describe(const StoreResult &result);
     // The changes themselves, as a plan or its undoing makes them.
     void insert(int row, const Position &position);
     void replace(int row, const Position &position);

@@ -1,0 +1,78 @@
+#include "toolwindows.h"
+
+#include "about.h"
+#include "devicelink.h"
+#include "limitsdialog.h"
+#include "settings.h"
+
+#include <memory>
+
+namespace {
+
+// Raises the window if it is open; one closed just now is on its way out.
+template <class Window> bool raiseIfOpen(const QPointer<Window> &window)
+{
+    if (!window || !window->isVisible())
+        return false;
+    window->raise();
+    window->activateWindow();
+    return true;
+}
+
+} // namespace
+
+ToolWindows::ToolWindows(const DeviceLink &link, QWidget *window)
+    : QObject(window)
+    , link_(link)
+    , window_(window)
+{ }
+
+ToolWindows::~ToolWindows()
+{
+    // Windows of their own, which would outlive the main window.
+    delete settings_;
+    delete limits_;
+}
+
+void ToolWindows::showAbout()
+{
+    auto *about = new About(window_);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setText(About::aboutText());
+    about->show();
+}
+
+void ToolWindows::showSettings()
+{
+    if (raiseIfOpen(settings_))
+        return;
+    auto edited = std::make_shared<PortSettings>(link_.portSettings());
+    settings_ = new Settings(edited.get());
+    settings_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(settings_, &QDialog::accepted, this, [this, edited] { emit portSettingsAccepted(*edited); });
+    settings_->show();
+}
+
+void ToolWindows::showLimits()
+{
+    if (raiseIfOpen(limits_))
+        return;
+    limits_ = new LimitsDialog(link_.limits());
+    limits_->setAttribute(Qt::WA_DeleteOnClose);
+    const auto live = [this] {
+        limits_->setLiveReading(link_.liveReading());
+    };
+    live();
+    connect(&link_, &DeviceLink::positionRead, limits_, live);
+    connect(&link_, &DeviceLink::stateChanged, limits_, live);
+    connect(limits_, &QDialog::accepted, this, [this] { emit limitsAccepted(limits_->limits()); });
+    limits_->show();
+}
+
+void ToolWindows::closeAll()
+{
+    if (settings_)
+        settings_->close();
+    if (limits_)
+        limits_->close();
+}

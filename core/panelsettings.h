@@ -1,0 +1,48 @@
+#ifndef PANELSETTINGS_H
+#define PANELSETTINGS_H
+
+#include "settingsstore.h"
+
+#include <QString>
+#include <QVariantMap>
+
+class DeviceLink;
+class PositionModel;
+
+// What the panel keeps between runs, read into and gathered from the objects
+// that hold it: the port settings, the device and the limits with the
+// position Retract remembered (the link), the named positions (the list),
+// and the pad's group, kept as it comes.
+class PanelSettings
+{
+public:
+    PanelSettings(DeviceLink &link, PositionModel &positions);
+
+    SettingsStore &store() { return store_; }
+
+    // Reads the store into the link and the list, and returns the pad's
+    // group. `standing` gets what the whole run must know: that nothing is
+    // saved, or where the file with unreadable entries is kept.
+    QVariantMap load(QString *standing);
+    // Writes the whole store with the pad's group as given. Until loading has
+    // finished nothing is written (a save in between, a device selected while
+    // loading, would write the list half loaded), and that counts as saved.
+    SaveResult save(const QVariantMap &pad);
+
+    // The device saved: the one last selected with success.
+    int device() const { return device_; }
+    void setDevice(int n) { device_ = n; }
+    // Limits are written once the store held them or they were set in this
+    // run; limits never set leave the store as it was.
+    void keepLimits() { limitsKept_ = true; }
+
+private:
+    DeviceLink &link_;
+    PositionModel &positions_;
+    SettingsStore store_;
+    int device_ = 1;
+    bool loaded_ = false;
+    bool limitsKept_ = false;
+};
+
+#endif // PANELSETTINGS_H

@@ -1,0 +1,48 @@
+#ifndef POSITIONHISTORY_H
+#define POSITIONHISTORY_H
+
+#include "positionmodel.h"
+
+#include <QObject>
+#include <QString>
+#include <QUndoStack>
+
+#include <optional>
+
+class QAction;
+
+// Every change of the named positions after loading, for Undo and Redo. It
+// changes the list only: what the targets show and where the manipulator
+// stands are the caller's.
+class PositionHistory : public QObject
+{
+    Q_OBJECT
+
+public:
+    PositionHistory(PositionModel &model, QObject *parent);
+
+    // Undo and Redo with their standard shortcuts, each naming the change it
+    // would undo or redo ("&Undo remove Site A"), greyed when there is none.
+    void bindActions(QAction *undo, QAction *redo);
+
+    // Makes a plan of PositionModel::plan() for x, y, z that changes something.
+    void store(const PositionModel::StoreResult &plan, int x, int y, int z);
+    // Removes the entry at `row`, which exists.
+    void remove(int row);
+
+    // One change undone (`back`) or redone: the row of the entry it changed
+    // and its name for the operator.
+    struct Step
+    {
+        int row;
+        QString change;
+    };
+    // Nothing when there is no change to undo or redo.
+    std::optional<Step> step(bool back);
+
+private:
+    PositionModel &model_;
+    QUndoStack stack_;
+};
+
+#endif // POSITIONHISTORY_H
