@@ -1,0 +1,88 @@
+// What the panel keeps, through the store and back: limits are written only
+// once the store held them or they were set in this run, the position Retract
+// remembered goes with them, the pad's group goes as given, and nothing is
+// written before the store has been read.
+#include "devicelink.h"
+#include "panelsettings.h"
+#include "positionmodel.h"
+#include "testsettings.h"
+
+#include <QtTest>
+
+class TestPanelSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { TestSettings::isolate(); }
+
+    void saved_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("act");
+        QTest::addColumn<QStringList>("written"); // lines the file holds after the save
+        QTest::addColumn<QStringList>("absent"); // lines it does not
+
+        const QByteArray plain
+            = "[settings]\nport=/dev/ttyS3\ndev=2\n[positions]\nsize=1\n1\\name=A\n1\\x=1\n1\\y=2\n1\\z=3\n";
+        const QByteArray limited = plain + "[limits]\nenabled=true\nzmin=5000\nzmax=15000\n";
+        QTest::newRow("limits never set stay out")
+            << plain << "" << QStringList{"port=/dev/ttyS3", "dev=2", "1\\name=A"} << QStringList{"[limits]"};
+        QTest::newRow("limits the store held go back")
+            << limited << "" << QStringList{"[limits]", "enabled=true", "zmin=5000", "zmax=15000"} << QStringList();
+        QTest::newRow("limits set in this run")
+            << plain << "set limits" << QStringList{"[limits]", "enabled=true", "zmin=6000"} << QStringList();
+        QTest::newRow("the remembered position alone")
+            << plain << "retracted" << QStringList{"[limits]", "retractdevice=2", "retractz=20000"}
+            << QStringList{"enabled=true", "enabled=false"};
+        QTest::newRow("the device selected since")
+            << plain << "device 3" << QStringList{"dev=3"} << QStringList{"dev=2"};
+        QTest::newRow("the pad's group as given") << plain << "" << QStringList{"[pad]", "step=100"} << QStringList();
+        QTest::newRow("nothing before the store is read")
+            << plain << "save first" << QStringList{"port=/dev/ttyS3"} << QStringList{"[pad]"};
+    }
+
+    void saved()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, act);
+        QFETCH(QStringList, written);
+        QFETCH(QStringList, absent);
+        TestSettings::writeStore(stored);
+        DeviceLink link;
+        PositionModel positions;
+        PanelSettings settings(link, positions);
+        const QVariantMap pad{{QStringLiteral("step"), 100}};
+        if (act == QLatin1String("save first")) {
+            QCOMPARE(int(settings.save(pad).kind), int(SaveResult::Kind::Saved));
+            QCOMPARE(TestSettings::readStore(), stored);
+            return;
+        }
+        QString standing;
+        settings.load(&standing);
+        QVERIFY2(standing.isEmpty(), qPrintable(standing));
+        QCOMPARE(positions.rowCount(), 1);
+        QCOMPARE(link.portSettings().port, QStringLiteral("/dev/ttyS3"));
+        if (act == QLatin1String("set limits")) {
+            TravelLimits limits;
+            limits.enabled = true;
+            limits.min[2] = 6000;
+            QVERIFY(link.setLimits(limits).ok());
+            settings.keepLimits();
+        } else if (act == QLatin1String("retracted")) {
+            link.setRetracted(DeviceLink::Retracted{2, {100, 200, 20000}});
+        } else if (act == QLatin1String("device 3")) {
+            settings.setDevice(3);
+        }
+        QCOMPARE(int(settings.save(pad).kind), int(SaveResult::Kind::Saved));
+
+        const QStringList lines = QString::fromUtf8(TestSettings::readStore()).split(u'\n');
+        for (const QString &line : written)
+            QVERIFY2(lines.contains(line), qPrintable(line));
+        for (const QString &line : absent)
+            QVERIFY2(!lines.contains(line), qPrintable(line));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPanelSettings)
+#include "tst_panelsettings.moc"
