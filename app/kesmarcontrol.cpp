@@ -396,9 +396,8 @@ QList<int> KesmarControl::targets() const
 
 ActResult KesmarControl::gotoTargets(int x, int y, int z)
 {
-    ActResult checked = DeviceLink::checkTarget({x, y, z});
-    if (checked.ok())
-        checked = link_.checkEnvelope({x, y, z});
+    // Refused before the targets change, so the boxes never show it.
+    const ActResult checked = link_.checkMove({x, y, z});
     if (!checked.ok())
         return moved(checked);
     targets_->set(x, y, z);

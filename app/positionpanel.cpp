@@ -25,12 +25,9 @@ PositionPanel::PositionPanel(const Widgets &widgets, PositionModel &model, Targe
     // a change of the list's own recalls it without a send.
     connect(ui_.list, QOverload<int>::of(&QComboBox::activated), this, [this](int row) {
         if (!targets_.following())
-            return recall(row);
-        const Position &p = model_.at(row);
-        // A negative coordinate stands for the boxes' lower bound here.
-        targets_.set(qMax(0, p.x), qMax(0, p.y), qMax(0, p.z));
-        ui_.name->setText(p.name);
-        emit sendRequested(row);
+            recall(row);
+        else if (fill(row))
+            emit sendRequested(row);
     });
     // The list itself shows the current entry's full name as its tool tip.
     connect(ui_.list, &QComboBox::currentTextChanged, ui_.list, &QWidget::setToolTip);
@@ -55,14 +52,21 @@ ActResult PositionPanel::store(const QString &name, PositionModel::StoreMatch ma
     return stored.changed() ? save_() : result;
 }
 
-void PositionPanel::recall(int row)
+bool PositionPanel::fill(int row)
 {
     if (row < 0 || row >= model_.rowCount())
-        return;
+        return false;
     const Position &p = model_.at(row);
+    // A negative coordinate stands for the boxes' lower bound here.
     targets_.set(qMax(0, p.x), qMax(0, p.y), qMax(0, p.z));
     ui_.name->setText(p.name);
-    messages_.report(ActResult::done(tr("Position %1 restored").arg(p.name)));
+    return true;
+}
+
+void PositionPanel::recall(int row)
+{
+    if (fill(row))
+        messages_.report(ActResult::done(tr("Position %1 restored").arg(model_.at(row).name)));
 }
 
 void PositionPanel::choose(int row)

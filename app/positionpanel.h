@@ -59,6 +59,9 @@ signals:
     void sendRequested(int row);
 
 private:
+    // Puts entry `row`, if there is one, into the targets and the name field.
+    bool fill(int row);
+
     Widgets ui_;
     PositionModel &model_;
     TargetControls &targets_;

@@ -303,9 +303,10 @@ ActResult DeviceLink::setLimits(const TravelLimits &limits)
     return ActResult::done(limits.enabled ? tr("Limits on") : tr("Limits off"));
 }
 
-ActResult DeviceLink::checkEnvelope(const Xyz &target) const
+ActResult DeviceLink::checkMove(const Xyz &target) const
 {
-    return checkEnvelope(target, reading_);
+    const ActResult inTravel = checkTarget(target);
+    return inTravel.ok() ? checkEnvelope(target, reading_) : inTravel;
 }
 
 // As checkEnvelope(), for a move that starts at `from`: an axis outside the
@@ -334,9 +335,7 @@ ActResult DeviceLink::checkEnvelope(const Xyz &target, const std::optional<Xyz> 
 
 ActResult DeviceLink::sendChecked(const Xyz &target)
 {
-    ActResult checked = checkTarget(target);
-    if (checked.ok())
-        checked = checkEnvelope(target);
+    const ActResult checked = checkMove(target);
     if (!checked.ok())
         return checked;
     jogBurst_.reset();

@@ -97,9 +97,10 @@ public:
 
     // Refuses a target with an axis outside 0..20500, naming it.
     static ActResult checkTarget(const Xyz &target);
-    // Refuses a target outside the envelope while it is on, naming the axis,
-    // the value and the bound. An axis already outside may move closer.
-    ActResult checkEnvelope(const Xyz &target) const;
+    // Refuses a straight move to `target` before anything is sent: an axis
+    // outside 0..20500, or outside the envelope while it is on, naming the
+    // axis, the value and the bound. An axis already outside may move closer.
+    ActResult checkMove(const Xyz &target) const;
     // Sends the device straight to `target` (stored in its memory position
     // 0, then gone to), within 0..20500 and the envelope; ends a sequence.
     ActResult moveTo(const Xyz &target);
