@@ -172,6 +172,17 @@ StoredSettings SettingsStore::load(LoadReport *report)
     settings.endArray();
     const QList<int> indexes = readablePositionIndexes(settings, storedSize);
     int unreadable = 0;
+    // Without a size none of the entries can be read, and the next save would
+    // write over them: they count as unreadable, so the file is kept first.
+    bool sized = false;
+    settings.value(positionsArray + QStringLiteral("/size")).toString().toInt(&sized);
+    settings.beginGroup(positionsArray);
+    const int entries = sized ? 0 : int(settings.childGroups().size());
+    settings.endGroup();
+    if (entries > 0) {
+        unreadable = entries;
+        qWarning("%d stored positions not loaded: the list's size is missing or not a number", entries);
+    }
     settings.beginReadArray(positionsArray);
     for (const int i : indexes) {
         settings.setArrayIndex(i);

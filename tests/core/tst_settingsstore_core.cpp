@@ -120,43 +120,54 @@ void TestSettingsStoreCore::loadRules()
 
 void TestSettingsStoreCore::damagedFileIsKeptBeforeAnySave_data()
 {
-    QTest::addColumn<QByteArray>("entry2"); // the lines of entry 2
+    QTest::addColumn<QByteArray>("entries"); // the lines of the list after entry 1
+    QTest::addColumn<int>("unreadable");
+    QTest::addColumn<QStringList>("kept"); // the entries loaded
     QTest::addColumn<QString>("warning");
 
-    QTest::newRow("x a fraction") << QByteArray("2\\name=mid\n2\\x=12.5\n2\\y=1\n2\\z=1\n")
+    const QStringList a{"a 1,2,3"};
+    QTest::newRow("x a fraction") << QByteArray("2\\name=mid\n2\\x=12.5\n2\\y=1\n2\\z=1\nsize=2\n") << 1 << a
                                   << "Stored position 2 \"mid\" not loaded: x is \"12.5\", not a whole number";
-    QTest::newRow("z missing") << QByteArray("2\\name=mid\n2\\x=1\n2\\y=1\n")
+    QTest::newRow("z missing") << QByteArray("2\\name=mid\n2\\x=1\n2\\y=1\nsize=2\n") << 1 << a
                                << "Stored position 2 \"mid\" not loaded: z is missing";
-    QTest::newRow("no name") << QByteArray("2\\x=1\n2\\y=1\n2\\z=1\n")
+    QTest::newRow("no name") << QByteArray("2\\x=1\n2\\y=1\n2\\z=1\nsize=2\n") << 1 << a
                              << "Stored position 2 not loaded: it has no name";
+    // Without a size no entry can be read; a save would overwrite them all.
+    QTest::newRow("size missing") << QByteArray("2\\name=mid\n2\\x=1\n2\\y=1\n2\\z=1\n") << 2 << QStringList()
+                                  << "2 stored positions not loaded: the list's size is missing or not a number";
+    QTest::newRow("size not a number") << QByteArray("size=two\n") << 1 << QStringList()
+                                       << "1 stored positions not loaded: the list's size is missing or not a number";
 }
 
 void TestSettingsStoreCore::damagedFileIsKeptBeforeAnySave()
 {
-    QFETCH(QByteArray, entry2);
+    QFETCH(QByteArray, entries);
+    QFETCH(int, unreadable);
+    QFETCH(QStringList, kept);
     QFETCH(QString, warning);
-    const QByteArray file = "[positions]\n1\\name=a\n1\\x=1\n1\\y=2\n1\\z=3\n" + entry2 + "size=2\n";
+    const QByteArray file = "[positions]\n1\\name=a\n1\\x=1\n1\\y=2\n1\\z=3\n" + entries;
     TestSettings::writeStore(file);
 
     SettingsStore store;
     LoadReport report;
     QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
     StoredSettings loaded = store.load(&report);
-    QCOMPARE(texts(loaded.positions), QStringList{"a 1,2,3"});
-    QCOMPARE(report.unreadable, 1);
+    QCOMPARE(texts(loaded.positions), kept);
+    QCOMPARE(report.unreadable, unreadable);
     QCOMPARE(damagedCopies().size(), 1);
     QCOMPARE(QFileInfo(report.keptAs).fileName(), damagedCopies().first());
-    QCOMPARE(
-        report.message,
-        QStringLiteral("1 stored positions could not be read; the file as it was is kept as %1").arg(report.keptAs));
+    QCOMPARE(report.message,
+             QStringLiteral("%1 stored positions could not be read; the file as it was is kept as %2")
+                 .arg(unreadable)
+                 .arg(report.keptAs));
 
-    // The save drops the damaged entry; the copy still holds it.
+    // The save drops the damaged entries; the copy still holds them.
     loaded.positions << Position(QStringLiteral("b"), 4, 5, 6);
     QCOMPARE(int(store.save(loaded).kind), int(SaveResult::Kind::Saved));
     QFile copy(report.keptAs);
     QVERIFY(copy.open(QIODevice::ReadOnly));
     QCOMPARE(copy.readAll(), file);
-    QCOMPARE(texts(SettingsStore().load().positions), QStringList({"a 1,2,3", "b 4,5,6"}));
+    QCOMPARE(texts(SettingsStore().load().positions), kept + QStringList{"b 4,5,6"});
 }
 
 void TestSettingsStoreCore::failedSaveLeavesThePreviousStore_data()
