@@ -3,6 +3,8 @@
 #include "serialline.h"
 
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -32,7 +34,21 @@ LineReader::LineReader()
     wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_ < 0)
         throw std::system_error(errno, std::generic_category(), "eventfd");
-    std::thread(&LineReader::run, this).detach();
+    // The thread takes no signals: they stay with the caller's threads, whose
+    // handlers and waits expect them. It starts with every signal blocked,
+    // which it inherits from the mask in force here.
+    sigset_t all;
+    sigset_t callers;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &callers);
+    try {
+        std::thread(&LineReader::run, this).detach();
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &callers, nullptr);
+        ::close(wake_);
+        throw;
+    }
+    pthread_sigmask(SIG_SETMASK, &callers, nullptr);
 }
 
 void LineReader::wake()
@@ -62,6 +78,8 @@ void LineReader::remove(SerialLine *line)
 
 void LineReader::run()
 {
+    // Named, so that it can be told apart in a debugger or in /proc.
+    pthread_setname_np(pthread_self(), "kesmarctl-read");
     std::vector<pollfd> fds;
     std::vector<SerialLine *> watched;
     for (;;) {

@@ -8,6 +8,7 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,6 +74,7 @@ private slots:
     void callsEndWithinTheirTimeUnderFlood_data();
     void callsEndWithinTheirTimeUnderFlood();
     void logsFramesWhenSwitchedOn();
+    void readerThreadTakesNoSignals();
 
 private:
     SimProcess sim;
@@ -195,6 +197,26 @@ void TestConnection::logsFramesWhenSwitchedOn()
     QVERIFY2(logged[0].startsWith("sent a5 00 31 02 "), qPrintable(logged[0]));
     QVERIFY2(logged[1].startsWith("received a5 00 31 82 "), qPrintable(logged[1]));
     QCOMPARE(logged[0].size(), logged[1].size() + QString("sent").size() - QString("received").size());
+}
+
+// A signal sent to the process goes to one of the caller's threads, never to
+// the thread that reads the port between calls: the caller's handlers and
+// interrupted waits expect it there.
+void TestConnection::readerThreadTakesNoSignals()
+{
+    QStringList reader;
+    for (const QFileInfo &task :
+         QDir(QStringLiteral("/proc/self/task")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(task.filePath() + QStringLiteral("/comm"));
+        QFile status(task.filePath() + QStringLiteral("/status"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "kesmarctl-read"
+            && status.open(QIODevice::ReadOnly))
+            reader = QString::fromLatin1(status.readAll()).split(u'\n').filter(QStringLiteral("SigBlk:"));
+    }
+    QCOMPARE(reader.size(), 1);
+    const quint64 blocked = reader.first().section(u'\t', 1).toULongLong(nullptr, 16);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGALRM, SIGCHLD})
+        QVERIFY2(blocked & (quint64(1) << (signal - 1)), qPrintable(QString::number(signal)));
 }
 
 QTEST_GUILESS_MAIN(TestConnection)
