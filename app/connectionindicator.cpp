@@ -1,19 +1,21 @@
 #include "connectionindicator.h"
 
-#include "devicelink.h"
+#include "panel.h"
 
-ConnectionIndicator::ConnectionIndicator(const DeviceLink &link, QWidget *parent)
+ConnectionIndicator::ConnectionIndicator(const Panel &panel, QWidget *parent)
     : QToolButton(parent)
-    , link_(link)
+    , panel_(panel)
 {
+    const DeviceLink &link = panel.link();
     setObjectName(QStringLiteral("connectionIndicator"));
     setAutoRaise(true);
     connect(&link, &DeviceLink::stateChanged, this, &ConnectionIndicator::refresh);
     connect(&link, &DeviceLink::deviceChanged, this, &ConnectionIndicator::refresh);
-    connect(&link, &DeviceLink::stageChanged, this, &ConnectionIndicator::refresh);
+    connect(&panel.plans(), &MovePlans::stageChanged, this, &ConnectionIndicator::refresh);
+    connect(&panel, &Panel::limitsChanged, this, &ConnectionIndicator::refresh);
     // While the readings are live there is nothing to repair.
     connect(this, &QToolButton::clicked, this, [this] {
-        if (link_.state() != DeviceLink::State::Reading)
+        if (panel_.link().state() != DeviceLink::State::Reading)
             emit reconnectRequested();
     });
     refresh();
@@ -21,18 +23,19 @@ ConnectionIndicator::ConnectionIndicator(const DeviceLink &link, QWidget *parent
 
 void ConnectionIndicator::refresh()
 {
-    const DeviceLink::State state = link_.state();
+    const DeviceLink &link = panel_.link();
+    const DeviceLink::State state = link.state();
     const QString word = tr(DeviceLink::stateWord(state));
-    const QString device = QString::number(link_.device());
-    const QString portName = link_.portSettings().port;
+    const QString device = QString::number(link.device());
+    const QString portName = link.portSettings().port;
     // A long port name keeps its distinctive end in the text and shows whole
     // in the tool tip, so it cannot widen the window.
     const QString port = fontMetrics().elidedText(portName, Qt::ElideLeft, 300);
     // While a sequence moves the unit, its stage stands for the state.
-    const QString stage = link_.stage();
+    const QString stage = panel_.plans().stage();
     const QString shown = stage.isEmpty() ? word : tr("moving: %1").arg(stage);
     setText(tr("%1, device %2: %3").arg(port, device, shown));
-    const TravelLimits &limits = link_.limits();
+    const TravelLimits &limits = panel_.limits();
     const QString envelope = limits.enabled ? tr("Limits on: X %1..%2, Y %3..%4, Z %5..%6")
                                                   .arg(limits.min[0])
                                                   .arg(limits.max[0])
@@ -45,5 +48,5 @@ void ConnectionIndicator::refresh()
     if (state == DeviceLink::State::Reading)
         setToolTip(whole);
     else
-        setToolTip(whole + QLatin1Char('\n') + link_.failure() + QLatin1Char('\n') + tr("Click to reconnect."));
+        setToolTip(whole + QLatin1Char('\n') + link.failure() + QLatin1Char('\n') + tr("Click to reconnect."));
 }

@@ -3,7 +3,7 @@
 
 #include <QToolButton>
 
-class DeviceLink;
+class Panel;
 
 // The status bar's word on the link: the port, the device driven and how far
 // the readings can be trusted (or the stage of an ordered move under way),
@@ -14,7 +14,7 @@ class ConnectionIndicator : public QToolButton
     Q_OBJECT
 
 public:
-    explicit ConnectionIndicator(const DeviceLink &link, QWidget *parent = nullptr);
+    explicit ConnectionIndicator(const Panel &panel, QWidget *parent = nullptr);
 
 public slots:
     void refresh();
@@ -23,7 +23,7 @@ signals:
     void reconnectRequested();
 
 private:
-    const DeviceLink &link_;
+    const Panel &panel_;
 };
 
 #endif // CONNECTIONINDICATOR_H

@@ -2,75 +2,44 @@
 #define KESMARCONTROL_H
 
 #include "actresult.h"
-#include "devicelink.h"
 #include "paddialog.h"
-#include "panelsettings.h"
-#include "position.h"
-#include "positionmodel.h"
-#include "positionpanel.h"
+#include "panel.h"
 #include "statusmessages.h"
-#include "targetcontrols.h"
 
-#include <QList>
 #include <QMainWindow>
 
 class ConnectionIndicator;
+class PositionPanel;
+class TargetControls;
 class ToolWindows;
 
 namespace Ui {
 class KesmarControl;
 }
 
-// The main window: a view of the device link and the named positions. It
-// shows the live position and the targets, and turns the operator's acts into
-// calls of the link and the list, showing what came of each.
+// The main window: a view of the panel. It shows the live position, the
+// targets and the named positions, turns the operator's acts into the
+// panel's, and shows in its status bar what came of every act, a script's
+// included. It holds the pad, which asks the panel for its moves itself.
 class KesmarControl : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    // With a `notSavingReason`, nothing is written to the store in this run,
-    // and the window says so.
-    explicit KesmarControl(QWidget *parent = nullptr, const QString &notSavingReason = QString());
+    // The panel has loaded its settings already; the window opens the port
+    // once it is shown.
+    explicit KesmarControl(Panel &panel, QWidget *parent = nullptr);
     ~KesmarControl() override;
 
-    // Path of the settings store file that every window reads and writes.
-    static QString settingsFile();
-
-    DeviceLink &link() { return link_; }
-    const DeviceLink &link() const { return link_; }
-    const PositionModel &positionModel() const { return positions_; }
-    // The last failure message the status bar showed; empty before the first.
-    QString lastFailure() const { return messages->lastFailure(); }
-
-    // Entry points for scripts and the pad. Each acts through the same code
-    // as the widget it stands for, so the window shows what was done, and
-    // returns what came of it.
-    QList<int> targets() const;
-    // Puts the values into the targets, without sending them under Follow
-    // Target, and presses Goto.
-    ActResult gotoTargets(int x, int y, int z);
-    // Chooses the entry called `name` and presses Goto.
-    ActResult gotoNamedPosition(const QString &name);
-    // Stores the targets under `name` as Store does, except that only the
-    // entry of that name is updated, else one is added: a script never
-    // renames another entry. The name field then shows the name.
-    ActResult storeNamedPosition(const QString &name);
-    // Sets the device box, which selects the device.
-    ActResult chooseDevice(int n);
-    // Jogs as the pad does; the targets show where the jog goes.
-    ActResult moveBy(int dx, int dy, int dz);
-    ActResult halt();
-    // Press Retract and Return.
-    ActResult retract();
-    ActResult returnFromRetract();
-    // Takes the limits as OK in the Limits dialog does, and saves them.
-    ActResult setLimits(const TravelLimits &limits);
+    Panel &panel() { return panel_; }
+    const Panel &panel() const { return panel_; }
 
 public slots:
     // Closes the port, opens the configured one with the configured time-out,
     // selects the device the box shows and resumes polling. Nothing moves.
     void reconnect();
+    // Brings the window to the front, as a script asks.
+    void bringToFront();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -104,23 +73,14 @@ private slots:
 
 private:
     using Failure = StatusMessages::Failure;
-    void report(const ActResult &result, Failure failure = Failure::Other) { messages->report(result, failure); }
 
-    void loadSettings();
-    ActResult saveSettings();
-    ActResult moved(const ActResult &result);
-    // As moved(), and polling resumes, whatever the outcome.
-    ActResult resumed(const ActResult &result);
-    ActResult pressGoto();
+    void showReport(const ActResult &result, Panel::About about);
     void showLinkState();
-    void applyPortSettings(const PortSettings &settings);
 
     Ui::KesmarControl *ui;
-    DeviceLink link_;
-    PositionModel positions_;
-    PanelSettings settings_{link_, positions_};
+    Panel &panel_;
     StatusMessages *messages;
-    TargetControls *targets_;
+    TargetControls *targets_ = nullptr;
     PositionPanel *positionPanel;
     ConnectionIndicator *indicator;
     PadDialog pad;

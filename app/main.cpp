@@ -1,6 +1,8 @@
 #include "instancelock.h"
 #include "kesmarcontrol.h"
+#include "panel.h"
 #include "scriptbridge.h"
+#include "settingsstore.h"
 #include "signalwatcher.h"
 
 #include <QApplication>
@@ -35,7 +37,7 @@ std::optional<int> handleCommandLine(int &argc, char *argv[])
             "Scripts drive the running panel over the session bus (service org.quellmark.KesmarControl, interface "
             "org.quellmark.KesmarControl1), "
             "e.g. with the kesmar command.")
-            .arg(QDir::toNativeSeparators(KesmarControl::settingsFile())));
+            .arg(QDir::toNativeSeparators(SettingsStore::fileName())));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Not addHelpOption(): its --help-all needs the GUI application's own parsing.
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
@@ -103,7 +105,7 @@ int main(int argc, char *argv[])
     SignalWatcher signalWatcher({SIGINT, SIGTERM, SIGHUP});
 
     // One program per settings store; see InstanceLock.
-    const QString store = QDir::toNativeSeparators(KesmarControl::settingsFile());
+    const QString store = QDir::toNativeSeparators(SettingsStore::fileName());
     InstanceLock lock(store);
     QString notSaving;
     switch (lock.lock()) {
@@ -126,10 +128,14 @@ int main(int argc, char *argv[])
         break;
     }
 
-    KesmarControl window(nullptr, notSaving);
-    // Scripts reach the panel over the session bus; without one it runs as before.
-    auto *bridge = new ScriptBridge(&window);
-    bridge->registerOnSessionBus();
+    // The panel first, then its views: the window (with the pad) and the
+    // bridge that scripts reach over the session bus; without a bus the
+    // panel runs as before.
+    Panel panel;
+    panel.load(notSaving);
+    KesmarControl window(panel);
+    ScriptBridge bridge(panel);
+    bridge.registerOnSessionBus();
     QObject::connect(&signalWatcher, &SignalWatcher::received, &window, [&window] {
         // An open Settings dialog has no parent and would keep the program
         // running after the main window closed.

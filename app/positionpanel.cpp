@@ -1,110 +1,98 @@
 #include "positionpanel.h"
 
-#include "positionhistory.h"
-#include "statusmessages.h"
-#include "targetcontrols.h"
+#include "panel.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSignalBlocker>
 
-PositionPanel::PositionPanel(const Widgets &widgets, PositionModel &model, TargetControls &targets,
-                             StatusMessages &messages, std::function<ActResult()> save, QObject *parent)
+namespace {
+
+// An Edit menu entry such as "&Undo remove Site A"; an '&' in the name shows
+// as itself.
+QString historyEntry(const QString &act, const QString &change)
+{
+    return change.isEmpty() ? act : act + QLatin1Char(' ') + QString(change).replace(u'&', QLatin1String("&&"));
+}
+
+} // namespace
+
+PositionPanel::PositionPanel(const Widgets &widgets, Panel &panel, QObject *parent)
     : QObject(parent)
     , ui_(widgets)
-    , model_(model)
-    , targets_(targets)
-    , messages_(messages)
-    , save_(std::move(save))
-    , history_(new PositionHistory(model, this))
-{
-    ui_.list->setModel(&model_);
-    history_->bindActions(ui_.undo, ui_.redo);
-    // A choice of the operator's recalls the entry, also the one the list
-    // already shows, and under Follow Target sends it instead of naming it;
-    // a change of the list's own recalls it without a send.
-    connect(ui_.list, QOverload<int>::of(&QComboBox::activated), this, [this](int row) {
-        if (!targets_.following())
-            recall(row);
-        else if (fill(row))
-            emit sendRequested(row);
-    });
-    // The list itself shows the current entry's full name as its tool tip.
-    connect(ui_.list, &QComboBox::currentTextChanged, ui_.list, &QWidget::setToolTip);
-}
-
-ActResult PositionPanel::store(const QString &name, PositionModel::StoreMatch match)
-{
-    if (!name.isEmpty() || match == PositionModel::StoreMatch::NameOnly) {
-        const ActResult checked = PositionModel::checkName(name);
-        if (!checked.ok()) {
-            messages_.report(checked);
-            return checked;
-        }
-    }
-    const auto [x, y, z] = targets_.values();
-    const PositionModel::StoreResult stored = model_.plan(name, x, y, z, match);
-    const ActResult result = ActResult::done(PositionModel::describe(stored));
-    // Adding the first entry selects it; that recall sends nothing.
-    if (stored.changed())
-        history_->store(stored, x, y, z);
-    messages_.report(result);
-    return stored.changed() ? save_() : result;
-}
-
-bool PositionPanel::fill(int row)
-{
-    if (row < 0 || row >= model_.rowCount())
-        return false;
-    const Position &p = model_.at(row);
-    // A negative coordinate stands for the boxes' lower bound here.
-    targets_.set(qMax(0, p.x), qMax(0, p.y), qMax(0, p.z));
-    ui_.name->setText(p.name);
-    return true;
-}
-
-void PositionPanel::recall(int row)
-{
-    if (fill(row))
-        messages_.report(ActResult::done(tr("Position %1 restored").arg(model_.at(row).name)));
-}
-
-void PositionPanel::choose(int row)
+    , panel_(panel)
 {
     {
+        // The list shows the first entry, which the panel recalled on loading.
         const QSignalBlocker quiet(ui_.list);
-        ui_.list->setCurrentIndex(row);
+        ui_.list->setModel(&panel_.positions());
     }
-    recall(row);
+    bindHistory();
+    // A choice of the operator's recalls the entry, also the one the list
+    // already shows, and under Follow Target sends it; a change of the
+    // list's own recalls it without a send.
+    connect(ui_.list, QOverload<int>::of(&QComboBox::activated), this, [this](int row) { panel_.choose(row); });
+    // The list itself shows the current entry's full name as its tool tip.
+    connect(ui_.list, &QComboBox::currentTextChanged, ui_.list, &QWidget::setToolTip);
+    connect(&panel_, &Panel::entryRecalled, this, [this](int row, const QString &name) {
+        {
+            const QSignalBlocker quiet(ui_.list);
+            ui_.list->setCurrentIndex(row);
+        }
+        ui_.list->setToolTip(ui_.list->currentText());
+        ui_.name->setText(name);
+    });
+    connect(&panel_, &Panel::entryChanged, this, [this](int row) {
+        {
+            const QSignalBlocker quiet(ui_.list);
+            ui_.list->setCurrentIndex(row);
+        }
+        ui_.list->setToolTip(ui_.list->currentText());
+    });
+    connect(&panel_, &Panel::nameStored, ui_.name, &QLineEdit::setText);
+}
+
+// Undo and Redo with their standard shortcuts, each naming the change it
+// would undo or redo ("&Undo remove Site A"), greyed when there is none.
+void PositionPanel::bindHistory()
+{
+    const QUndoStack &stack = panel_.history().stack();
+    QAction *undo = ui_.undo;
+    QAction *redo = ui_.redo;
+    undo->setShortcuts(QKeySequence::Undo);
+    redo->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    undo->setEnabled(stack.canUndo());
+    redo->setEnabled(stack.canRedo());
+    connect(&stack, &QUndoStack::canUndoChanged, undo, &QAction::setEnabled);
+    connect(&stack, &QUndoStack::canRedoChanged, redo, &QAction::setEnabled);
+    connect(&stack, &QUndoStack::undoTextChanged, undo,
+            [undo](const QString &change) { undo->setText(historyEntry(tr("&Undo"), change)); });
+    connect(&stack, &QUndoStack::redoTextChanged, redo,
+            [redo](const QString &change) { redo->setText(historyEntry(tr("&Redo"), change)); });
+}
+
+void PositionPanel::store()
+{
+    panel_.store(ui_.name->text(), PositionModel::StoreMatch::NameOrPlace);
+}
+
+void PositionPanel::currentChanged(int row)
+{
+    panel_.recall(row);
 }
 
 void PositionPanel::removeCurrent()
 {
-    const int row = ui_.list->currentIndex();
-    if (row < 0 || row >= model_.rowCount())
-        return;
-    const QString name = model_.at(row).name;
-    {
-        const QSignalBlocker quiet(ui_.list);
-        history_->remove(row);
-    }
-    if (!targets_.following())
-        recall(ui_.list->currentIndex());
-    messages_.report(ActResult::done(tr("Position %1 removed").arg(name)));
-    save_();
+    const QSignalBlocker quiet(ui_.list);
+    panel_.remove(ui_.list->currentIndex());
 }
 
 void PositionPanel::step(bool back)
 {
-    std::optional<PositionHistory::Step> step;
-    {
-        const QSignalBlocker quiet(ui_.list);
-        step = history_->step(back);
-        if (!step)
-            return;
-        ui_.list->setCurrentIndex(qMin(step->row, model_.rowCount() - 1));
-    }
-    ui_.list->setToolTip(ui_.list->currentText());
-    messages_.report(ActResult::done((back ? tr("Undone: %1") : tr("Redone: %1")).arg(step->change)));
-    save_();
+    const QSignalBlocker quiet(ui_.list);
+    if (back)
+        panel_.undo();
+    else
+        panel_.redo();
 }

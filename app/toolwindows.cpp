@@ -1,8 +1,8 @@
 #include "toolwindows.h"
 
 #include "about.h"
-#include "devicelink.h"
 #include "limitsdialog.h"
+#include "panel.h"
 #include "settings.h"
 
 #include <memory>
@@ -21,9 +21,9 @@ template <class Window> bool raiseIfOpen(const QPointer<Window> &window)
 
 } // namespace
 
-ToolWindows::ToolWindows(const DeviceLink &link, QWidget *window)
+ToolWindows::ToolWindows(const Panel &panel, QWidget *window)
     : QObject(window)
-    , link_(link)
+    , panel_(panel)
     , window_(window)
 { }
 
@@ -46,7 +46,7 @@ void ToolWindows::showSettings()
 {
     if (raiseIfOpen(settings_))
         return;
-    auto edited = std::make_shared<PortSettings>(link_.portSettings());
+    auto edited = std::make_shared<PortSettings>(panel_.link().portSettings());
     settings_ = new Settings(edited.get());
     settings_->setAttribute(Qt::WA_DeleteOnClose);
     connect(settings_, &QDialog::accepted, this, [this, edited] { emit portSettingsAccepted(*edited); });
@@ -57,14 +57,14 @@ void ToolWindows::showLimits()
 {
     if (raiseIfOpen(limits_))
         return;
-    limits_ = new LimitsDialog(link_.limits());
+    limits_ = new LimitsDialog(panel_.limits());
     limits_->setAttribute(Qt::WA_DeleteOnClose);
     const auto live = [this] {
-        limits_->setLiveReading(link_.liveReading());
+        limits_->setLiveReading(panel_.link().liveReading());
     };
     live();
-    connect(&link_, &DeviceLink::positionRead, limits_, live);
-    connect(&link_, &DeviceLink::stateChanged, limits_, live);
+    connect(&panel_.link(), &DeviceLink::positionRead, limits_, live);
+    connect(&panel_.link(), &DeviceLink::stateChanged, limits_, live);
     connect(limits_, &QDialog::accepted, this, [this] { emit limitsAccepted(limits_->limits()); });
     limits_->show();
 }

@@ -7,7 +7,7 @@
 #include <QObject>
 #include <QPointer>
 
-class DeviceLink;
+class Panel;
 class LimitsDialog;
 class QWidget;
 class Settings;
@@ -21,13 +21,13 @@ class ToolWindows : public QObject
     Q_OBJECT
 
 public:
-    ToolWindows(const DeviceLink &link, QWidget *window);
+    ToolWindows(const Panel &panel, QWidget *window);
     ~ToolWindows() override;
 
     void showAbout();
-    // Settings edits the link's port settings as they are when it opens.
+    // Settings edits the port settings as they are when it opens.
     void showSettings();
-    // Limits edits the link's limits and offers its live reading.
+    // Limits edits the panel's limits and offers its live reading.
     void showLimits();
     void closeAll();
 
@@ -36,7 +36,7 @@ signals:
     void limitsAccepted(const TravelLimits &limits);
 
 private:
-    const DeviceLink &link_;
+    const Panel &panel_;
     QWidget *window_;
     QPointer<Settings> settings_;
     QPointer<LimitsDialog> limits_;

@@ -3,30 +3,11 @@
 #include "portaccess.h"
 #include "travel.h"
 
-#include <QStringList>
 #include <QtGlobal>
-
-#include <algorithm>
-
-namespace {
-
-// How long after a send an unchanged reading is taken as the unit at rest, ms.
-constexpr qint64 restAfter = 500;
-
-} // namespace
 
 DeviceLink::DeviceLink(QObject *parent)
     : QObject(parent)
-    , sequence_([this](const Xyz &target) { return sendChecked(target); })
 {
-    connect(this, &DeviceLink::positionRead, &sequence_, &MoveSequence::takeReading);
-    connect(&sequence_, &MoveSequence::stageChanged, this, &DeviceLink::stageChanged);
-    connect(&sequence_, &MoveSequence::finished, this, &DeviceLink::sequenceFinished);
-    // A sequence cannot see its stages arrive without readings.
-    connect(this, &DeviceLink::stateChanged, this, [this](State state) {
-        if (state == State::NotConnected || state == State::Stopped)
-            sequence_.abort(tr("Stopped: the readings are %1").arg(tr(stateWord(state))));
-    });
     timer_.setInterval(settings_.update);
     connect(&timer_, &QTimer::timeout, this, &DeviceLink::poll);
     soon_.setSingleShot(true);
@@ -156,12 +137,9 @@ void DeviceLink::stopPolling()
 
 void DeviceLink::forgetDevice()
 {
-    // A sequence's stages were meant for the device it started on.
-    sequence_.abort(tr("Stopped: the connection or the device changed"));
+    emit forgetting();
     reading_.reset();
     previousReading_.reset();
-    inForce_.reset();
-    jogBurst_.reset();
 }
 
 // The next poll comes soon, unless one is due sooner.
@@ -202,7 +180,10 @@ void DeviceLink::poll()
         failure_.clear();
         reading_ = readouts_;
         refreshState();
-        noteReading(readouts_);
+        // While the unit moves, the readouts follow it closely.
+        if (previousReading_ && *previousReading_ != readouts_)
+            pollSoon();
+        previousReading_ = readouts_;
         emit positionRead(readouts_[0], readouts_[1], readouts_[2]);
         return;
     }
@@ -218,35 +199,6 @@ void DeviceLink::poll()
         timer_.start();
     emit pollFailed(failure_);
     refreshState();
-}
-
-// What a good reading tells besides the position: whether a jog is still
-// under way, and whether the unit came to rest away from where it was sent.
-void DeviceLink::noteReading(const Xyz &reading)
-{
-    if (jogBurst_) {
-        bool between = true;
-        for (int i = 0; i < 3; ++i) {
-            const auto [low, high] = std::minmax(jogBurst_->start[i], jogBurst_->target[i]);
-            between = between && reading[i] >= low && reading[i] <= high;
-        }
-        // Arrived, or something else moved the unit: the next jog starts
-        // from a fresh reading.
-        if (!between || reading == jogBurst_->target)
-            jogBurst_.reset();
-    }
-    const bool moving = previousReading_ && *previousReading_ != reading;
-    // An unchanged reading right after a send may only mean the move has not started.
-    const bool atRest = previousReading_ && !moving && (!sinceSend_.isValid() || sinceSend_.elapsed() >= restAfter);
-    previousReading_ = reading;
-    if (moving || jogBurst_)
-        pollSoon();
-    if (!inForce_) {
-        inForce_ = reading;
-    } else if (atRest && reading != *inForce_) {
-        inForce_ = reading;
-        emit restedElsewhere(reading[0], reading[1], reading[2]);
-    }
 }
 
 // Reads the position of the driven device; the device reports each
@@ -281,245 +233,6 @@ void DeviceLink::refreshState()
     emit stateChanged(now);
 }
 
-// ---------------------------------------------------------------------------
-// Moves
-
-ActResult DeviceLink::checkTarget(const Xyz &target)
-{
-    for (int axis = 0; axis < 3; ++axis) {
-        if (target[axis] < 0 || target[axis] > positionMax)
-            return {ActResult::Kind::OutOfRange,
-                    tr("%1 %2 is outside 0..%3").arg(QChar(u'X' + axis)).arg(target[axis]).arg(positionMax)};
-    }
-    return ActResult::done(QString());
-}
-
-ActResult DeviceLink::setLimits(const TravelLimits &limits)
-{
-    const QString problem = limits.problem();
-    if (!problem.isEmpty())
-        return {ActResult::Kind::OutOfRange, problem};
-    limits_ = limits;
-    return ActResult::done(limits.enabled ? tr("Limits on") : tr("Limits off"));
-}
-
-ActResult DeviceLink::checkMove(const Xyz &target) const
-{
-    const ActResult inTravel = checkTarget(target);
-    return inTravel.ok() ? checkEnvelope(target, reading_) : inTravel;
-}
-
-// As checkEnvelope(), for a move that starts at `from`: an axis outside the
-// envelope there may stay or come closer on the same side, never cross it.
-ActResult DeviceLink::checkEnvelope(const Xyz &target, const std::optional<Xyz> &from) const
-{
-    if (!limits_.enabled)
-        return ActResult::done(QString());
-    for (int axis = 0; axis < 3; ++axis) {
-        const int low = limits_.min[axis];
-        const int high = limits_.max[axis];
-        const int value = target[axis];
-        if (value < low && from && from->at(axis) <= value)
-            continue;
-        if (value > high && from && from->at(axis) >= value)
-            continue;
-        if (value >= low && value <= high)
-            continue;
-        const QChar name(u'X' + axis);
-        return {ActResult::Kind::OutOfRange,
-                value < low ? tr("%1 %2 is below the limit %3").arg(name).arg(value).arg(low)
-                            : tr("%1 %2 is above the limit %3").arg(name).arg(value).arg(high)};
-    }
-    return ActResult::done(QString());
-}
-
-ActResult DeviceLink::sendChecked(const Xyz &target)
-{
-    const ActResult checked = checkMove(target);
-    if (!checked.ok())
-        return checked;
-    jogBurst_.reset();
-    return send(target) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
-}
-
-ActResult DeviceLink::moveTo(const Xyz &target)
-{
-    const ActResult result = sendChecked(target);
-    // A move of the operator's replaces a sequence under way; a refused one does not.
-    if (result.ok())
-        sequence_.abort(tr("Replaced by another move"));
-    return result;
-}
-
-ActResult DeviceLink::go(const Xyz &target)
-{
-    if (!limits_.ordered)
-        return moveTo(target);
-    const std::optional<Xyz> from = liveReading();
-    if (!from)
-        return {ActResult::Kind::NoReading, tr("An ordered move needs a live reading of the position")};
-    return startSequence(target, *from, target[limits_.axis]);
-}
-
-// The stages of an ordered move from `from` to `target`, the retract axis
-// ending at `approachTarget`: out to the safe coordinate unless further out
-// already, sideways, in. Every stage is checked before the first is sent, so
-// a sequence is refused whole rather than stopped half-way.
-ActResult DeviceLink::startSequence(const Xyz &target, const Xyz &from, int approachTarget)
-{
-    const int axis = limits_.axis;
-    const Xyz out = limits_.retracted(from);
-    Xyz lateral = target;
-    lateral[axis] = out[axis];
-    Xyz in = target;
-    in[axis] = approachTarget;
-    const QList<MoveSequence::Stage> stages{
-        {QStringLiteral("retract"), out}, {QStringLiteral("lateral"), lateral}, {QStringLiteral("approach"), in}};
-    ActResult checked = checkTarget(target);
-    std::optional<Xyz> at = from;
-    for (const MoveSequence::Stage &stage : stages) {
-        if (checked.ok())
-            checked = checkEnvelope(stage.target, at);
-        at = stage.target;
-    }
-    if (!checked.ok())
-        return checked;
-    return sequence_.start(stages, from);
-}
-
-ActResult DeviceLink::retract()
-{
-    const std::optional<Xyz> from = liveReading();
-    if (!from)
-        return {ActResult::Kind::NoReading, tr("Retract needs a live reading of the position")};
-    const Xyz out = limits_.retracted(*from);
-    const ActResult checked = checkEnvelope(out, from);
-    if (!checked.ok())
-        return checked;
-    // The position to return to is one in place, not one on the way out or
-    // already out: a second Retract keeps the one remembered first.
-    const bool outAlready = out == *from || sequence_.isRunning();
-    if (!outAlready || !retracted_ || retracted_->device != device_) {
-        retracted_ = Retracted{device_, *from};
-        emit retractedChanged();
-    }
-    return sequence_.start({{QStringLiteral("retract"), out}}, *from);
-}
-
-ActResult DeviceLink::returnFromRetract()
-{
-    if (!retracted_)
-        return {ActResult::Kind::Refused, tr("Nothing to return to: Retract first")};
-    if (retracted_->device != device_)
-        return {ActResult::Kind::Refused,
-                tr("The retracted position belongs to device %1, not %2").arg(retracted_->device).arg(device_)};
-    const std::optional<Xyz> from = liveReading();
-    if (!from)
-        return {ActResult::Kind::NoReading, tr("Return needs a live reading of the position")};
-    const Xyz &back = retracted_->position;
-    const int axis = limits_.axis;
-    // Short of the position, but never further out than the way over it.
-    int stop = limits_.shortOf(back[axis]);
-    const int over = limits_.retracted(*from)[axis];
-    if (limits_.furtherOut(stop, over) && !limits_.furtherOut(back[axis], over))
-        stop = over;
-    return startSequence(back, *from, stop);
-}
-
-std::optional<DeviceLink::Retracted> DeviceLink::Retracted::fromGroup(const QVariantMap &group)
-{
-    bool ok[4] = {};
-    const int device = group.value(QStringLiteral("retractdevice")).toString().toInt(&ok[0]);
-    const Xyz position{group.value(QStringLiteral("retractx")).toString().toInt(&ok[1]),
-                       group.value(QStringLiteral("retracty")).toString().toInt(&ok[2]),
-                       group.value(QStringLiteral("retractz")).toString().toInt(&ok[3])};
-    if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || device < minDevice || device > maxDevice || !checkTarget(position).ok())
-        return std::nullopt;
-    return Retracted{device, position};
-}
-
-void DeviceLink::Retracted::addTo(QVariantMap &group) const
-{
-    group.insert(QStringLiteral("retractdevice"), device);
-    group.insert(QStringLiteral("retractx"), position[0]);
-    group.insert(QStringLiteral("retracty"), position[1]);
-    group.insert(QStringLiteral("retractz"), position[2]);
-}
-
-ActResult DeviceLink::jog(int dx, int dy, int dz, bool repeated)
-{
-    const uint8_t id = drivenId();
-    std::optional<Xyz> from;
-    std::optional<Xyz> start;
-    QString failure;
-    if (jogBurst_ && jogBurst_->handle == ctl_.handle() && jogBurst_->id == id) {
-        if (repeated)
-            return {ActResult::Kind::Refused, QString()};
-        from = jogBurst_->target;
-        start = jogBurst_->start;
-    } else {
-        from = positionNow(&failure);
-        start = from;
-    }
-    jogBurst_.reset();
-
-    ActResult result = ActResult::failed(failure);
-    if (from) {
-        const qint64 deltas[] = {dx, dy, dz};
-        Xyz to;
-        QStringList stops;
-        for (int i = 0; i < 3; ++i) {
-            const qint64 wanted = std::clamp<qint64>(from->at(i) + deltas[i], 0, positionMax);
-            // A jog stops at the envelope's bound; an axis outside it may
-            // only come closer.
-            qint64 low = 0;
-            qint64 high = positionMax;
-            if (limits_.enabled) {
-                low = std::min(limits_.min[i], from->at(i));
-                high = std::max(limits_.max[i], from->at(i));
-            }
-            to[i] = int(qBound(low, wanted, high));
-            if (to[i] != wanted)
-                stops << tr("%1 stopped at the limit %2").arg(QChar(u'X' + i)).arg(to[i]);
-        }
-        if (send(to)) {
-            sequence_.abort(tr("Replaced by another move"));
-            jogBurst_ = JogBurst{ctl_.handle(), id, *start, to};
-            result = ActResult::sent(stops.isEmpty() ? tr("Goto command sent") : stops.join(QStringLiteral("; ")));
-        } else {
-            result = moveFailed();
-        }
-    }
-    resumePolling();
-    return result;
-}
-
-ActResult DeviceLink::halt()
-{
-    jogBurst_.reset();
-    QString failure;
-    const std::optional<Xyz> at = positionNow(&failure);
-    ActResult result = ActResult::failed(failure);
-    if (at)
-        result = send(*at) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
-    resumePolling();
-    // Said first, so whoever waits for the sequence hears of the halt itself.
-    emit halted();
-    sequence_.abort(tr("Halted"));
-    return result;
-}
-
-ActResult DeviceLink::lastTarget(Xyz *target)
-{
-    int x = -1;
-    int y = -1;
-    int z = -1;
-    if (kesmarctl_get_mem_position_ext(ctl_.handle(), drivenId(), &x, &y, &z, 0) < 0)
-        return {ActResult::Kind::NoReading, tr("No target position used yet")};
-    *target = {x, y, z};
-    return ActResult::done(tr("Previous target position restored"));
-}
-
 // The position the device reports now, within 0..20500, read without waiting
 // for a move to end. A failed read fails the move it was for.
 std::optional<DeviceLink::Xyz> DeviceLink::positionNow(QString *failure)
@@ -528,27 +241,8 @@ std::optional<DeviceLink::Xyz> DeviceLink::positionNow(QString *failure)
     int y = -1;
     int z = -1;
     if (!readPosition(0, &x, &y, &z)) {
-        *failure = moveFailed().message;
+        *failure = tr("Goto failed - ") + ctl_.errorText();
         return std::nullopt;
     }
     return Xyz{qBound(0, x, positionMax), qBound(0, y, positionMax), qBound(0, z, positionMax)};
-}
-
-// Stores the target in the device's memory position 0 and sends the device there.
-bool DeviceLink::send(const Xyz &target)
-{
-    const uint8_t id = drivenId();
-    if (kesmarctl_store_mem_position_ext(ctl_.handle(), id, target[0], target[1], target[2], 0) < 0
-        || kesmarctl_goto_mem_position_ext(ctl_.handle(), id, 0) < 0)
-        return false;
-    inForce_ = target;
-    sinceSend_.start();
-    pollSoon();
-    emit targetSent(target[0], target[1], target[2]);
-    return true;
-}
-
-ActResult DeviceLink::moveFailed() const
-{
-    return ActResult::failed(tr("Goto failed - ") + ctl_.errorText());
 }

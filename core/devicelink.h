@@ -3,11 +3,8 @@
 
 #include "actresult.h"
 #include "kesmarctlowner.h"
-#include "movesequence.h"
 #include "portsettings.h"
-#include "travellimits.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -15,10 +12,9 @@
 #include <optional>
 
 // The link to the control unit: the connection, its port settings, the
-// device driven, polling and the readings it brings, and every move. It is
-// the one gate for moves: the window, the pad and scripts ask it, and nothing
-// else calls the library's motion functions. Each act returns what came of it;
-// signals tell what changed.
+// device driven, polling and the readings it brings. It sends no move: that
+// is the move gate's, which uses its handle. Each act returns what came of
+// it; signals tell what changed.
 class DeviceLink : public QObject
 {
     Q_OBJECT
@@ -43,8 +39,6 @@ public:
     // A unit that fails this many polls in a row is taken as gone: polling
     // stops rather than hold up the program once per interval.
     static constexpr int maxFailedPolls = 3;
-    static constexpr int minDevice = 0;
-    static constexpr int maxDevice = 99;
     // After a move the next poll comes this soon, in ms, so the readouts
     // follow it from its start; so does the next look while the unit reports.
     static constexpr int soonPoll = 50;
@@ -90,61 +84,18 @@ public:
     // The reading while polling keeps it live, else empty.
     std::optional<Xyz> liveReading() const;
 
-    // The operator's envelope and ordered moves, checked by every move.
-    const TravelLimits &limits() const { return limits_; }
-    // Takes the limits unless they have a problem, which the result names.
-    ActResult setLimits(const TravelLimits &limits);
-
-    // Refuses a target with an axis outside 0..20500, naming it.
-    static ActResult checkTarget(const Xyz &target);
-    // Refuses a straight move to `target` before anything is sent: an axis
-    // outside 0..20500, or outside the envelope while it is on, naming the
-    // axis, the value and the bound. An axis already outside may move closer.
-    ActResult checkMove(const Xyz &target) const;
-    // Sends the device straight to `target` (stored in its memory position
-    // 0, then gone to), within 0..20500 and the envelope; ends a sequence.
-    ActResult moveTo(const Xyz &target);
-    // Goto: in order (out, sideways, in) while ordered moves are on, else
-    // straight.
-    ActResult go(const Xyz &target);
-    // Remembers the live position and takes the unit out along the retract
-    // axis to the safe coordinate. A unit out there already, or on its way,
-    // keeps the position remembered for its device.
-    ActResult retract();
-    // Takes the unit back to the remembered position in order, stopping the
-    // approach distance short on the retract axis; refused on another device.
-    ActResult returnFromRetract();
-    // The position Retract remembered and its device, if any.
-    struct Retracted
-    {
-        int device;
-        Xyz position;
-
-        // The keys "retractdevice", "retractx", "retracty", "retractz" of
-        // the settings group "limits"; empty when any is missing or damaged.
-        static std::optional<Retracted> fromGroup(const QVariantMap &group);
-        void addTo(QVariantMap &group) const;
-    };
-    std::optional<Retracted> retracted() const { return retracted_; }
-    void setRetracted(const std::optional<Retracted> &retracted) { retracted_ = retracted; }
-    // The stage of the sequence under way ("retract", "lateral",
-    // "approach"), empty when none.
-    QString stage() const { return sequence_.stage(); }
-    // Jogs by dx, dy, dz from where the device stands, each axis kept within
-    // 0..20500. While a jog is under way and nothing else moved the unit
-    // (every reading since lies between the jog's start and its target), the
-    // next one starts from its target, so quick presses add up; otherwise
-    // from a fresh reading. A `repeated` jog (a held key) is refused until
-    // the one under way has arrived, so the unit stops with the hand.
-    ActResult jog(int dx, int dy, int dz, bool repeated = false);
-    // Sends the device to the position it reports now, so it stops there.
-    // Never refused; `halted` is signalled whatever came of it.
-    ActResult halt();
-    // Where the unit was last sent, or where it stood when first read on
-    // this connection and device; empty before either.
-    std::optional<Xyz> targetInForce() const { return inForce_; }
-    // The last target sent to the device (its memory position 0).
-    ActResult lastTarget(Xyz *target);
+    // The library's handle of this connection, null while none is open; the
+    // id of the device driven; the library's text for the last failure.
+    kesmarctl_connection *handle() const { return ctl_.handle(); }
+    uint8_t drivenId() const { return deviceId(device_); }
+    QString errorText() const { return ctl_.errorText(); }
+    // The position the device reports now, within 0..20500, read without
+    // waiting for a move to end; empty when the read failed, `failure` then
+    // says why in a move's words.
+    std::optional<Xyz> positionNow(QString *failure);
+    // The next poll comes soon, unless one is due sooner: after a move, so the
+    // readouts follow it from its start.
+    void pollSoon();
 
 public slots:
     // Restarts polling at the set interval, as after a move.
@@ -162,39 +113,19 @@ signals:
     // A poll failed; `message` says why.
     void pollFailed(const QString &message);
     void stateChanged(DeviceLink::State state);
-    // A move went out to the device.
-    void targetSent(int x, int y, int z);
     // Device n was selected on the unit (also device 1 after a failed selection).
     void deviceSelected(int n);
-    // Someone asked for a halt.
-    void halted();
-    // A sequence moved on to `stage`, or ended (empty).
-    void stageChanged(const QString &stage);
-    // A sequence ended: arrived, or why not.
-    void sequenceFinished(const ActResult &result);
-    // Retract remembered a position.
-    void retractedChanged();
-    // The unit came to rest at `at`, away from the target in force: moved
-    // from its front panel, by another program, or stopped short. That
-    // position is the one in force from now on.
-    void restedElsewhere(int x, int y, int z);
+    // The readings, and whatever was sent, belong to a connection or device
+    // that is no longer the one driven: said before a new one is selected.
+    void forgetting();
     // The device driven changed (a selection, or the fallback to device 1).
     void deviceChanged(int n);
 
 private:
     uint8_t deviceId(int n) const;
-    uint8_t drivenId() const { return deviceId(device_); }
     bool readPosition(int time, int *x, int *y, int *z);
-    std::optional<Xyz> positionNow(QString *failure);
-    bool send(const Xyz &target);
-    ActResult moveFailed() const;
-    ActResult sendChecked(const Xyz &target);
-    ActResult checkEnvelope(const Xyz &target, const std::optional<Xyz> &from) const;
-    ActResult startSequence(const Xyz &target, const Xyz &from, int approachTarget);
     void refreshState();
-    void pollSoon();
     void forgetDevice();
-    void noteReading(const Xyz &reading);
 
     KesmarCtl ctl_;
     PortSettings settings_;
@@ -205,26 +136,10 @@ private:
     State state_ = State::NotConnected;
     Xyz readouts_{0, 0, 0}; // what the readouts show, axis by axis
     std::optional<Xyz> reading_;
-    QString failure_;
-    std::optional<Xyz> inForce_;
-    TravelLimits limits_;
-    MoveSequence sequence_;
-    std::optional<Retracted> retracted_;
-    // When the last move was sent: a reading that has not changed is taken
-    // as the unit at rest only once the move has had time to start.
-    QElapsedTimer sinceSend_;
-    // The reading before the last, to see the unit at rest.
+    // The reading before the last: while they differ the unit moves, and
+    // the next poll comes soon.
     std::optional<Xyz> previousReading_;
-
-    // The last jog while no other move has followed it, and whom it was sent to.
-    struct JogBurst
-    {
-        const kesmarctl_connection *handle;
-        uint8_t id;
-        Xyz start;
-        Xyz target;
-    };
-    std::optional<JogBurst> jogBurst_;
+    QString failure_;
 };
 
 #endif // DEVICELINK_H

@@ -7,16 +7,23 @@
 #include <QVariantMap>
 
 class DeviceLink;
+class MoveGate;
+class MovePlans;
 class PositionModel;
 
 // What the panel keeps between runs, read into and gathered from the objects
-// that hold it: the port settings, the device and the limits with the
-// position Retract remembered (the link), the named positions (the list),
-// and the pad's group, kept as it comes.
+// that hold it: the port settings and the device (the link), the limits (the
+// gate) with the positions Retract remembered (the plans), the named
+// positions (the list), and the pad's group, kept as it comes.
+//
+// Retract's memory is kept per device in the group "limits" as
+// "retract<n>=x y z"; the keys "retractdevice", "retractx", "retracty" and
+// "retractz" of earlier versions, which held one device's, are still read,
+// and written for the device driven (or the first remembered).
 class PanelSettings
 {
 public:
-    PanelSettings(DeviceLink &link, PositionModel &positions);
+    PanelSettings(DeviceLink &link, MoveGate &gate, MovePlans &plans, PositionModel &positions);
 
     SettingsStore &store() { return store_; }
 
@@ -38,6 +45,8 @@ public:
 
 private:
     DeviceLink &link_;
+    MoveGate &gate_;
+    MovePlans &plans_;
     PositionModel &positions_;
     SettingsStore store_;
     int device_ = 1;

@@ -57,7 +57,6 @@ class SettingsStore
 
 public:
     // The device numbers a store may name; any other loads as device 1.
-    static constexpr int maxDevice = 99;
 
     // Path of the store file.
     static QString fileName();

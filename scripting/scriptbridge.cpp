@@ -1,29 +1,29 @@
 #include "scriptbridge.h"
 
-#include "kesmarcontrol.h"
 #include "kesmarcontrol1adaptor.h"
+#include "panel.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
 
-ScriptBridge::ScriptBridge(KesmarControl *window)
-    : QObject(window)
-    , window_(window)
+ScriptBridge::ScriptBridge(Panel &panel, QObject *parent)
+    : QObject(parent)
+    , panel_(panel)
 {
     KesmarBus::registerTypes();
     new KesmarControl1Adaptor(this);
-    connect(&window->link(), &DeviceLink::positionRead, this, &ScriptBridge::PositionChanged);
-    connect(&window->link(), &DeviceLink::stateChanged, this,
+    connect(&panel.link(), &DeviceLink::positionRead, this, &ScriptBridge::PositionChanged);
+    connect(&panel.link(), &DeviceLink::stateChanged, this,
             [this](DeviceLink::State state) { emit StateChanged(QString::fromLatin1(DeviceLink::stateWord(state))); });
-    connect(&window->link(), &DeviceLink::halted, this, &ScriptBridge::Halted);
-    // The end is told by sequenceFinished, with its outcome.
-    connect(&window->link(), &DeviceLink::stageChanged, this, [this](const QString &stage) {
+    connect(&panel.gate(), &MoveGate::halted, this, &ScriptBridge::Halted);
+    // The end is told by finished, with its outcome.
+    connect(&panel.plans(), &MovePlans::stageChanged, this, [this](const QString &stage) {
         if (!stage.isEmpty())
             emit StageChanged(stage, false, QString());
     });
-    connect(&window->link(), &DeviceLink::sequenceFinished, this,
+    connect(&panel.plans(), &MovePlans::finished, this,
             [this](const ActResult &result) { emit StageChanged(QString(), !result.ok(), result.message); });
 }
 
@@ -101,7 +101,7 @@ void ScriptBridge::reply(const ActResult &result)
 
 int ScriptBridge::Position(int &y, int &z)
 {
-    const DeviceLink &link = window_->link();
+    const DeviceLink &link = panel_.link();
     const std::optional<DeviceLink::Xyz> reading = link.lastReading();
     if (!reading) {
         reply({ActResult::Kind::NoReading, tr("No reading yet")});
@@ -124,65 +124,67 @@ int ScriptBridge::Position(int &y, int &z)
 
 int ScriptBridge::Target(int &y, int &z)
 {
-    const QList<int> t = window_->targets();
-    y = t.at(1);
-    z = t.at(2);
-    return t.at(0);
+    const Targets::Xyz &t = panel_.targets().values();
+    y = t[1];
+    z = t[2];
+    return t[0];
 }
 
 void ScriptBridge::Goto(int x, int y, int z)
 {
-    reply(window_->gotoTargets(x, y, z));
+    reply(panel_.gotoTargets(x, y, z));
 }
 
 void ScriptBridge::MoveBy(int dx, int dy, int dz)
 {
-    reply(window_->moveBy(dx, dy, dz));
+    reply(panel_.jog(dx, dy, dz));
 }
 
 void ScriptBridge::Halt()
 {
-    reply(window_->halt());
+    reply(panel_.halt());
 }
 
 NamedPositionList ScriptBridge::Positions()
 {
-    return window_->positionModel().positions();
+    return panel_.positions().positions();
 }
 
 void ScriptBridge::GotoPosition(const QString &name)
 {
-    reply(window_->gotoNamedPosition(name));
+    reply(panel_.gotoNamedPosition(name));
 }
 
 void ScriptBridge::StorePosition(const QString &name)
 {
-    reply(window_->storeNamedPosition(name));
+    reply(panel_.store(name, PositionModel::StoreMatch::NameOnly));
 }
 
 int ScriptBridge::Device()
 {
-    return window_->link().device();
+    return panel_.link().device();
 }
 
 void ScriptBridge::SelectDevice(int n)
 {
-    reply(window_->chooseDevice(n));
+    // Selecting the device in use again changes nothing, as for the operator.
+    if (n != panel_.link().device())
+        reply(panel_.selectDevice(n));
 }
 
 QString ScriptBridge::State()
 {
-    return QString::fromLatin1(DeviceLink::stateWord(window_->link().state()));
+    return QString::fromLatin1(DeviceLink::stateWord(panel_.link().state()));
 }
 
 QString ScriptBridge::LastError()
 {
-    return window_->lastFailure();
+    return panel_.lastFailure();
 }
 
 bool ScriptBridge::Limits(int &xmin, int &xmax, int &ymin, int &ymax, int &zmin, int &zmax)
 {
-    const TravelLimits &limits = window_->link().limits();
+    const TravelLimits &limits = panel_.limits();
     xmin = limits.min[0];
     xmax = limits.max[0];
     ymin = limits.min[1];
@@ -194,33 +196,30 @@ bool ScriptBridge::Limits(int &xmin, int &xmax, int &ymin, int &ymax, int &zmin,
 
 void ScriptBridge::SetLimits(bool enabled, int xmin, int xmax, int ymin, int ymax, int zmin, int zmax)
 {
-    TravelLimits limits = window_->link().limits();
+    TravelLimits limits = panel_.limits();
     limits.enabled = enabled;
     limits.min = {xmin, ymin, zmin};
     limits.max = {xmax, ymax, zmax};
-    reply(window_->setLimits(limits));
+    reply(panel_.setLimits(limits));
 }
 
 QString ScriptBridge::stageAfter(const ActResult &result)
 {
     reply(result);
-    return window_->link().stage();
+    return panel_.plans().stage();
 }
 
 QString ScriptBridge::Retract()
 {
-    return stageAfter(window_->retract());
+    return stageAfter(panel_.retract());
 }
 
 QString ScriptBridge::Return()
 {
-    return stageAfter(window_->returnFromRetract());
+    return stageAfter(panel_.returnFromRetract());
 }
 
 void ScriptBridge::Raise()
 {
-    window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
+    panel_.requestRaise();
 }

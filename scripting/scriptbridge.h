@@ -9,12 +9,12 @@
 #include <QObject>
 #include <QString>
 
-class KesmarControl;
+class Panel;
 
-// The running panel's scripting interface on the session bus. Members that
-// act call the main window's entry point for the widget they stand for, so
-// the window shows what a script did; members that read ask the device link
-// and the named positions. A failed act answers with the D-Bus error of its
+// The running panel's scripting interface on the session bus: a view of the
+// panel, as the window is. Members that act call the panel's act for the
+// widget they stand for, so every view shows what a script did; members that
+// read ask the panel. A failed act answers with the D-Bus error of its
 // result's kind. The generated adaptor calls these slots and relays the
 // signals.
 class ScriptBridge : public QObject, protected QDBusContext
@@ -22,7 +22,7 @@ class ScriptBridge : public QObject, protected QDBusContext
     Q_OBJECT
 
 public:
-    explicit ScriptBridge(KesmarControl *window);
+    explicit ScriptBridge(Panel &panel, QObject *parent = nullptr);
     // Gives the name back, so a panel started later can take it.
     ~ScriptBridge() override;
 
@@ -65,7 +65,7 @@ private:
     // The stage under way after an act that may start one.
     QString stageAfter(const ActResult &result);
 
-    KesmarControl *window_;
+    Panel &panel_;
     bool registered_ = false;
 };
 

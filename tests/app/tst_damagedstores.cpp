@@ -2,6 +2,7 @@
 // loads exactly the entries that a plain QSettings reader finds readable, and
 // its close writes all of them back. The damaged files are mutants of a few
 // realistic stores, made with a fixed seed so every run tests the same files.
+#include "testwindow.h"
 #include "fakekesmarctl.h"
 #include "positionview.h"
 #include "storeescapes.h"
@@ -438,9 +439,9 @@ void TestDamagedStores::startsLoadsAndSavesWhatIsReadable()
     TestSettings::writeStore(file);
 
     {
-        KesmarControl w;
-        const PortSettings &s = w.link().portSettings();
-        QCOMPARE(settingsLines(s.port, w.link().device(), s.update, s.timeout, s.pcmode), expected.settings);
+        TestWindow w;
+        const PortSettings &s = w.panel().link().portSettings();
+        QCOMPARE(settingsLines(s.port, w.panel().link().device(), s.update, s.timeout, s.pcmode), expected.settings);
         QCOMPARE(records(w), expected.records);
         QCOMPARE(items(w), names(expected.records));
 
@@ -491,7 +492,7 @@ void TestDamagedStores::skipsEntriesWithoutWholeCoordinates()
     if (loaded.size() == 2) {
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Stored position 2 \"mid\" not loaded: [xyz] is .+"));
     }
-    KesmarControl w;
+    TestWindow w;
     QCOMPARE(records(w), loaded);
     QCOMPARE(items(w), names(loaded));
 }
@@ -509,11 +510,11 @@ void TestDamagedStores::readsTextAsWrittenAndWritesItAsBefore()
     TestSettings::writeStore(file);
     const QString port = QStringLiteral("/dev/serial/by-id/usb-Ünï_Ж-if00");
     {
-        KesmarControl w;
+        TestWindow w;
         QCOMPARE(records(w),
                  QStringList({rec("Zelle – links 🚀", 1, 2, 3), rec("пипетка ☃", 4, 5, 6), rec("Ecke äöü ✓", 7, 8, 9),
                               rec("位置, a", 10, 11, 12)}));
-        QCOMPARE(w.link().portSettings().port, port);
+        QCOMPARE(w.panel().link().portSettings().port, port);
         QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
         QCOMPARE(Fake::callsNamed("open").first().args.first().toString(), port);
         w.close();

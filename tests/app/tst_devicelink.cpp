@@ -48,12 +48,12 @@ private:
     QStatusBar *bar() { return w->statusBar(); }
     QLCDNumber *lcd(const char *name) { return widget<QLCDNumber>(*w, QString::fromLatin1(name)); }
     QSpinBox *devBox() { return widget<QSpinBox>(*w, QStringLiteral("dev")); }
-    void poll() { w->link().poll(); }
+    void poll() { w->panel().link().poll(); }
     // Polls come only from the test: polling runs, but not within the test.
     void pollHourly()
     {
-        w->link().setPollInterval(3600 * 1000);
-        w->link().resumePolling();
+        w->panel().link().setPollInterval(3600 * 1000);
+        w->panel().link().resumePolling();
     }
     QToolButton *indicator() { return w->findChild<QToolButton *>(QStringLiteral("connectionIndicator")); }
     // The state word at the end of the indicator's text.
@@ -96,23 +96,23 @@ void TestDeviceLink::openPort()
     QFETCH(int, duration);
 
     RUN_STEP(WindowFixture::start(w, true));
-    PortSettings ps = w->link().portSettings();
+    PortSettings ps = w->panel().link().portSettings();
     ps.port = configured;
     ps.timeout = 250;
-    w->link().setPortSettings(ps);
+    w->panel().link().setPortSettings(ps);
     Fake::script().openSucceeds = succeeds;
     Fake::script().errorTextIsNull = nullText;
     if (succeeds)
-        w->link().stopPolling();
+        w->panel().link().stopPolling();
     else
-        w->link().resumePolling();
+        w->panel().link().resumePolling();
 
     // Reopen the way the Settings action does.
     w->reconnect();
 
     QCOMPARE(Fake::callsNamed("open").size(), 1);
     QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({opened, 250}));
-    QCOMPARE(w->link().isOpen(), succeeds);
+    QCOMPARE(w->panel().link().isOpen(), succeeds);
     // An open connection selects the device the box shows; a failed open asks
     // for the reason with the null handle it got.
     QCOMPARE(Fake::callNames(),
@@ -120,9 +120,9 @@ void TestDeviceLink::openPort()
     if (!succeeds)
         QCOMPARE(Fake::callsNamed("last_errorstr").first().args, QVariantList({quintptr(0)}));
     QCOMPARE(bar()->currentMessage(), message);
-    QCOMPARE(w->link().portSettings().port, opened);
-    QCOMPARE(w->link().isPolling(), succeeds);
-    w->link().stopPolling();
+    QCOMPARE(w->panel().link().portSettings().port, opened);
+    QCOMPARE(w->panel().link().isPolling(), succeeds);
+    w->panel().link().stopPolling();
     expectShownFor(bar(), duration);
 }
 
@@ -150,9 +150,9 @@ void TestDeviceLink::selectedDeviceIsAddressed()
 
     QCOMPARE(Fake::callNames(), QStringList{"select_dev"});
     QCOMPARE(Fake::calls().first().args, QVariantList({handle(*w), id}));
-    QCOMPARE(w->link().device(), number);
-    QVERIFY(w->link().isPolling());
-    w->link().stopPolling();
+    QCOMPARE(w->panel().link().device(), number);
+    QVERIFY(w->panel().link().isPolling());
+    w->panel().link().stopPolling();
     QCOMPARE(bar()->currentMessage(), QStringLiteral("Device %1 selected").arg(number));
     expectShownFor(bar(), 1000);
 
@@ -193,13 +193,13 @@ void TestDeviceLink::failedSelectionFallsBackToDeviceOne()
 
     RUN_STEP(WindowFixture::start(w, true));
     devBox()->setValue(from);
-    QCOMPARE(w->link().device(), from);
+    QCOMPARE(w->panel().link().device(), from);
     Fake::reset();
     Fake::script().onSelect = [failing](uint8_t id) {
         Fake::script().errorText = QByteArray("after select ") + char(id);
         return failing.contains(QLatin1Char(char(id))) ? -1 : 0;
     };
-    w->link().resumePolling();
+    w->panel().link().resumePolling();
     QSignalSpy changes(bar(), &QStatusBar::messageChanged);
 
     devBox()->setValue(to);
@@ -217,8 +217,8 @@ void TestDeviceLink::failedSelectionFallsBackToDeviceOne()
         shown << change.first().toString();
     QCOMPARE(shown, messages);
     QCOMPARE(devBox()->value(), 1);
-    QCOMPARE(w->link().device(), devAfter);
-    QVERIFY(!w->link().isPolling());
+    QCOMPARE(w->panel().link().device(), devAfter);
+    QVERIFY(!w->panel().link().isPolling());
     expectShownFor(bar(), 0);
 }
 
@@ -256,13 +256,13 @@ void TestDeviceLink::pollShowsLow16BitsOfNonNegativeValues()
     lcd("lcdNumberZ")->display(9);
     Fake::script().position = Fake::Position{result, x, y, z};
     Fake::script().errorTextIsNull = nullText;
-    w->link().resumePolling();
+    w->panel().link().resumePolling();
 
     poll();
 
     // One failed poll does not stop polling.
-    QVERIFY(w->link().isPolling());
-    w->link().stopPolling();
+    QVERIFY(w->panel().link().isPolling());
+    w->panel().link().stopPolling();
     QCOMPARE(lcd("lcdNumberX")->value(), double(shown[0]));
     QCOMPARE(lcd("lcdNumberY")->value(), double(shown[1]));
     QCOMPARE(lcd("lcdNumberZ")->value(), double(shown[2]));
@@ -303,11 +303,11 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
     QFETCH(QStringList, calls);
 
     RUN_STEP(WindowFixture::start(w, connected));
-    PortSettings s = w->link().portSettings();
+    PortSettings s = w->panel().link().portSettings();
     s.pcmode = pcmode;
     // The time argument follows the poll interval, not a changed setting.
     s.update = 300;
-    w->link().setPortSettings(s);
+    w->panel().link().setPortSettings(s);
 
     poll();
 
@@ -322,7 +322,7 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
 void TestDeviceLink::receivedInputBringsExtraPolls()
 {
     RUN_STEP(WindowFixture::start(w, true));
-    QVERIFY(!w->link().isPolling());
+    QVERIFY(!w->panel().link().isPolling());
     // Input arrives for two receives, then the line is quiet.
     auto pending = std::make_shared<int>(2);
     Fake::script().onRecv = [pending] {
@@ -387,9 +387,9 @@ void TestDeviceLink::failedPollsMarkTheReadoutsStale()
     }
     pollHourly();
     // The first reading after the open may have come at once, or not yet.
-    const std::optional<DeviceLink::Xyz> before = w->link().lastReading();
-    QSignalSpy changes(&w->link(), &DeviceLink::stateChanged);
-    QSignalSpy reads(&w->link(), &DeviceLink::positionRead);
+    const std::optional<DeviceLink::Xyz> before = w->panel().link().lastReading();
+    QSignalSpy changes(&w->panel().link(), &DeviceLink::stateChanged);
+    QSignalSpy reads(&w->panel().link(), &DeviceLink::positionRead);
     pollWith(polls);
 
     QStringList seen;
@@ -400,24 +400,24 @@ void TestDeviceLink::failedPollsMarkTheReadoutsStale()
         QCOMPARE(lcd("lcdNumberX")->isEnabled(), live);
         QCOMPARE(lcd("lcdNumberZ")->isEnabled(), live);
         QCOMPARE(lcd("Y")->isEnabled(), live); // the pad's readouts go stale with them
-        QCOMPARE(w->link().state() == DeviceLink::State::Reading, live);
+        QCOMPARE(w->panel().link().state() == DeviceLink::State::Reading, live);
     }
     QCOMPARE(seen, states);
     QCOMPARE(bar()->currentMessage(), message);
-    QCOMPARE(w->link().isPolling(), polling);
+    QCOMPARE(w->panel().link().isPolling(), polling);
     // The state changes are signalled once each, and so is every good poll.
     int switches = 0;
     for (int i = 0; i < states.size(); ++i)
         switches += states[i] != (i ? states[i - 1] : QStringLiteral("reading"));
     QCOMPARE(changes.size(), switches);
     QCOMPARE(reads.size(), polls.count(QLatin1Char('+')));
-    QVERIFY(w->link().lastReading() == (reads.isEmpty() ? before : std::optional<DeviceLink::Xyz>({300, 200, 100})));
+    QVERIFY(w->panel().link().lastReading() == (reads.isEmpty() ? before : std::optional<DeviceLink::Xyz>({300, 200, 100})));
     // Messages too long for the window are readable whole.
     QCOMPARE(bar()->toolTip(), message);
     if (polls.endsWith(QLatin1Char('-')))
         QVERIFY2(indicator()->toolTip().contains(QStringLiteral("Update failed - fake failure")),
                  qPrintable(indicator()->toolTip()));
-    w->link().stopPolling();
+    w->panel().link().stopPolling();
 }
 
 void TestDeviceLink::indicatorReconnects_data()
@@ -458,7 +458,7 @@ void TestDeviceLink::indicatorReconnects()
         devBox()->setValue(2);
     }
     // The port configured now (a failed open may have changed it).
-    const QString port = w->link().portSettings().port;
+    const QString port = w->panel().link().portSettings().port;
     QCOMPARE(indicator()->text(), QStringLiteral("%1, device %2: %3").arg(port).arg(device).arg(before));
     Fake::reset();
 
@@ -478,7 +478,7 @@ void TestDeviceLink::indicatorReconnects()
     QCOMPARE(stateWord(), QStringLiteral("waiting"));
     QVERIFY(!lcd("lcdNumberY")->isEnabled());
     QTRY_COMPARE(stateWord(), QStringLiteral("reading"));
-    QVERIFY(w->link().isPolling());
+    QVERIFY(w->panel().link().isPolling());
     QVERIFY(lcd("lcdNumberY")->isEnabled());
 }
 
@@ -487,7 +487,7 @@ void TestDeviceLink::longPortNameKeepsTheIndicatorNarrow()
     const QByteArray port = "/dev/serial/by-id/" + QByteArray(3000, 'p') + "-port7";
     TestSettings::writeStore("[settings]\nport=" + port + "\n");
     RUN_STEP(WindowFixture::start(w, true));
-    w->link().resumePolling();
+    w->panel().link().resumePolling();
     poll();
     QVERIFY2(indicator()->sizeHint().width() < 600, qPrintable(QString::number(indicator()->sizeHint().width())));
     QVERIFY(indicator()->text().endsWith(QStringLiteral("-port7, device 1: reading")));

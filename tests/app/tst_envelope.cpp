@@ -6,7 +6,7 @@
 // envelope Z 5000..15000 (X and Y the whole travel) and straight moves.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
 
@@ -119,10 +119,10 @@ private slots:
                                      .toUtf8());
         Fake::script().position = {0, u[0], u[1], u[2]};
         Fake::script().memPosition = {0, t[0], t[1], t[2]};
-        auto w = std::make_unique<KesmarControl>();
+        auto w = std::make_unique<TestWindow>();
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
-        QTRY_COMPARE_WITH_TIMEOUT(w->link().state(), DeviceLink::State::Reading, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(w->panel().link().state(), DeviceLink::State::Reading, 10000);
         auto *follow = widget<QCheckBox>(*w, "followTarget");
         auto *stores = widget<QComboBox>(*w, "stores");
         auto *targetZ = widget<QSpinBox>(*w, "targetZ");
@@ -150,7 +150,7 @@ private slots:
             Fake::script().position = {0, t[0], t[1], t[2]};
             bool pressed = false;
             QObject context;
-            connect(&w->link(), &DeviceLink::positionRead, &context, [&] {
+            connect(&w->panel().link(), &DeviceLink::positionRead, &context, [&] {
                 if (pressed)
                     return;
                 pressed = true;
@@ -161,14 +161,14 @@ private slots:
         } else if (path == QLatin1String("restore")) {
             widget<QPushButton>(*w, "pushButtonRestore")->click();
         } else if (path == QLatin1String("jog")) {
-            w->moveBy(t[0] - u[0], t[1] - u[1], t[2] - u[2]);
+            w->panel().jog(t[0] - u[0], t[1] - u[1], t[2] - u[2]);
         } else if (path == QLatin1String("halt")) {
             widget<QPushButton>(*w->centralWidget(), "pushButtonHalt")->click();
         } else if (path == QLatin1String("pad halt")) {
             widget<QAction>(*w, "actionPad")->trigger();
             widget<QPushButton>(*widget<QDialog>(*w, "PadDialog"), "pushButtonHalt")->click();
         } else {
-            w->gotoTargets(t[0], t[1], t[2]);
+            w->panel().gotoTargets(t[0], t[1], t[2]);
         }
 
         QCOMPARE(Fake::sentTargets(), sent.isEmpty() ? QStringList() : QStringList{sent});

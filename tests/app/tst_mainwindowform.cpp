@@ -2,7 +2,7 @@
 // the start-up sequence and the close.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "paddialog.h"
 #include "settings.h"
 #include "testsettings.h"
@@ -377,7 +377,7 @@ void TestMainWindowForm::keyboardAndScreenReaders()
     PortSettings values;
     std::unique_ptr<QWidget> window;
     if (form == QLatin1String("KesmarControl"))
-        window = std::make_unique<KesmarControl>();
+        window = std::make_unique<TestWindow>();
     else if (form == QLatin1String("Settings"))
         window = std::make_unique<Settings>(&values);
     else
@@ -425,7 +425,7 @@ void TestMainWindowForm::nothingClippedAtTheMinimumSize_data()
 void TestMainWindowForm::nothingClippedAtTheMinimumSize()
 {
     QFETCH(qreal, fontScale);
-    KesmarControl window;
+    TestWindow window;
     QList<QWidget *> widgets = window.findChildren<QWidget *>();
     widgets << &window;
     QList<QFont> fonts;
@@ -458,7 +458,7 @@ void TestMainWindowForm::nothingClippedAtTheMinimumSize()
 
 void TestMainWindowForm::rangesBeforeAndAfterConstruction()
 {
-    KesmarControl window;
+    TestWindow window;
     // Each slider starts where its box stands.
     QCOMPARE(widget<QSpinBox>(window, "targetZ")->value(), 10000);
     QCOMPARE(widget<QSlider>(window, "sliderZ")->value(), 10000);
@@ -483,44 +483,44 @@ void TestMainWindowForm::startOpensTheDefaultPortAfter100ms()
 {
     QElapsedTimer sinceConstruction;
     sinceConstruction.start();
-    KesmarControl window;
+    TestWindow window;
     // Nothing is opened while the window is built: the open waits for the event loop.
     QVERIFY(Fake::calls().isEmpty());
-    QCOMPARE(window.link().portSettings().update, 1000);
-    QCOMPARE(window.link().portSettings().timeout, 100);
-    QCOMPARE(window.link().portSettings().pcmode, false);
-    QCOMPARE(window.link().portSettings().port, QStringLiteral("/dev/ttyUSB0"));
-    QCOMPARE(window.link().device(), 1);
-    QVERIFY(!window.link().isPolling());
-    QCOMPARE(window.link().pollInterval(), 1000);
+    QCOMPARE(window.panel().link().portSettings().update, 1000);
+    QCOMPARE(window.panel().link().portSettings().timeout, 100);
+    QCOMPARE(window.panel().link().portSettings().pcmode, false);
+    QCOMPARE(window.panel().link().portSettings().port, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(window.panel().link().device(), 1);
+    QVERIFY(!window.panel().link().isPolling());
+    QCOMPARE(window.panel().link().pollInterval(), 1000);
 
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
     QVERIFY2(sinceConstruction.elapsed() >= 100, "the port was opened before 100 ms had passed");
     const Fake::Call open = Fake::callsNamed("open").first();
     QCOMPARE(open.args, QVariantList({QStringLiteral("/dev/ttyUSB0"), 100}));
-    QVERIFY(window.link().isOpen());
-    QVERIFY(window.link().isPolling());
+    QVERIFY(window.panel().link().isOpen());
+    QVERIFY(window.panel().link().isPolling());
 }
 
 void TestMainWindowForm::startSelectsTheShownDeviceOnceOpen()
 {
     // An empty store shows device 1 without selecting it; the selection is
     // made on the open connection, and polling starts with it.
-    KesmarControl window;
+    TestWindow window;
     QCOMPARE(widget<QSpinBox>(window, "dev")->value(), 1);
-    QVERIFY(!window.link().isPolling());
+    QVERIFY(!window.panel().link().isPolling());
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
     QCOMPARE(Fake::callNames().mid(0, 2), QStringList({"open", "select_dev"}));
     QCOMPARE(Fake::callsNamed("select_dev").first().args, QVariantList({Fake::lastOpened(), 49}));
     // The first reading is polled at once; nothing moves.
     for (const QString &name : Fake::callNames().mid(2))
         QVERIFY2(name == "recv" || name == "get_position_ext", qPrintable(name));
-    QVERIFY(window.link().isPolling());
+    QVERIFY(window.panel().link().isPolling());
 }
 
 void TestMainWindowForm::exitClosesTheWindowAndSavesOnce()
 {
-    KesmarControl window;
+    TestWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QAction *exit = widget<QAction>(window, "actionE_xit");
@@ -547,8 +547,8 @@ void TestMainWindowForm::destroyingClosesTheConnectionOnce()
 {
     QVariant handle;
     {
-        KesmarControl window;
-        QTRY_VERIFY_WITH_TIMEOUT(window.link().isOpen(), 10000);
+        TestWindow window;
+        QTRY_VERIFY_WITH_TIMEOUT(window.panel().link().isOpen(), 10000);
         handle = Fake::lastOpened();
         window.close();
         QCOMPARE(Fake::count("close"), 0);
@@ -562,7 +562,7 @@ void TestMainWindowForm::noConnectionNoClose()
 {
     Fake::script().openSucceeds = false;
     {
-        KesmarControl window;
+        TestWindow window;
         QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
     }
     QCOMPARE(Fake::count("close"), 0);

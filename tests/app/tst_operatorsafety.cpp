@@ -1,5 +1,6 @@
 // Only the operator's explicit acts move the manipulator, once per act, and
 // the device box shows the device that is driven.
+#include "testwindow.h"
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "positionview.h"
@@ -143,8 +144,8 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
     const Act copy567 = [](KesmarControl &w) {
         // Polling on and a good poll make the reading live.
         Fake::script().position = {0, 5, 6, 7};
-        w.link().resumePolling();
-        w.link().poll();
+        w.panel().link().resumePolling();
+        w.panel().link().poll();
         click(w, "pushButtonCopy");
     };
     const QStringList open1{"open", "select 49"};
@@ -202,10 +203,10 @@ void TestOperatorSafety::onlyExplicitActsMove()
         return Fake::calls().last().args[0].toULongLong() && id != refused ? 0 : -1;
     };
     Fake::script().onSelect = selection;
-    KesmarControl w;
+    TestWindow w;
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
     const QStringList started = startCalls();
-    w.link().stopPolling();
+    w.panel().link().stopPolling();
     if (chosen >= 0)
         widget<QComboBox>(w, "stores")->setCurrentIndex(chosen);
     // Follow Target from a live reading where the unit stands at the targets.
@@ -224,7 +225,7 @@ void TestOperatorSafety::onlyExplicitActsMove()
     QCOMPARE(widget<QSpinBox>(w, "dev")->value(), device);
     QCOMPARE(widget<QComboBox>(w, "stores")->currentIndex(), index);
     QCOMPARE(started, start);
-    w.link().stopPolling();
+    w.panel().link().stopPolling();
 }
 
 // ---------------------------------------------------------------------------
@@ -267,7 +268,7 @@ void TestOperatorSafety::play()
     if (!store.isEmpty())
         TestSettings::writeStore(store);
     RUN_STEP(WindowFixture::start(w, true));
-    w->link().setPollInterval(3600 * 1000);
+    w->panel().link().setPollInterval(3600 * 1000);
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     for (const QString &a : acts)
@@ -314,8 +315,8 @@ void TestOperatorSafety::act(const QString &act)
     } else if (verb == "fail") {
         Fake::script().position.result = -1;
     } else if (verb == "poll") {
-        w->link().resumePolling();
-        w->link().poll();
+        w->panel().link().resumePolling();
+        w->panel().link().poll();
     } else if (verb == "follow" || verb == "unfollow") {
         QTest::mouseClick(follow, Qt::LeftButton, {}, QPoint(5, follow->height() / 2));
     } else if (verb.size() == 2 && (verb[1] == '+' || verb[1] == '-')) {
@@ -391,22 +392,22 @@ void TestOperatorSafety::expect(const QString &probe)
     } else if (name == "message") {
         QVERIFY2(w->statusBar()->currentMessage().contains(value), qPrintable(w->statusBar()->currentMessage()));
     } else if (name == "state") {
-        QCOMPARE(QString::fromLatin1(DeviceLink::stateWord(w->link().state())), value);
+        QCOMPARE(QString::fromLatin1(DeviceLink::stateWord(w->panel().link().state())), value);
         QVERIFY(w->findChild<QToolButton *>("connectionIndicator")->text().endsWith(value));
     } else if (name == "readouts") {
         QCOMPARE(widget<QLCDNumber>(*w, "lcdNumberX")->isEnabled(), value == "1");
     } else if (name == "dev") {
         QCOMPARE(widget<QSpinBox>(*w, "dev")->value(), value.toInt());
-        QCOMPARE(w->link().device(), value.toInt());
+        QCOMPARE(w->panel().link().device(), value.toInt());
     } else if (name == "index") {
         QCOMPARE(widget<QComboBox>(*w, "stores")->currentIndex(), value.toInt());
     } else if (name == "names") {
         QStringList names;
-        for (const Position &p : w->positionModel().positions())
+        for (const Position &p : w->panel().positions().positions())
             names << p.name;
         QCOMPARE(names.join(','), value);
     } else if (name == "timeout") {
-        QCOMPARE(w->link().portSettings().timeout, value.toInt());
+        QCOMPARE(w->panel().link().portSettings().timeout, value.toInt());
     } else if (name == "pcwait") {
         QCOMPARE(Fake::callsNamed("get_position_ext").last().args.at(2).toInt(), value.toInt());
     } else if (name == "polled") {

@@ -2,7 +2,7 @@
 // list, the store file and the unit see.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "settingsstore.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
@@ -37,14 +37,14 @@ QStringList saved()
 
 // The window, live: its port open and one reading taken, polling left to the
 // test, so Follow Target can be turned on.
-struct Panel
+struct ListWidgets
 {
-    Panel()
+    ListWidgets()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(w.link().isOpen(), 10000);
-        w.link().setPollInterval(3600 * 1000);
-        w.link().resumePolling();
-        w.link().poll();
+        QTRY_VERIFY_WITH_TIMEOUT(w.panel().link().isOpen(), 10000);
+        w.panel().link().setPollInterval(3600 * 1000);
+        w.panel().link().resumePolling();
+        w.panel().link().poll();
     }
 
     void store(const QString &name, int x, int y, int z)
@@ -55,12 +55,12 @@ struct Panel
         widget<QLineEdit>(w, "storeName")->setText(name);
         widget<QPushButton>(w, "pushButtonStore")->click();
     }
-    QStringList records() const { return ::records(w.positionModel().positions()); }
+    QStringList records() const { return ::records(w.panel().positions().positions()); }
     QString message() const { return w.statusBar()->currentMessage(); }
     // An action's text as the menu shows it, without the mnemonic.
     QString text(const char *action) const { return widget<QAction>(w, action)->text().remove(QLatin1Char('&')); }
 
-    KesmarControl w;
+    TestWindow w;
 };
 
 int moves()
@@ -68,7 +68,7 @@ int moves()
     return Fake::count(QStringLiteral("store_mem_position_ext")) + Fake::count(QStringLiteral("goto_mem_position_ext"));
 }
 
-using Change = std::function<void(Panel &)>;
+using Change = std::function<void(ListWidgets &)>;
 
 } // namespace
 
@@ -91,13 +91,13 @@ void TestPositionHistory::undoAndRedo_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("undo"); // the change as the Edit menu names it
 
-    QTest::newRow("add") << Change([](Panel &p) { p.store("Site C", 3, 3, 3); }) << "Position Site C added"
+    QTest::newRow("add") << Change([](ListWidgets &p) { p.store("Site C", 3, 3, 3); }) << "Position Site C added"
                          << "add Site C";
-    QTest::newRow("update") << Change([](Panel &p) { p.store("Site A", 5, 6, 7); }) << "Position Site A updated"
+    QTest::newRow("update") << Change([](ListWidgets &p) { p.store("Site A", 5, 6, 7); }) << "Position Site A updated"
                             << "update Site A";
-    QTest::newRow("rename") << Change([](Panel &p) { p.store("Site Z", 2, 2, 2); }) << "Position renamed as Site Z"
+    QTest::newRow("rename") << Change([](ListWidgets &p) { p.store("Site Z", 2, 2, 2); }) << "Position renamed as Site Z"
                             << "rename Site B as Site Z";
-    QTest::newRow("remove") << Change([](Panel &p) {
+    QTest::newRow("remove") << Change([](ListWidgets &p) {
         widget<QComboBox>(p.w, "stores")->setCurrentIndex(0);
         widget<QPushButton>(p.w, "pushButtonRemove")->click();
     }) << "Position Site A removed"
@@ -110,7 +110,7 @@ void TestPositionHistory::undoAndRedo()
     QFETCH(QString, message);
     QFETCH(QString, undo);
 
-    Panel p;
+    ListWidgets p;
     p.store("Site A", 1, 1, 1);
     p.store("Site B", 2, 2, 2);
     p.store("Site D", 4, 4, 4);
@@ -170,7 +170,7 @@ void TestPositionHistory::namesRefused()
     QFETCH(QString, name);
     QFETCH(QString, message);
 
-    Panel p;
+    ListWidgets p;
     p.store("Home", 1, 1, 1);
     const QByteArray file = TestSettings::readStore();
 

@@ -1,5 +1,6 @@
 // Named positions: the Store rules, restore by selection and Remove, including
 // the selection changes that adding and removing combo items run in between.
+#include "testwindow.h"
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "positionview.h"
@@ -21,9 +22,9 @@ using namespace PositionView;
 namespace {
 
 // The widgets of the main window that the position store works with.
-struct Panel
+struct ListWidgets
 {
-    explicit Panel(KesmarControl &w)
+    explicit ListWidgets(KesmarControl &w)
         : w(w)
         , targets{widget<QSpinBox>(w, "targetX"), widget<QSpinBox>(w, "targetY"), widget<QSpinBox>(w, "targetZ")}
         , sliders{widget<QSlider>(w, "sliderX"), widget<QSlider>(w, "sliderY"), widget<QSlider>(w, "sliderZ")}
@@ -154,8 +155,8 @@ void TestPositionStore::storeRules()
     QFETCH(QString, message);
     QFETCH(QStringList, after);
 
-    KesmarControl w;
-    Panel p(w);
+    TestWindow w;
+    ListWidgets p(w);
     p.store(seed);
     QCOMPARE(p.records(), seed);
 
@@ -171,8 +172,8 @@ void TestPositionStore::storeRules()
 
 void TestPositionStore::renameKeepsTheSelection()
 {
-    KesmarControl w;
-    Panel p(w);
+    TestWindow w;
+    ListWidgets p(w);
     p.store({rec("a", 1, 1, 1), rec("b", 2, 2, 2), rec("c", 3, 3, 3)});
     p.stores->setCurrentIndex(1);
     QCOMPARE(p.targetValues(), QList<int>({2, 2, 2}));
@@ -198,8 +199,8 @@ void TestPositionStore::firstStoreSelectsTheNewItem_data()
 void TestPositionStore::firstStoreSelectsTheNewItem()
 {
     QFETCH(bool, follow);
-    KesmarControl w;
-    Panel p(w);
+    TestWindow w;
+    ListWidgets p(w);
     p.setTargets(10, 20, 30);
     p.followTarget->setChecked(follow);
     p.storeName->clear();
@@ -219,8 +220,8 @@ void TestPositionStore::firstStoreSelectsTheNewItem()
 
 void TestPositionStore::generatedNameFillsTheGapARemoveLeft()
 {
-    KesmarControl w;
-    Panel p(w);
+    TestWindow w;
+    ListWidgets p(w);
     p.store({rec("", 10, 10, 10), rec("", 20, 20, 20)});
     QCOMPARE(p.items(), QStringList({"Pos 1", "Pos 2"}));
     QCOMPARE(p.stores->currentIndex(), 0);
@@ -242,7 +243,7 @@ void TestPositionStore::longNamesKeepTheWindowOnTheScreen()
     int plainWidth = 0;
     int plainMinimum = 0;
     {
-        KesmarControl plain;
+        TestWindow plain;
         plain.show();
         QVERIFY(QTest::qWaitForWindowExposed(&plain));
         plainWidth = plain.frameGeometry().width();
@@ -253,8 +254,8 @@ void TestPositionStore::longNamesKeepTheWindowOnTheScreen()
     const QString stored = QStringLiteral("stored ") + QString(193, QLatin1Char('s'));
     TestSettings::writeStore("[positions]\n1\\name=short\n1\\x=1\n1\\y=1\n1\\z=1\n2\\name=" + loaded.toLatin1()
                              + "\n2\\x=2\n2\\y=2\n2\\z=2\nsize=2\n");
-    KesmarControl w;
-    Panel p(w);
+    TestWindow w;
+    ListWidgets p(w);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.frameGeometry().width(), plainWidth);
@@ -292,8 +293,8 @@ void TestPositionStore::removeRestoresTheItemThatBecomesCurrent()
     QFETCH(int, newCurrent);
     QFETCH(QString, restored);
 
-    KesmarControl w;
-    Panel p(w);
+    TestWindow w;
+    ListWidgets p(w);
     p.store({rec("a", 1, 2, 3), rec("b", 4, 5, 6), rec("c", 7, 8, 9)});
     p.stores->setCurrentIndex(current);
     p.setTargets(100, 100, 100);
@@ -304,7 +305,7 @@ void TestPositionStore::removeRestoresTheItemThatBecomesCurrent()
     QCOMPARE(p.names(), left);
     QCOMPARE(p.items(), left);
     QCOMPARE(p.stores->currentIndex(), newCurrent);
-    const Position r = w.positionModel().positions().at(newCurrent);
+    const Position r = w.panel().positions().positions().at(newCurrent);
     QCOMPARE(r.name, restored);
     QCOMPARE(p.targetValues(), QList<int>({r.x, r.y, r.z}));
     QCOMPARE(p.sliderValues(), QList<int>({r.x, r.y, r.z}));
@@ -317,8 +318,8 @@ void TestPositionStore::removeRestoresTheItemThatBecomesCurrent()
 
 void TestPositionStore::removeWithNothingToRestore()
 {
-    KesmarControl w;
-    Panel p(w);
+    TestWindow w;
+    ListWidgets p(w);
     QSignalSpy shown(w.statusBar(), &QStatusBar::messageChanged);
     p.removeButton->click(); // empty list
     QCOMPARE(p.stores->count(), 0);
@@ -342,7 +343,7 @@ void TestPositionStore::removeWithNothingToRestore()
     Fake::reset();
     shown.clear();
     p.removeButton->click();
-    QVERIFY(w.positionModel().positions().isEmpty());
+    QVERIFY(w.panel().positions().positions().isEmpty());
     QCOMPARE(p.stores->count(), 0);
     QCOMPARE(p.targetValues(), QList<int>({50, 60, 70}));
     QCOMPARE(p.storeName->text(), QStringLiteral("typed"));
@@ -352,8 +353,8 @@ void TestPositionStore::removeWithNothingToRestore()
 
 void TestPositionStore::selectionRestoresXThenYThenZThenName()
 {
-    KesmarControl w;
-    Panel p(w);
+    TestWindow w;
+    ListWidgets p(w);
     p.store({rec("a", 1, 2, 3), rec("b", 4, 5, 6)});
     p.stores->setCurrentIndex(1); // seeding left b's values in the targets
     p.stores->setCurrentIndex(0);
@@ -361,12 +362,12 @@ void TestPositionStore::selectionRestoresXThenYThenZThenName()
 
     // With Follow Target on (from a live reading where the unit stands at
     // a), the entry the operator chooses is sent once, whole.
-    QTRY_VERIFY(w.link().isOpen());
+    QTRY_VERIFY(w.panel().link().isOpen());
     Fake::script().position = {0, 1, 2, 3};
-    w.link().resumePolling();
-    w.link().poll();
+    w.panel().link().resumePolling();
+    w.panel().link().poll();
     p.followTarget->setChecked(true);
-    w.link().stopPolling();
+    w.panel().link().stopPolling();
     Fake::reset();
     QStringList atRename;
     connect(p.storeName, &QLineEdit::textChanged, this, [&](const QString &text) {

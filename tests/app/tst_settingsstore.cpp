@@ -1,5 +1,6 @@
 // The settings store: what a new window reads from it and what closing the
 // window writes back.
+#include "testwindow.h"
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "nextmodal.h"
@@ -66,8 +67,8 @@ QStringList storedRecords()
 // The settings and records a window holds, as onDisk() lists them.
 QStringList inWindow(KesmarControl &w)
 {
-    const PortSettings &s = w.link().portSettings();
-    return QStringList{"port=" + s.port, "dev=" + QString::number(w.link().device()),
+    const PortSettings &s = w.panel().link().portSettings();
+    return QStringList{"port=" + s.port, "dev=" + QString::number(w.panel().link().device()),
                        "update=" + QString::number(s.update), "timeout=" + QString::number(s.timeout),
                        s.pcmode ? "pcmode=true" : "pcmode=false"}
     + records(w);
@@ -165,15 +166,15 @@ void TestSettingsStore::loadsTheConnectionSettings()
     if (!file.isNull())
         TestSettings::writeStore(file);
 
-    KesmarControl w;
-    const PortSettings &s = w.link().portSettings();
+    TestWindow w;
+    const PortSettings &s = w.panel().link().portSettings();
     QCOMPARE(s.port, port);
-    QCOMPARE(w.link().device(), dev);
+    QCOMPARE(w.panel().link().device(), dev);
     QCOMPARE(s.update, update);
     QCOMPARE(s.timeout, timeout);
     QCOMPARE(s.pcmode, pcmode);
-    QCOMPARE(w.link().pollInterval(), update);
-    QVERIFY(w.positionModel().positions().isEmpty());
+    QCOMPARE(w.panel().link().pollInterval(), update);
+    QVERIFY(w.panel().positions().positions().isEmpty());
     QVERIFY(items(w).isEmpty());
 }
 
@@ -207,7 +208,7 @@ void TestSettingsStore::loadsThePositions()
     TestSettings::writeStore("[positions]\n" + array);
 
     {
-        KesmarControl w;
+        TestWindow w;
         QCOMPARE(records(w), expected);
         QCOMPARE(items(w), names(expected));
         QCOMPARE(widget<QComboBox>(w, "stores")->currentIndex(), expected.isEmpty() ? -1 : 0);
@@ -246,7 +247,7 @@ void TestSettingsStore::firstEntryGoesIntoTheTargets()
     TestSettings::writeStore("[positions]\n" + entry(1, "first", stored, 1, stored) + entry(2, "second", 5, 6, 7)
                              + "size=2\n");
 
-    KesmarControl w;
+    TestWindow w;
     const bool skipped = target < 0;
     const QString second = rec("second", 5, 6, 7);
     QCOMPARE(records(w), skipped ? QStringList{second} : QStringList({rec("first", stored, 1, stored), second}));
@@ -266,13 +267,13 @@ void TestSettingsStore::firstEntryGoesIntoTheTargets()
 
 void TestSettingsStore::closeWritesEveryKeyAndNothingElse()
 {
-    KesmarControl w;
-    PortSettings s = w.link().portSettings();
+    TestWindow w;
+    PortSettings s = w.panel().link().portSettings();
     s.port = QStringLiteral("/dev/ttyACM1");
     s.update = 500;
     s.timeout = 250;
     s.pcmode = true;
-    w.link().setPortSettings(s);
+    w.panel().link().setPortSettings(s);
     widget<QSpinBox>(w, "dev")->setValue(7); // selection succeeds: dev becomes 7
     store(w, {rec("alpha", 11, 0, 10000), rec("beta", 22, 0, 10000)});
     widget<QCheckBox>(w, "followTarget")->setChecked(true);
@@ -299,7 +300,7 @@ void TestSettingsStore::emptyListWritesSizeZero()
 {
     TestSettings::writeStore("[positions]\n" + entry(1, "first", 1, 2, 3) + entry(2, "second", 4, 5, 6) + "size=2\n");
     {
-        KesmarControl w;
+        TestWindow w;
         QPushButton *remove = widget<QPushButton>(w, "pushButtonRemove");
         remove->click();
         remove->click();
@@ -311,8 +312,8 @@ void TestSettingsStore::emptyListWritesSizeZero()
     // Entries past the new size stay in the store and are not read again:
     // the first Remove saved "second" as entry 1.
     QCOMPARE(store.value("positions/1/name").toString(), QStringLiteral("second"));
-    KesmarControl next;
-    QVERIFY(next.positionModel().positions().isEmpty());
+    TestWindow next;
+    QVERIFY(next.panel().positions().positions().isEmpty());
     QVERIFY(items(next).isEmpty());
 }
 
@@ -332,22 +333,22 @@ void TestSettingsStore::nextWindowReadsWhatTheLastWrote()
     // entries share a name.
     const QStringList written = tricky.mid(0, 7) + QStringList{rec("[section]", 1, 2, 3)};
     {
-        KesmarControl w;
-        PortSettings s = w.link().portSettings();
+        TestWindow w;
+        PortSettings s = w.panel().link().portSettings();
         s.port = port;
         s.pcmode = true;
-        w.link().setPortSettings(s);
+        w.panel().link().setPortSettings(s);
         store(w, tricky + QStringList{rec("[section]", 1, 2, 3)});
         QCOMPARE(records(w), written);
         w.close();
     }
     const QByteArray file = TestSettings::readStore();
     {
-        KesmarControl w;
+        TestWindow w;
         QCOMPARE(records(w), written);
         QCOMPARE(items(w), names(written));
-        QCOMPARE(w.link().portSettings().port, port);
-        QCOMPARE(w.link().portSettings().pcmode, true);
+        QCOMPARE(w.panel().link().portSettings().port, port);
+        QCOMPARE(w.panel().link().portSettings().pcmode, true);
         w.close();
     }
     // Reading and writing again changes nothing.
@@ -359,7 +360,7 @@ void TestSettingsStore::failedOpenKeepsThePort()
     TestSettings::writeStore("[settings]\nport=/dev/ttyS9\n");
     Fake::script().openSucceeds = false;
     {
-        KesmarControl w;
+        TestWindow w;
         QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
         QCOMPARE(Fake::callsNamed("open").first().args.first().toString(), QStringLiteral("/dev/ttyS9"));
         w.close();
@@ -376,12 +377,12 @@ void TestSettingsStore::noChangeNoCloseWritesNothing()
     TestSettings::writeStore(golden);
     Fake::script().openSucceeds = false;
     {
-        KesmarControl w;
+        TestWindow w;
         QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
         QCOMPARE(Fake::count("select_dev"), 0);
-        PortSettings s = w.link().portSettings();
+        PortSettings s = w.panel().link().portSettings();
         s.update = 5;
-        w.link().setPortSettings(s);
+        w.panel().link().setPortSettings(s);
         QCOMPARE(records(w), QStringList{rec("kept", 1, 2, 3)});
     }
     QCOMPARE(TestSettings::readStore(), golden);
@@ -399,7 +400,7 @@ void TestSettingsStore::everyChangeIsSavedAtOnce()
     QFETCH(QString, change);
     TestSettings::writeStore("[settings]\nport=/dev/ttyS2\ndev=2\n\n[positions]\n" + entry(1, "a", 1, 2, 3)
                              + entry(2, "b", 4, 5, 6) + "size=2\n");
-    KesmarControl w;
+    TestWindow w;
     const QStringList loaded = inWindow(w);
     if (change == "add")
         store(w, {rec("c", 7, 8, 9)});
@@ -463,7 +464,7 @@ void TestSettingsStore::saveFailureIsShownUntilASaveSucceeds()
     // Writable again: the next save writes everything and clears the message.
     // Polling on again, so that OK only saves and does not reconnect.
     unblock();
-    w->link().resumePolling();
+    w->panel().link().resumePolling();
     acceptSettings(*w, QString());
     QCOMPARE(w->statusBar()->currentMessage(), QString());
     QCOMPARE(onDisk(), inWindow(*w));
@@ -495,7 +496,7 @@ void TestSettingsStore::standingMessageReturns()
         QVERIFY(QFile::remove(file.path() + QLatin1Char('/') + copy));
     TestSettings::writeStore(damaged);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Stored position 1 \"a\" not loaded"));
-    KesmarControl w(nullptr, notSavingReason);
+    TestWindow w(notSavingReason);
     const QStringList copies = QDir(file.path()).entryList({file.fileName() + ".damaged-*"}, QDir::Files);
     QCOMPARE(copies.size(), notSavingReason.isEmpty() ? 1 : 0);
     standing.replace(QStringLiteral("{copy}"), file.path() + QLatin1Char('/') + copies.value(0));

@@ -99,7 +99,7 @@ void TestTargetMotion::gotoStoresThenMoves()
     box(0)->setValue(123);
     box(1)->setValue(4567);
     box(2)->setValue(20500);
-    w->link().stopPolling();
+    w->panel().link().stopPolling();
     Fake::reset();
     Fake::script().storeResult = storeResult;
     Fake::script().gotoResult = gotoResult;
@@ -112,8 +112,8 @@ void TestTargetMotion::gotoStoresThenMoves()
     if (calls[1] == QLatin1String("goto_mem_position_ext"))
         QCOMPARE(Fake::calls()[1].args, QVariantList({handle(*w), id, 0}));
     // Polling resumes whatever the outcome.
-    QVERIFY(w->link().isPolling());
-    w->link().stopPolling();
+    QVERIFY(w->panel().link().isPolling());
+    w->panel().link().stopPolling();
     QCOMPARE(w->statusBar()->currentMessage(), message);
     expectShownFor(w->statusBar(), duration);
 }
@@ -198,7 +198,7 @@ void TestTargetMotion::sliderKeysSetTheBox()
     QCOMPARE(sent(), QStringList{target});
     // Goto sends the box's value.
     pressGoto();
-    w->link().stopPolling();
+    w->panel().link().stopPolling();
     QCOMPARE(sent(), QStringList({target, target}));
 }
 
@@ -226,8 +226,8 @@ void TestTargetMotion::copyTakesTheLiveReading()
     follow(true);
     // Polling on and a good poll make the reading live.
     Fake::script().position = {0, x, y, z};
-    w->link().resumePolling();
-    w->link().poll();
+    w->panel().link().resumePolling();
+    w->panel().link().poll();
 
     widget<QPushButton>(*w, QStringLiteral("pushButtonCopy"))->click();
 

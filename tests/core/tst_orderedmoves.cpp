@@ -1,10 +1,10 @@
-// Ordered moves through the device link's public interface, against the
-// scripted library: each stage is sent only once the readings show the one
-// before arrived; a stage that does not arrive within its bound, or a halt,
-// ends the sequence and nothing more is sent.
-#include "devicelink.h"
+// Ordered moves through the panel's public interface, against the scripted
+// library: each stage is sent only once the readings show the one before
+// arrived; a stage that does not arrive within its bound, or a halt, ends the
+// plan and nothing more is sent. Retract remembers per device.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
+#include "panel.h"
 
 #include <QtTest>
 
@@ -69,35 +69,83 @@ private slots:
             return Fake::Position{0, at[0], at[1], at[2]};
         };
 
-        DeviceLink link;
-        link.setPollInterval(20);
+        Panel panel;
+        panel.link().setPollInterval(20);
         TravelLimits limits;
         limits.ordered = true;
         limits.safe = 18000;
-        QVERIFY(link.setLimits(limits).ok());
-        QVERIFY(link.open().ok());
-        QTRY_VERIFY(link.liveReading().has_value());
+        QVERIFY(panel.setLimits(limits).ok());
+        QVERIFY(panel.open().ok());
+        QTRY_VERIFY(panel.link().liveReading().has_value());
         Fake::calls().clear();
 
         QStringList seen;
-        connect(&link, &DeviceLink::stageChanged, this, [&](const QString &stage) {
+        connect(&panel.plans(), &MovePlans::stageChanged, this, [&](const QString &stage) {
             seen << stage;
             // Halted while the unit is on its way sideways.
             if (unit == QLatin1String("first stage only") && stage == QLatin1String("lateral"))
-                QTimer::singleShot(0, &link, [&link] { link.halt(); });
+                QTimer::singleShot(0, &panel, [&panel] { panel.halt(); });
         });
         std::optional<ActResult> result;
-        connect(&link, &DeviceLink::sequenceFinished, this, [&](const ActResult &r) { result = r; });
-        QVERIFY(link.go({9000, 7000, 6000}).ok());
+        connect(&panel.plans(), &MovePlans::finished, this, [&](const ActResult &r) { result = r; });
+        QVERIFY(panel.gotoTargets(9000, 7000, 6000).ok());
         QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
         QCOMPARE(result->ok(), arrived);
         QVERIFY2(result->message.startsWith(message), qPrintable(result->message));
         QCOMPARE(seen, stages);
-        QCOMPARE(link.stage(), QString());
+        QCOMPARE(panel.plans().stage(), QString());
         // Nothing more goes out once the sequence has ended, poll after poll.
         const int polls = Fake::count(QStringLiteral("get_position_ext"));
         QTRY_VERIFY(Fake::count(QStringLiteral("get_position_ext")) >= polls + 5);
         QCOMPARE(Fake::sentTargets(), sent);
+    }
+
+    // What Retract remembers, and where Return then goes: the place a device
+    // was first taken out from, whatever is retracted after it.
+    void retractMemory_data()
+    {
+        QTest::addColumn<QStringList>("acts"); // "retract", "device N", "arrive"
+        QTest::addColumn<int>("device"); // whose memory is read
+        QTest::addColumn<QString>("remembered");
+
+        QTest::newRow("one retract") << QStringList{"retract"} << 1 << "1000 2000 4000";
+        QTest::newRow("a second retract on the way out keeps the first")
+            << QStringList{"retract", "retract"} << 1 << "1000 2000 4000";
+        QTest::newRow("a second retract once out keeps the first")
+            << QStringList{"retract", "arrive", "retract"} << 1 << "1000 2000 4000";
+        QTest::newRow("another device's retract keeps this one's")
+            << QStringList{"retract", "device 2", "retract"} << 1 << "1000 2000 4000";
+        QTest::newRow("the other device has its own")
+            << QStringList{"retract", "device 2", "retract"} << 2 << "3000 3000 3000";
+    }
+
+    void retractMemory()
+    {
+        QFETCH(QStringList, acts);
+        QFETCH(int, device);
+        QFETCH(QString, remembered);
+
+        Fake::script().position = {0, 1000, 2000, 4000};
+        Panel panel;
+        TravelLimits limits;
+        limits.safe = 18000;
+        QVERIFY(panel.setLimits(limits).ok());
+        QVERIFY(panel.open().ok());
+        panel.link().poll();
+        for (const QString &act : acts) {
+            if (act == QLatin1String("retract")) {
+                QVERIFY(panel.retract().ok());
+            } else if (act == QLatin1String("arrive")) {
+                Fake::script().position = {0, 1000, 2000, 18000};
+                panel.link().poll();
+            } else {
+                QVERIFY(panel.selectDevice(act.split(' ').last().toInt()).ok());
+                Fake::script().position = {0, 3000, 3000, 3000};
+                panel.link().poll();
+            }
+        }
+        const MovePlans::Xyz at = panel.plans().retracted().value(device);
+        QCOMPARE(QStringLiteral("%1 %2 %3").arg(at[0]).arg(at[1]).arg(at[2]), remembered);
     }
 };
 

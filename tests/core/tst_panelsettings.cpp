@@ -3,6 +3,8 @@
 // remembered goes with them, the pad's group goes as given, and nothing is
 // written before the store has been read.
 #include "devicelink.h"
+#include "movegate.h"
+#include "moveplans.h"
 #include "panelsettings.h"
 #include "positionmodel.h"
 #include "testsettings.h"
@@ -33,8 +35,21 @@ private slots:
         QTest::newRow("limits set in this run")
             << plain << "set limits" << QStringList{"[limits]", "enabled=true", "zmin=6000"} << QStringList();
         QTest::newRow("the remembered position alone")
-            << plain << "retracted" << QStringList{"[limits]", "retractdevice=2", "retractz=20000"}
+            << plain << "retracted"
+            << QStringList{"[limits]", "retract2=100 200 20000", "retractdevice=2", "retractz=20000"}
             << QStringList{"enabled=true", "enabled=false"};
+        // Each device keeps its own; the keys of earlier versions name the
+        // device driven, which they alone could hold.
+        QTest::newRow("two devices remembered")
+            << plain << "retracted twice"
+            << QStringList{"retract2=100 200 20000", "retract5=1 2 3", "retractdevice=2", "retractz=20000"}
+            << QStringList();
+        const QByteArray earlier = plain + "[limits]\nretractdevice=4\nretractx=5\nretracty=6\nretractz=7\n";
+        QTest::newRow("an earlier version's memory is kept")
+            << earlier << "" << QStringList{"retract4=5 6 7", "retractdevice=4", "retractx=5"} << QStringList();
+        QTest::newRow("a damaged memory is left out")
+            << QByteArray(plain + "[limits]\nretractdevice=4\nretractx=5\nretracty=far\nretractz=7\nretract3=1 2\n")
+            << "" << QStringList() << QStringList{"retract4=5 6 7"};
         QTest::newRow("the device selected since")
             << plain << "device 3" << QStringList{"dev=3"} << QStringList{"dev=2"};
         QTest::newRow("the pad's group as given") << plain << "" << QStringList{"[pad]", "step=100"} << QStringList();
@@ -50,8 +65,10 @@ private slots:
         QFETCH(QStringList, absent);
         TestSettings::writeStore(stored);
         DeviceLink link;
+        MoveGate gate(link);
+        MovePlans plans(link, gate);
         PositionModel positions;
-        PanelSettings settings(link, positions);
+        PanelSettings settings(link, gate, plans, positions);
         const QVariantMap pad{{QStringLiteral("step"), 100}};
         if (act == QLatin1String("save first")) {
             QCOMPARE(int(settings.save(pad).kind), int(SaveResult::Kind::Saved));
@@ -67,10 +84,12 @@ private slots:
             TravelLimits limits;
             limits.enabled = true;
             limits.min[2] = 6000;
-            QVERIFY(link.setLimits(limits).ok());
+            QVERIFY(gate.setLimits(limits).ok());
             settings.keepLimits();
         } else if (act == QLatin1String("retracted")) {
-            link.setRetracted(DeviceLink::Retracted{2, {100, 200, 20000}});
+            plans.setRetracted({{2, {100, 200, 20000}}});
+        } else if (act == QLatin1String("retracted twice")) {
+            plans.setRetracted({{2, {100, 200, 20000}}, {5, {1, 2, 3}}});
         } else if (act == QLatin1String("device 3")) {
             settings.setDevice(3);
         }

@@ -4,7 +4,7 @@
 #include "about.h"
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "nextmodal.h"
 #include "paddialog.h"
 #include "settings.h"
@@ -70,7 +70,7 @@ namespace {
 bool startWindow(std::unique_ptr<KesmarControl> &w, bool openSucceeds)
 {
     Fake::script().openSucceeds = openSucceeds;
-    w = std::make_unique<KesmarControl>();
+    w = std::make_unique<TestWindow>();
     w->show();
     return QTest::qWaitFor([] { return Fake::count("open") == 1; }, 10000);
 }
@@ -203,11 +203,11 @@ void TestDialogs::settingsAction()
     }
     std::unique_ptr<KesmarControl> w;
     QVERIFY(startWindow(w, portOpen));
-    const PortSettings &values = w->link().portSettings();
+    const PortSettings &values = w->panel().link().portSettings();
     QCOMPARE(values.timeout, qBound(PortSettings::minTimeout, storedTimeout, PortSettings::maxTimeout));
-    QCOMPARE(w->link().isOpen(), portOpen);
+    QCOMPARE(w->panel().link().isOpen(), portOpen);
     const QVariant oldHandle = portOpen ? Fake::lastOpened() : QVariant::fromValue(quintptr(0));
-    const int interval = w->link().pollInterval();
+    const int interval = w->panel().link().pollInterval();
     const bool pcmode = values.pcmode;
     Fake::script().openSucceeds = true;
     Fake::calls().clear();
@@ -254,7 +254,7 @@ void TestDialogs::settingsAction()
     QTEST(values.timeout, "timeout");
     QTEST(values.update, "update");
     QCOMPARE(values.pcmode, toggleMode && closeBy == "ok" ? !pcmode : pcmode);
-    QCOMPARE(w->link().pollInterval(), interval);
+    QCOMPARE(w->panel().link().pollInterval(), interval);
 
     QStringList linkCalls;
     for (const QString &name : Fake::callNames()) {
@@ -271,7 +271,7 @@ void TestDialogs::settingsAction()
     if (portOpen)
         QCOMPARE(Fake::callsNamed("close").first().args, QVariantList({oldHandle}));
     QCOMPARE(Fake::callsNamed("open").first().args, QVariantList({values.port, values.timeout}));
-    QVERIFY(w->link().isOpen());
+    QVERIFY(w->panel().link().isOpen());
 }
 
 void TestDialogs::aboutFormAndText()

@@ -3,7 +3,7 @@
 // the main window (and Halt) usable while the dialog is open.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
 
@@ -36,7 +36,7 @@ private slots:
         QFETCH(QString, problem);
         TestSettings::writeStore("[settings]\nupdate=50\n");
         Fake::script().position = {0, 1000, 2000, 7000};
-        auto w = std::make_unique<KesmarControl>();
+        auto w = std::make_unique<TestWindow>();
         widget<QAction>(*w, "actionLimits")->trigger();
         QDialog *dialog = nullptr;
         for (QWidget *top : QApplication::topLevelWidgets()) {
@@ -56,7 +56,7 @@ private slots:
         widget<QDialogButtonBox>(*dialog, "buttonBox")->button(QDialogButtonBox::Ok)->click();
         QCOMPARE(widget<QLabel>(*dialog, "problem")->text(), problem);
         QCOMPARE(dialog->isVisible(), !problem.isEmpty());
-        const TravelLimits &limits = w->link().limits();
+        const TravelLimits &limits = w->panel().limits();
         QCOMPARE(limits.enabled, problem.isEmpty());
         QCOMPARE(limits.min[2], problem.isEmpty() ? 7000 : 0);
         // Saved at once, read back by the next start.

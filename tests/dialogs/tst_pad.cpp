@@ -65,7 +65,7 @@ void TestPad::run(const QString &action)
         const QString button = QStringLiteral("pushButton") + verb[0] + (verb[1] == '+' ? "Plus" : "Minus");
         widget<QPushButton>(*w, button)->click();
     } else if (verb == "move") {
-        w->moveBy(a[1].toInt(), a[2].toInt(), a[3].toInt());
+        w->panel().jog(a[1].toInt(), a[2].toInt(), a[3].toInt());
     } else if (verb == "halt") {
         widget<QPushButton>(*w, "pushButtonHalt")->click();
     } else if (verb == "goto") {
@@ -74,23 +74,23 @@ void TestPad::run(const QString &action)
         moves = false;
         if (verb == "follow") {
             // Follow Target takes a live reading as the targets.
-            w->link().resumePolling();
-            w->link().poll();
+            w->panel().link().resumePolling();
+            w->panel().link().poll();
             widget<QCheckBox>(*w, "followTarget")->setChecked(true);
         } else if (verb == "box")
             widget<QSpinBox>(*w, "target" + a[1])->setValue(a[2].toInt());
         else if (verb == "dev")
             widget<QSpinBox>(*w, "dev")->setValue(a[1].toInt());
         else if (verb == "pcmode") {
-            PortSettings s = w->link().portSettings();
+            PortSettings s = w->panel().link().portSettings();
             s.pcmode = true;
-            w->link().setPortSettings(s);
+            w->panel().link().setPortSettings(s);
         } else
             QFAIL(qPrintable("unknown action " + action));
     }
     // Every move restarts polling; stopping it keeps polls out of the record.
-    QVERIFY2(w->link().isPolling() || !moves, qPrintable(action));
-    w->link().stopPolling();
+    QVERIFY2(w->panel().link().isPolling() || !moves, qPrintable(action));
+    w->panel().link().stopPolling();
 }
 
 void TestPad::jogArithmetic_data()
@@ -227,7 +227,7 @@ void TestPad::keysAndHalt()
         target = combo->lineEdit();
 
     QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-    w->link().stopPolling();
+    w->panel().link().stopPolling();
 
     QCOMPARE(WindowFixture::sentTargets(), sent);
     QCOMPARE(pad.isVisible(), shown);

@@ -1,3 +1,4 @@
+#include "testwindow.h"
 #include "simfixture.h"
 
 #include "nextmodal.h"
@@ -30,7 +31,7 @@ void writeStore(const QString &port, int timeout, int update, bool pcmode)
 
 void Program::start(const QString &port)
 {
-    w_ = std::make_unique<KesmarControl>();
+    w_ = std::make_unique<TestWindow>();
     messages_ = std::make_unique<QSignalSpy>(w_->statusBar(), &QStatusBar::messageChanged);
     w_->show();
     QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
@@ -161,7 +162,7 @@ ReadoutSampler::ReadoutSampler(QLCDNumber *lcd)
 
 StateRecorder::StateRecorder(KesmarControl &window)
 {
-    connect(&window.link(), &DeviceLink::stateChanged, this, [this, &window](DeviceLink::State s) {
+    connect(&window.panel().link(), &DeviceLink::stateChanged, this, [this, &window](DeviceLink::State s) {
         const bool live = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumberX"))->isEnabled();
         changes_ << QString::fromLatin1(QMetaEnum::fromType<DeviceLink::State>().valueToKey(int(s)))
                 + (live ? QStringLiteral(" live") : QStringLiteral(" greyed"));

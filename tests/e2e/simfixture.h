@@ -8,7 +8,7 @@
 #ifndef SIMFIXTURE_H
 #define SIMFIXTURE_H
 
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "runstep.h"
 #include "simprocess.h"
 
@@ -45,7 +45,7 @@ public:
     ~Program();
 
     KesmarControl &window() { return *w_; }
-    DeviceLink &link() { return w_->link(); }
+    DeviceLink &link() { return w_->panel().link(); }
     // The readouts X, Y, Z.
     QList<int> readout() const;
     QLCDNumber *lcd(const char *name) const;
@@ -54,7 +54,7 @@ public:
     void clickGoto();
     void clickRestore();
     void clickIndicator();
-    DeviceLink::State state() const { return w_->link().state(); }
+    DeviceLink::State state() const { return w_->panel().link().state(); }
 
     // The message the status bar shows now.
     QString message() const;

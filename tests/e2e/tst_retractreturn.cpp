@@ -2,7 +2,7 @@
 // takes the unit out along Z alone; after a move sideways, Return goes over
 // sideways first and then in along Z, stopping the approach distance short.
 // The order of the axes is read from the program's readings.
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "runstep.h"
 #include "simprocess.h"
 #include "testsettings.h"
@@ -61,18 +61,18 @@ private slots:
                                                 "safe=16000\napproach=300\n")
                                      .arg(sim.linkPath())
                                      .toUtf8());
-        auto w = std::make_unique<KesmarControl>();
-        QTRY_COMPARE_WITH_TIMEOUT(w->link().state(), DeviceLink::State::Reading, SimProcess::ReactionMs);
+        auto w = std::make_unique<TestWindow>();
+        QTRY_COMPARE_WITH_TIMEOUT(w->panel().link().state(), DeviceLink::State::Reading, SimProcess::ReactionMs);
 
         QList<Xyz> readings;
-        connect(&w->link(), &DeviceLink::positionRead, this, [&](int x, int y, int z) {
+        connect(&w->panel().link(), &DeviceLink::positionRead, this, [&](int x, int y, int z) {
             if (readings.isEmpty() || readings.last() != Xyz{x, y, z})
                 readings << Xyz{x, y, z};
         });
         std::optional<ActResult> ended;
-        connect(&w->link(), &DeviceLink::sequenceFinished, this, [&](const ActResult &r) { ended = r; });
+        connect(&w->panel().plans(), &MovePlans::finished, this, [&](const ActResult &r) { ended = r; });
         const auto runToEnd = [&](const char *button, const Xyz &arrival) {
-            readings = {*w->link().liveReading()};
+            readings = {*w->panel().link().liveReading()};
             ended.reset();
             widget<QPushButton>(*w, QString::fromLatin1(button))->click();
             QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
@@ -88,8 +88,8 @@ private slots:
                  qPrintable(sim.lastOutput().join('\n')));
 
         // The new pipette is put in over another place of the dish.
-        QVERIFY(w->gotoTargets(3000, 4000, 16000).ok());
-        QTRY_COMPARE_WITH_TIMEOUT(w->link().liveReading(), std::optional<Xyz>(Xyz{3000, 4000, 16000}), 30000);
+        QVERIFY(w->panel().gotoTargets(3000, 4000, 16000).ok());
+        QTRY_COMPARE_WITH_TIMEOUT(w->panel().link().liveReading(), std::optional<Xyz>(Xyz{3000, 4000, 16000}), 30000);
 
         RUN_STEP(runToEnd("pushButtonReturn", Xyz{12000, 9000, 6300}));
         QCOMPARE(axisRuns(readings), (QStringList{"XY", "Z"}));
@@ -98,9 +98,9 @@ private slots:
                  qPrintable(sim.lastOutput().join('\n')));
 
         // From deep in again, a Goto goes out first, over, and in.
-        readings = {*w->link().liveReading()};
+        readings = {*w->panel().link().liveReading()};
         ended.reset();
-        QVERIFY(w->gotoTargets(8000, 8000, 7000).ok());
+        QVERIFY(w->panel().gotoTargets(8000, 8000, 7000).ok());
         QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
         QVERIFY2(ended->ok(), qPrintable(ended->message));
         QCOMPARE(axisRuns(readings), (QStringList{"Z", "XY", "Z"}));

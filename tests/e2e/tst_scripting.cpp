@@ -1,6 +1,7 @@
 // Scripts drive the panel: the program with the real library against the
 // simulated unit, its scripting interface on a private session bus (the test
 // runs under dbus-run-session), and the kesmar client as a separate process.
+#include "testwindow.h"
 #include "scriptbridge.h"
 #include "simfixture.h"
 #include "testsettings.h"
@@ -92,7 +93,7 @@ void TestScripting::scriptsDriveThePanel()
                              + "[positions]\n1\\name=Site\\nA\n1\\x=1\n1\\y=1\n1\\z=1\nsize=1\n");
     E2E::Program p;
     RUN_STEP(p.start(sim.linkPath()));
-    auto *bridge = new ScriptBridge(&p.window());
+    auto *bridge = new ScriptBridge(p.window().panel(), &p.window());
     QVERIFY(bridge->registerOnSessionBus());
 
     {
@@ -190,8 +191,8 @@ void TestScripting::scriptsDriveThePanel()
 void TestScripting::aSecondPanelLeavesTheNameAlone()
 {
     E2E::writeStore(QStringLiteral("/nonexistent/port"), 100, 1000, false);
-    KesmarControl window;
-    auto *bridge = new ScriptBridge(&window);
+    TestWindow window;
+    auto *bridge = new ScriptBridge(window.panel(), &window);
     QVERIFY(bridge->registerOnSessionBus());
 
     // A second panel, a program of its own with a store of its own, finds the
@@ -216,7 +217,7 @@ void TestScripting::aSecondPanelLeavesTheNameAlone()
         KESMAR(run, 0, "device");
         QCOMPARE(run.out, QStringLiteral("1\n"));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!window.lastFailure().isEmpty(), E2E::WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.panel().lastFailure().isEmpty(), E2E::WaitMs);
     KESMAR(run, 0, "state");
     QVERIFY2(run.out.startsWith(QStringLiteral("not connected\nCan not open /nonexistent/port - ")),
              qPrintable(run.out));
@@ -229,7 +230,7 @@ void TestScripting::watchMarksGapsAndOutlivesThePanel()
     E2E::writeStore(sim.linkPath(), 100, 100, false);
     E2E::Program p;
     RUN_STEP(p.start(sim.linkPath()));
-    auto bridge = std::make_unique<ScriptBridge>(&p.window());
+    auto bridge = std::make_unique<ScriptBridge>(p.window().panel());
     QVERIFY(bridge->registerOnSessionBus());
 
     QProcess watch;
@@ -265,7 +266,7 @@ void TestScripting::watchMarksGapsAndOutlivesThePanel()
     bridge.reset();
     QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading", "stale", "stopped", "panel closed"}, 0), describe().constData(),
                               E2E::WaitMs);
-    bridge = std::make_unique<ScriptBridge>(&p.window());
+    bridge = std::make_unique<ScriptBridge>(p.window().panel());
     QVERIFY(bridge->registerOnSessionBus());
     QTRY_VERIFY2_WITH_TIMEOUT(seen({"reading", "stale", "stopped", "panel closed", "stopped"}, 0),
                               describe().constData(), E2E::WaitMs);

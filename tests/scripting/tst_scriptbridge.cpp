@@ -4,7 +4,7 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "kesmarbus.h"
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "runstep.h"
 #include "scriptbridge.h"
 #include "testsettings.h"
@@ -27,13 +27,13 @@ struct BusPanel
 {
     BusPanel()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(w.link().isOpen(), 10000);
-        w.link().stopPolling();
+        QTRY_VERIFY_WITH_TIMEOUT(w.panel().link().isOpen(), 10000);
+        w.panel().link().stopPolling();
         QVERIFY(bridge.registerOnSessionBus());
     }
 
-    KesmarControl w;
-    ScriptBridge bridge{&w};
+    TestWindow w;
+    ScriptBridge bridge{w.panel()};
 };
 Q_DECLARE_METATYPE(Setup)
 
@@ -70,15 +70,15 @@ void TestScriptBridge::answers_data()
     };
     const Setup staleReading = [](KesmarControl &w) {
         // Polling runs, but its polls come from the test.
-        w.link().setPollInterval(3600 * 1000);
-        w.link().resumePolling();
-        w.link().poll();
+        w.panel().link().setPollInterval(3600 * 1000);
+        w.panel().link().resumePolling();
+        w.panel().link().poll();
         Fake::script().position.result = -1;
-        w.link().poll();
+        w.panel().link().poll();
     };
     const Setup reopened = [](KesmarControl &w) {
-        w.link().reconnect();
-        w.link().stopPolling();
+        w.panel().link().reconnect();
+        w.panel().link().stopPolling();
     };
     const Setup storeUnwritable = [](KesmarControl &) {
         QFile::remove(TestSettings::storeFile());
@@ -105,7 +105,7 @@ void TestScriptBridge::answers_data()
         TravelLimits limits;
         limits.enabled = true;
         limits.max[2] = 15000;
-        QVERIFY(w.setLimits(limits).ok());
+        QVERIFY(w.panel().setLimits(limits).ok());
     };
     QTest::newRow("goto above the ceiling") << zCeiling << "Goto" << QVariantList{0, 0, 16000}
                                             << KesmarBus::errorOutOfRange << "Z 16000 is above the limit 15000" << 1;
@@ -143,7 +143,7 @@ void TestScriptBridge::answers()
     }
     const QDBusMessage device = panel.call(QStringLiteral("Device"));
     QCOMPARE(device.arguments().value(0).toInt(), deviceAfter);
-    QCOMPARE(w.link().device(), deviceAfter);
+    QCOMPARE(w.panel().link().device(), deviceAfter);
 }
 
 void TestScriptBridge::storeByName_data()
@@ -170,13 +170,13 @@ void TestScriptBridge::storeByName()
 
     BusPanel panelOnBus;
     KesmarControl &w = panelOnBus.w;
-    QVERIFY(w.storeNamedPosition(QStringLiteral("Home")).ok());
+    QVERIFY(w.panel().store(QStringLiteral("Home"), PositionModel::StoreMatch::NameOnly).ok());
     const QByteArray file = TestSettings::readStore();
 
     QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
     const QDBusMessage reply = panel.call(QStringLiteral("StorePosition"), name);
     QStringList names;
-    for (const Position &p : w.positionModel().positions())
+    for (const Position &p : w.panel().positions().positions())
         names << p.name;
     if (message.isEmpty()) {
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));

@@ -30,7 +30,7 @@ inline QStringList names(const QStringList &records)
 inline QStringList records(const KesmarControl &w)
 {
     QStringList list;
-    for (const Position &p : w.positionModel().positions())
+    for (const Position &p : w.panel().positions().positions())
         list << rec(p.name, p.x, p.y, p.z);
     return list;
 }

@@ -2,7 +2,7 @@
 #define WINDOWFIXTURE_H
 
 #include "fakekesmarctl.h"
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "runstep.h"
 
 #include <QCheckBox>
@@ -23,10 +23,10 @@ namespace WindowFixture {
 inline void followFrom(KesmarControl &w, int x, int y, int z)
 {
     Fake::script().position = {0, x, y, z};
-    w.link().resumePolling();
-    w.link().poll();
+    w.panel().link().resumePolling();
+    w.panel().link().poll();
     w.findChild<QCheckBox *>(QStringLiteral("followTarget"))->setChecked(true);
-    w.link().stopPolling();
+    w.panel().link().stopPolling();
     Fake::calls().clear();
 }
 
@@ -44,11 +44,11 @@ inline QElapsedTimer &sinceMessageChange()
 inline void start(std::unique_ptr<KesmarControl> &w, bool connected)
 {
     Fake::script().openSucceeds = connected;
-    w = std::make_unique<KesmarControl>();
+    w = std::make_unique<TestWindow>();
     QObject::connect(w->statusBar(), &QStatusBar::messageChanged, w.get(), [] { sinceMessageChange().start(); });
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("open"), 1, 10000);
-    QCOMPARE(w->link().isOpen(), connected);
-    w->link().stopPolling();
+    QCOMPARE(w->panel().link().isOpen(), connected);
+    w->panel().link().stopPolling();
     w->statusBar()->clearMessage();
     Fake::reset();
 }
@@ -57,7 +57,7 @@ inline void start(std::unique_ptr<KesmarControl> &w, bool connected)
 // last successful open handed out, or null while none is open.
 inline QVariant handle(const KesmarControl &w)
 {
-    return w.link().isOpen() ? Fake::lastOpened() : QVariant::fromValue(quintptr(0));
+    return w.panel().link().isOpen() ? Fake::lastOpened() : QVariant::fromValue(quintptr(0));
 }
 
 // Checks that the message now shown (by a window made with start()) stays for

@@ -99,7 +99,9 @@ int main(int argc, char *argv[])
     outputDir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(outputDir);
 
-    KesmarControl window;
+    Panel panel;
+    panel.load();
+    KesmarControl window(panel);
     mainWindow = &window;
     window.show();
 

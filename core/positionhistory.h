@@ -9,8 +9,6 @@
 
 #include <optional>
 
-class QAction;
-
 // Every change of the named positions after loading, for Undo and Redo. It
 // changes the list only: what the targets show and where the manipulator
 // stands are the caller's.
@@ -19,11 +17,11 @@ class PositionHistory : public QObject
     Q_OBJECT
 
 public:
-    PositionHistory(PositionModel &model, QObject *parent);
+    explicit PositionHistory(PositionModel &model, QObject *parent = nullptr);
 
-    // Undo and Redo with their standard shortcuts, each naming the change it
-    // would undo or redo ("&Undo remove Site A"), greyed when there is none.
-    void bindActions(QAction *undo, QAction *redo);
+    // The changes, for the views of Undo and Redo: whether there is one to
+    // undo or redo, and its name ("remove Site A").
+    const QUndoStack &stack() const { return stack_; }
 
     // Makes a plan of PositionModel::plan() for x, y, z that changes something.
     void store(const PositionModel::StoreResult &plan, int x, int y, int z);

@@ -1,0 +1,97 @@
+#ifndef MOVEGATE_H
+#define MOVEGATE_H
+
+#include "actresult.h"
+#include "devicelink.h"
+#include "travellimits.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <optional>
+
+// The one gate every move passes: it checks a target against the travel and
+// the operator's envelope, sends it to the device the link drives, jogs and
+// halts. Nothing else calls the library's motion functions. It keeps the
+// target in force and tells when the unit came to rest somewhere else.
+class MoveGate : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Xyz = DeviceLink::Xyz;
+
+    explicit MoveGate(DeviceLink &link, QObject *parent = nullptr);
+
+    // The operator's envelope and ordered moves, checked by every move.
+    const TravelLimits &limits() const { return limits_; }
+    // Takes the limits unless they have a problem, which the result names.
+    ActResult setLimits(const TravelLimits &limits);
+
+    // Refuses a target with an axis outside 0..20500, naming it.
+    static ActResult checkTarget(const Xyz &target);
+    // Refuses a straight move to `target` before anything is sent: an axis
+    // outside 0..20500, or outside the envelope while it is on, naming the
+    // axis, the value and the bound. An axis already outside may move closer.
+    ActResult checkMove(const Xyz &target) const;
+    // As checkMove() within the travel, for a move that starts at `from`: an
+    // axis outside the envelope there may stay or come closer on the same
+    // side, never cross it.
+    ActResult checkEnvelope(const Xyz &target, const std::optional<Xyz> &from) const;
+
+    // Sends the device straight to `target` (stored in its memory position
+    // 0, then gone to), once checkMove() lets it.
+    ActResult moveTo(const Xyz &target);
+    // Jogs by dx, dy, dz from where the device stands, each axis kept within
+    // 0..20500 and the envelope. While a jog is under way and nothing else
+    // moved the unit (every reading since lies between the jog's start and
+    // its target), the next one starts from its target, so quick presses add
+    // up; otherwise from a fresh reading. A `repeated` jog (a held key) is
+    // refused until the one under way has arrived, so the unit stops with the
+    // hand.
+    ActResult jog(int dx, int dy, int dz, bool repeated = false);
+    // Sends the device to the position it reports now, so it stops there.
+    // Never refused; `halted` is signalled whatever came of it.
+    ActResult halt();
+    // Where the unit was last sent, or where it stood when first read on
+    // this connection and device; empty before either.
+    std::optional<Xyz> targetInForce() const { return inForce_; }
+    // The last target sent to the device (its memory position 0).
+    ActResult lastTarget(Xyz *target);
+
+signals:
+    // A move went out to the device.
+    void targetSent(int x, int y, int z);
+    // Someone asked for a halt.
+    void halted();
+    // The unit came to rest at x, y, z, away from the target in force: moved
+    // from its front panel, by another program, or stopped short. That
+    // position is the one in force from now on.
+    void restedElsewhere(int x, int y, int z);
+
+private:
+    bool send(const Xyz &target);
+    ActResult moveFailed() const;
+    void takeReading(int x, int y, int z);
+    void forget();
+
+    DeviceLink &link_;
+    TravelLimits limits_;
+    std::optional<Xyz> inForce_;
+    // When the last move was sent: a reading that has not changed is taken
+    // as the unit at rest only once the move has had time to start.
+    QElapsedTimer sinceSend_;
+    std::optional<Xyz> previousReading_;
+
+    // The last jog while no other move has followed it, and whom it was sent to.
+    struct JogBurst
+    {
+        const kesmarctl_connection *handle;
+        uint8_t id;
+        Xyz start;
+        Xyz target;
+    };
+    std::optional<JogBurst> jogBurst_;
+};
+
+#endif // MOVEGATE_H

@@ -1,0 +1,335 @@
+#include "panel.h"
+
+#include "settingsstore.h"
+
+Panel::Panel(QObject *parent)
+    : QObject(parent)
+{
+    // Whatever sent it, a move's target is the target shown.
+    connect(&gate_, &MoveGate::targetSent, &targets_, [this](int x, int y, int z) { targets_.set(x, y, z); });
+    connect(&gate_, &MoveGate::restedElsewhere, this, [this](int x, int y, int z) {
+        // The next nudge would send the other axes back where the unit was.
+        if (following_)
+            followOff(tr("Follow Target turned off: the unit came to rest at %1 %2 %3, not at the target")
+                          .arg(x)
+                          .arg(y)
+                          .arg(z));
+    });
+    // A plan's end says how it went; one that did not arrive stays.
+    connect(&plans_, &MovePlans::finished, this, &Panel::moved);
+    connect(&plans_, &MovePlans::retractedChanged, this, &Panel::save);
+    connect(&link_, &DeviceLink::pollFailed, this, [this](const QString &message) { lastFailure_ = message; });
+    // The targets are another device's, or another connection's.
+    connect(&link_, &DeviceLink::forgetting, this, [this] { followOff(QString()); });
+    connect(&link_, &DeviceLink::deviceSelected, this, [this](int n) {
+        settings_.setDevice(n);
+        save();
+    });
+}
+
+Panel::~Panel() = default;
+
+QString Panel::settingsFile() const
+{
+    return SettingsStore::fileName();
+}
+
+// ---------------------------------------------------------------------------
+// What is kept between runs
+
+QString Panel::load(const QString &notSavingReason)
+{
+    if (!notSavingReason.isEmpty())
+        settings_.store().switchSavingOff(notSavingReason);
+    padGroup_ = settings_.load(&standing_);
+    emit limitsChanged();
+    return standing_;
+}
+
+ActResult Panel::setPadGroup(const QVariantMap &group)
+{
+    padGroup_ = group;
+    return save();
+}
+
+ActResult Panel::save()
+{
+    const SaveResult result = settings_.save(padGroup_);
+    if (result.kind == SaveResult::Kind::Saved)
+        return report(ActResult::done(QString()), About::Save);
+    return report(ActResult::failed(result.message), About::Save);
+}
+
+ActResult Panel::report(const ActResult &result, About about)
+{
+    if (result.kind == ActResult::Kind::Failed)
+        lastFailure_ = result.message;
+    emit reported(result, about);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// The connection
+
+ActResult Panel::open(const QString &port)
+{
+    if (!port.isEmpty()) {
+        PortSettings settings = link_.portSettings();
+        settings.port = port;
+        link_.setPortSettings(settings);
+    }
+    followOff(QString());
+    return report(link_.open());
+}
+
+ActResult Panel::reconnect()
+{
+    followOff(QString());
+    return report(link_.reconnect());
+}
+
+ActResult Panel::selectDevice(int n)
+{
+    return report(link_.selectDevice(n));
+}
+
+ActResult Panel::applyPortSettings(const PortSettings &settings)
+{
+    const PortSettings before = link_.portSettings();
+    link_.setPortSettings(settings);
+    const ActResult saved = save();
+    const PortSettings &now = link_.portSettings();
+    const DeviceLink::State state = link_.state();
+    if (now.port != before.port || now.timeout != before.timeout || state == DeviceLink::State::NotConnected
+        || state == DeviceLink::State::Stopped)
+        return reconnect();
+    return saved;
+}
+
+// ---------------------------------------------------------------------------
+// The targets and Follow Target
+
+ActResult Panel::setTarget(int axis, int value)
+{
+    Xyz wanted{-1, -1, -1};
+    wanted.at(axis) = value;
+    if (!targets_.set(wanted) || !following_)
+        return ActResult::done(QString());
+    return sendTargets();
+}
+
+ActResult Panel::sendTargets()
+{
+    const ActResult result = gate_.moveTo(targets_.values());
+    // A move of the operator's replaces a plan under way; a refused one does not.
+    if (result.ok())
+        plans_.abort(tr("Replaced by another move"));
+    return moved(result);
+}
+
+ActResult Panel::gotoTargets()
+{
+    if (gate_.limits().ordered) {
+        const ActResult result = moved(plans_.go(targets_.values()));
+        link_.resumePolling();
+        return result;
+    }
+    const ActResult result = sendTargets();
+    link_.resumePolling();
+    return result;
+}
+
+ActResult Panel::gotoTargets(int x, int y, int z)
+{
+    // Refused before the targets change, so no view ever shows it.
+    const ActResult checked = gate_.checkMove({x, y, z});
+    if (!checked.ok())
+        return moved(checked);
+    targets_.set(x, y, z);
+    return gotoTargets();
+}
+
+ActResult Panel::setFollowing(bool on)
+{
+    if (!on) {
+        followOff(QString());
+        return ActResult::done(QString());
+    }
+    const std::optional<Xyz> live = link_.liveReading();
+    if (!live) {
+        followOff(tr("Follow Target needs a live reading of the position"));
+        return {ActResult::Kind::NoReading, tr("Follow Target needs a live reading of the position")};
+    }
+    targets_.set(*live);
+    following_ = true;
+    emit followingChanged(true);
+    return report(ActResult::done(tr("Follow Target on: the targets are the position now")));
+}
+
+// Follow Target goes off without a send; `why`, when given, stays in the
+// status bar.
+void Panel::followOff(const QString &why)
+{
+    const bool was = following_;
+    following_ = false;
+    if (was)
+        emit followingChanged(false);
+    if (!why.isEmpty())
+        report(ActResult::failed(why));
+}
+
+ActResult Panel::copy()
+{
+    // Only a reading of this connection and device that polling keeps live is
+    // the position now: a greyed or left-over readout copied under Follow
+    // Target would send the manipulator back to where it no longer is.
+    const std::optional<Xyz> live = link_.liveReading();
+    if (!live)
+        return report({ActResult::Kind::Refused, tr("No live position to copy")});
+    // Under Follow Target the copied target is sent once, whole; a failed
+    // send keeps its message.
+    if (targets_.set(*live) && following_) {
+        const ActResult sent = sendTargets();
+        if (!sent.ok())
+            return sent;
+    }
+    return report(ActResult::done(tr("Current position copied into target values")));
+}
+
+ActResult Panel::restore()
+{
+    Xyz target;
+    const ActResult restored = gate_.lastTarget(&target);
+    if (restored.ok() && targets_.set(target) && following_) {
+        const ActResult sent = sendTargets();
+        if (!sent.ok())
+            return sent;
+    }
+    return report(restored);
+}
+
+// ---------------------------------------------------------------------------
+// Moves of their own
+
+ActResult Panel::jog(int dx, int dy, int dz, bool repeated)
+{
+    const ActResult result = gate_.jog(dx, dy, dz, repeated);
+    if (result.kind == ActResult::Kind::Sent)
+        plans_.abort(tr("Replaced by another move"));
+    return moved(result);
+}
+
+ActResult Panel::halt()
+{
+    const ActResult result = gate_.halt();
+    // After the halt itself is told, so whoever waits for a plan hears of the halt first.
+    plans_.abort(tr("Halted"));
+    return moved(result);
+}
+
+ActResult Panel::retract()
+{
+    const ActResult result = moved(plans_.retract());
+    link_.resumePolling();
+    return result;
+}
+
+ActResult Panel::returnFromRetract()
+{
+    const ActResult result = moved(plans_.returnFromRetract());
+    link_.resumePolling();
+    return result;
+}
+
+ActResult Panel::setLimits(const TravelLimits &limits)
+{
+    const ActResult result = report(gate_.setLimits(limits));
+    if (!result.ok())
+        return result;
+    settings_.keepLimits();
+    emit limitsChanged();
+    const ActResult saved = save();
+    return saved.ok() ? result : saved;
+}
+
+// ---------------------------------------------------------------------------
+// The named positions
+
+bool Panel::fill(int row)
+{
+    if (row < 0 || row >= positions_.rowCount())
+        return false;
+    const Position &p = positions_.at(row);
+    // A negative coordinate stands for the lower end of the travel here.
+    targets_.set(qMax(0, p.x), qMax(0, p.y), qMax(0, p.z));
+    emit entryRecalled(row, p.name);
+    return true;
+}
+
+ActResult Panel::recall(int row)
+{
+    if (!fill(row))
+        return {ActResult::Kind::Unknown, QString()};
+    return report(ActResult::done(tr("Position %1 restored").arg(positions_.at(row).name)));
+}
+
+ActResult Panel::choose(int row)
+{
+    if (!following_)
+        return recall(row);
+    if (!fill(row))
+        return {ActResult::Kind::Unknown, QString()};
+    return gotoTargets();
+}
+
+ActResult Panel::gotoNamedPosition(const QString &name)
+{
+    const int row = positions_.find(name);
+    if (row < 0)
+        return {ActResult::Kind::Unknown, tr("No position named %1").arg(name)};
+    // Recalled without a send of its own; Goto sends it.
+    recall(row);
+    return gotoTargets();
+}
+
+ActResult Panel::store(const QString &name, PositionModel::StoreMatch match)
+{
+    if (!name.isEmpty() || match == PositionModel::StoreMatch::NameOnly) {
+        const ActResult checked = PositionModel::checkName(name);
+        if (!checked.ok())
+            return report(checked);
+    }
+    const auto [x, y, z] = targets_.values();
+    const PositionModel::StoreResult stored = positions_.plan(name, x, y, z, match);
+    if (stored.changed())
+        history_.store(stored, x, y, z);
+    if (!name.isEmpty())
+        emit nameStored(name);
+    const ActResult result = report(ActResult::done(PositionModel::describe(stored)));
+    return stored.changed() ? save() : result;
+}
+
+ActResult Panel::remove(int row)
+{
+    if (row < 0 || row >= positions_.rowCount())
+        return {ActResult::Kind::Unknown, QString()};
+    const QString name = positions_.at(row).name;
+    history_.remove(row);
+    // The entry in its place goes into the targets, except under Follow
+    // Target, where that would send it.
+    if (!following_)
+        recall(qMin(row, positions_.rowCount() - 1));
+    report(ActResult::done(tr("Position %1 removed").arg(name)));
+    return save();
+}
+
+ActResult Panel::step(bool back)
+{
+    const std::optional<PositionHistory::Step> step = history_.step(back);
+    if (!step)
+        return ActResult::done(QString());
+    const int row = qMin(step->row, positions_.rowCount() - 1);
+    emit entryChanged(row);
+    report(ActResult::done((back ? tr("Undone: %1") : tr("Redone: %1")).arg(step->change)));
+    return save();
+}

@@ -1,0 +1,158 @@
+#ifndef PANEL_H
+#define PANEL_H
+
+#include "actresult.h"
+#include "devicelink.h"
+#include "movegate.h"
+#include "moveplans.h"
+#include "panelsettings.h"
+#include "positionhistory.h"
+#include "positionmodel.h"
+#include "targets.h"
+
+#include <QObject>
+
+// The panel itself, without a window: the link to the unit, the move gate
+// and the plans, the named positions with their history, the targets, the
+// limits and what is kept between runs. The main window, the pad and
+// scripts are views of it: each act they ask for is one call here, which
+// returns what came of it and tells every view (reported()), so the status
+// bar shows a script's act as it shows a click.
+class Panel : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Xyz = DeviceLink::Xyz;
+
+    // Which failure a result tells of, for how long a view shows it: a
+    // failed move's message is not replaced by failed polls, a failed save's
+    // goes with the next good save.
+    enum class About
+    {
+        Move,
+        Save,
+        Other
+    };
+
+    explicit Panel(QObject *parent = nullptr);
+    ~Panel() override;
+
+    DeviceLink &link() { return link_; }
+    const DeviceLink &link() const { return link_; }
+    const MoveGate &gate() const { return gate_; }
+    const MovePlans &plans() const { return plans_; }
+    const TravelLimits &limits() const { return gate_.limits(); }
+    const Targets &targets() const { return targets_; }
+    // The list views bind to it; it changes only through the acts below.
+    PositionModel &positions() { return positions_; }
+    const PositionModel &positions() const { return positions_; }
+    PositionHistory &history() { return history_; }
+
+    // Reads the store: the port settings, the device, the limits, Retract's
+    // memory and the named positions. With a `notSavingReason` nothing is
+    // written in this run. Returns what the whole run must know (that nothing
+    // is saved, or where a damaged file is kept), else empty.
+    QString load(const QString &notSavingReason = QString());
+    // What load() returned: what the whole run must know, or empty.
+    QString standing() const { return standing_; }
+    // The pad's group of the store, kept as the pad gives it.
+    QVariantMap padGroup() const { return padGroup_; }
+    ActResult setPadGroup(const QVariantMap &group);
+    // Writes the store; a failure is reported, the next good save mends it.
+    ActResult save();
+    QString settingsFile() const;
+
+    // The connection. None of these moves the unit.
+    ActResult open(const QString &port = QString());
+    ActResult reconnect();
+    ActResult selectDevice(int n);
+    // Takes new port settings and saves them; reopens the port when it or
+    // the time-out changed, or when it is not open or no longer polled.
+    ActResult applyPortSettings(const PortSettings &settings);
+
+    // The targets. setTarget() is an edit of one axis: under Follow Target
+    // it is sent straight. setTargets() sends nothing.
+    ActResult setTarget(int axis, int value);
+    bool setTargets(int x, int y, int z) { return targets_.set(x, y, z); }
+    // Goto with the targets as they are, or after putting x, y, z in them (a
+    // script's Goto; refused before the targets change).
+    ActResult gotoTargets();
+    ActResult gotoTargets(int x, int y, int z);
+    bool following() const { return following_; }
+    // Follow Target on takes the position now as the targets; without a
+    // live reading it stays off.
+    ActResult setFollowing(bool on);
+    // Copy: the position now into the targets; Restore: the last target.
+    // Under Follow Target the new targets are sent once, whole.
+    ActResult copy();
+    ActResult restore();
+
+    // Moves of their own.
+    ActResult jog(int dx, int dy, int dz, bool repeated = false);
+    ActResult halt();
+    ActResult retract();
+    ActResult returnFromRetract();
+    // Takes the limits as OK in the Limits dialog does, and saves them.
+    ActResult setLimits(const TravelLimits &limits);
+
+    // The named positions. recall() puts entry `row` into the targets;
+    // choose() is the operator's choice of it, which under Follow Target
+    // also sends it.
+    ActResult recall(int row);
+    ActResult choose(int row);
+    // Recalls the entry called `name` and goes there.
+    ActResult gotoNamedPosition(const QString &name);
+    // Stores the targets under `name`, which the window's Store may leave
+    // empty for a generated one (see PositionModel::plan()). A name that
+    // cannot be stored is refused whole, never cut.
+    ActResult store(const QString &name, PositionModel::StoreMatch match);
+    // Removes entry `row`. Undo and redo change the list as Store and Remove
+    // do, and save it; none of them touches the targets or moves the unit.
+    ActResult remove(int row);
+    ActResult undo() { return step(true); }
+    ActResult redo() { return step(false); }
+
+    // The last failure any act or poll reported; empty before the first.
+    QString lastFailure() const { return lastFailure_; }
+    // A script asks for the window to come to the front.
+    void requestRaise() { emit raiseRequested(); }
+
+signals:
+    // What came of an act, for the views to show.
+    void reported(const ActResult &result, Panel::About about);
+    void followingChanged(bool on);
+    // Entry `row` was put into the targets: the list shows it, the name
+    // field its name.
+    void entryRecalled(int row, const QString &name);
+    // An undo or redo changed entry `row`, or the one now in its place: the
+    // list shows it, the targets and the name field stay as they are.
+    void entryChanged(int row);
+    // A store under `name` was done (or found done already).
+    void nameStored(const QString &name);
+    void limitsChanged();
+    void raiseRequested();
+
+private:
+    ActResult report(const ActResult &result, About about = About::Other);
+    ActResult moved(const ActResult &result) { return report(result, About::Move); }
+    // Sends the targets straight, as Follow Target does.
+    ActResult sendTargets();
+    void followOff(const QString &why);
+    ActResult step(bool back);
+    bool fill(int row);
+
+    DeviceLink link_;
+    MoveGate gate_{link_};
+    MovePlans plans_{link_, gate_};
+    PositionModel positions_;
+    PositionHistory history_{positions_};
+    Targets targets_;
+    PanelSettings settings_{link_, gate_, plans_, positions_};
+    QVariantMap padGroup_;
+    QString standing_;
+    bool following_ = false;
+    QString lastFailure_;
+};
+
+#endif // PANEL_H
