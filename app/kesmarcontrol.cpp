@@ -2,6 +2,7 @@
 #include "ui_kesmarcontrol.h"
 
 #include "connectionindicator.h"
+#include "haltkeys.h"
 #include "inputguard.h"
 #include "positionpanel.h"
 #include "targetcontrols.h"
@@ -42,7 +43,8 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     connect(tools, &ToolWindows::portSettingsAccepted, &panel_, &Panel::applyPortSettings);
     connect(tools, &ToolWindows::limitsAccepted, &panel_, &Panel::setLimits);
 
-    // Halt is at hand in every window of the program, dialogs open or not.
+    // Halt is at hand in every window of the program, dialogs open or not:
+    // a button, Space wherever it types nothing, and Escape anywhere.
     // Connected by hand: the pad, a child of this window, has a Halt button
     // of the same name, which a slot named after it would catch too and halt
     // twice.
@@ -50,6 +52,7 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     auto *haltKey = new QShortcut(QKeySequence(PadDialog::haltKey), this);
     haltKey->setContext(Qt::ApplicationShortcut);
     connect(haltKey, &QShortcut::activated, &panel_, &Panel::halt);
+    connect(new HaltKeys(this), &HaltKeys::haltRequested, &panel_, &Panel::halt);
 
     indicator = new ConnectionIndicator(panel_, this);
     ui->statusBar->addPermanentWidget(indicator);
@@ -79,6 +82,7 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     connect(&pad, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated) {
         panel_.jog(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0, repeated);
     });
+    connect(&pad, &PadDialog::jogReleased, &panel_, &Panel::jogReleased);
     connect(&pad, &PadDialog::haltRequested, &panel_, &Panel::halt);
     // Connected once the pad has read its own settings, so loading saves nothing.
     connect(&pad, &PadDialog::settingsChanged, &panel_, [this] { panel_.setPadGroup(pad.settings()); });

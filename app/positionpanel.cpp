@@ -4,8 +4,10 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QTimer>
 
 namespace {
 
@@ -32,7 +34,11 @@ PositionPanel::PositionPanel(const Widgets &widgets, Panel &panel, QObject *pare
     // A choice of the operator's recalls the entry, also the one the list
     // already shows, and under Follow Target sends it; a change of the
     // list's own recalls it without a send.
-    connect(ui_.list, QOverload<int>::of(&QComboBox::activated), this, [this](int row) { panel_.choose(row); });
+    connect(ui_.list, QOverload<int>::of(&QComboBox::activated), this, [this](int row) {
+        if (!browsing_ || !panel_.following())
+            panel_.choose(row);
+    });
+    ui_.list->installEventFilter(this);
     // The list itself shows the current entry's full name as its tool tip.
     connect(ui_.list, &QComboBox::currentTextChanged, ui_.list, &QWidget::setToolTip);
     connect(&panel_, &Panel::entryRecalled, this, [this](int row, const QString &name) {
@@ -79,7 +85,31 @@ void PositionPanel::store()
 
 void PositionPanel::currentChanged(int row)
 {
-    panel_.recall(row);
+    // Under Follow Target the targets change only with a choice: recalled
+    // while browsing, they would go out with the next nudge of a box.
+    if (!browsing_ || !panel_.following())
+        panel_.recall(row);
+}
+
+// Keys and the wheel on the closed list browse it; Enter chooses the entry
+// shown. Clicks and keys in its open popup reach the popup, not the list.
+bool PositionPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != ui_.list)
+        return false;
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<const QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && panel_.following()) {
+            panel_.choose(ui_.list->currentIndex());
+            return true;
+        }
+        browsing_ = true;
+        QTimer::singleShot(0, this, [this] { browsing_ = false; });
+    } else if (event->type() == QEvent::Wheel) {
+        browsing_ = true;
+        QTimer::singleShot(0, this, [this] { browsing_ = false; });
+    }
+    return false;
 }
 
 void PositionPanel::removeCurrent()

@@ -9,10 +9,11 @@ class QComboBox;
 class QLineEdit;
 
 // The Position store list with its name field, Store, Remove, Undo and Redo:
-// a view of the panel's named positions. Choosing an entry recalls it into
-// the targets and the name field (under Follow Target, a click or Enter also
-// sends it); Store, Remove, Undo and Redo are the panel's acts. Nothing here
-// moves the manipulator of its own.
+// a view of the panel's named positions. Choosing an entry (a click on it,
+// or Enter) recalls it into the targets and the name field, and under Follow
+// Target sends it. Browsing (the arrow keys, the wheel, typed letters) only
+// shows the entries under Follow Target; without it, it recalls them as it
+// goes. Store, Remove, Undo and Redo are the panel's acts.
 class PositionPanel : public QObject
 {
     Q_OBJECT
@@ -37,11 +38,16 @@ public:
     // recalled.
     void step(bool back);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void bindHistory();
 
     Widgets ui_;
     Panel &panel_;
+    // The list's current entry is changing by browsing, not by a choice.
+    bool browsing_ = false;
 };
 
 #endif // POSITIONPANEL_H

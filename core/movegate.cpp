@@ -26,6 +26,8 @@ MoveGate::MoveGate(DeviceLink &link, QObject *parent)
 void MoveGate::forget()
 {
     inForce_.reset();
+    wayFrom_.reset();
+    movingElsewhere_.reset();
     previousReading_.reset();
     jogBurst_.reset();
 }
@@ -36,26 +38,24 @@ void MoveGate::takeReading(int x, int y, int z)
 {
     const Xyz reading{x, y, z};
     if (jogBurst_) {
-        bool between = true;
-        for (int i = 0; i < 3; ++i) {
-            const auto [low, high] = std::minmax(jogBurst_->start[i], jogBurst_->target[i]);
-            between = between && reading[i] >= low && reading[i] <= high;
-        }
         // Arrived, or something else moved the unit: the next jog starts
         // from a fresh reading.
-        if (!between || reading == jogBurst_->target)
+        if (!onTheWay(reading, jogBurst_->start, jogBurst_->target) || reading == jogBurst_->target)
             jogBurst_.reset();
         else
             link_.pollSoon();
     }
     const bool moving = previousReading_ && *previousReading_ != reading;
+    movingElsewhere_.reset();
+    if (moving && inForce_ && !onTheWay(reading, wayFrom_.value_or(*inForce_), *inForce_))
+        movingElsewhere_ = reading;
     // An unchanged reading right after a send may only mean the move has not started.
     const bool atRest = previousReading_ && !moving && (!sinceSend_.isValid() || sinceSend_.elapsed() >= restAfter);
     previousReading_ = reading;
     if (!inForce_) {
-        inForce_ = reading;
+        takeAsInForce(reading);
     } else if (atRest && reading != *inForce_) {
-        inForce_ = reading;
+        takeAsInForce(reading);
         emit restedElsewhere(x, y, z);
     }
 }
@@ -176,6 +176,13 @@ ActResult MoveGate::halt()
     return result;
 }
 
+void MoveGate::takeAsInForce(const Xyz &at)
+{
+    inForce_ = at;
+    wayFrom_ = at;
+    movingElsewhere_.reset();
+}
+
 ActResult MoveGate::lastTarget(Xyz *target)
 {
     int x = -1;
@@ -194,7 +201,9 @@ bool MoveGate::send(const Xyz &target)
     if (kesmarctl_store_mem_position_ext(link_.handle(), id, target[0], target[1], target[2], 0) < 0
         || kesmarctl_goto_mem_position_ext(link_.handle(), id, 0) < 0)
         return false;
+    wayFrom_ = link_.lastReading().value_or(target);
     inForce_ = target;
+    movingElsewhere_.reset();
     sinceSend_.start();
     link_.pollSoon();
     emit targetSent(target[0], target[1], target[2]);

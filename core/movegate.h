@@ -50,12 +50,21 @@ public:
     // refused until the one under way has arrived, so the unit stops with the
     // hand.
     ActResult jog(int dx, int dy, int dz, bool repeated = false);
+    // Whether a jog is on its way to its target.
+    bool jogUnderWay() const { return jogBurst_.has_value(); }
     // Sends the device to the position it reports now, so it stops there.
     // Never refused; `halted` is signalled whatever came of it.
     ActResult halt();
     // Where the unit was last sent, or where it stood when first read on
     // this connection and device; empty before either.
     std::optional<Xyz> targetInForce() const { return inForce_; }
+    // Whether the last reading shows the unit moving off the way to the
+    // target in force: someone else moves it (its front panel, another
+    // program). Empty when not.
+    std::optional<Xyz> movingElsewhere() const { return movingElsewhere_; }
+    // Takes the position now as the target in force, as if the unit had
+    // been sent there: Follow Target's start.
+    void takeAsInForce(const Xyz &at);
     // The last target sent to the device (its memory position 0).
     ActResult lastTarget(Xyz *target);
 
@@ -78,6 +87,9 @@ private:
     DeviceLink &link_;
     TravelLimits limits_;
     std::optional<Xyz> inForce_;
+    // Where the unit stood when the target in force was sent.
+    std::optional<Xyz> wayFrom_;
+    std::optional<Xyz> movingElsewhere_;
     // When the last move was sent: a reading that has not changed is taken
     // as the unit at rest only once the move has had time to start.
     QElapsedTimer sinceSend_;

@@ -28,14 +28,14 @@ ActResult MovePlans::go(const Xyz &target)
     const std::optional<Xyz> from = link_.liveReading();
     if (!from)
         return {ActResult::Kind::NoReading, tr("An ordered move needs a live reading of the position")};
-    return start(target, *from, target[gate_.limits().axis]);
+    return start(tr("Goto"), target, *from, target[gate_.limits().axis]);
 }
 
 // The stages of an ordered move from `from` to `target`, the retract axis
 // ending at `approachTarget`: out to the safe coordinate unless further out
 // already, sideways, in. Every stage is checked before the first is sent, so
 // a plan is refused whole rather than stopped half-way.
-ActResult MovePlans::start(const Xyz &target, const Xyz &from, int approachTarget)
+ActResult MovePlans::start(const QString &plan, const Xyz &target, const Xyz &from, int approachTarget)
 {
     const TravelLimits &limits = gate_.limits();
     const int axis = limits.axis;
@@ -55,7 +55,7 @@ ActResult MovePlans::start(const Xyz &target, const Xyz &from, int approachTarge
     }
     if (!checked.ok())
         return checked;
-    return sequence_.start(stages, from);
+    return sequence_.start(plan, stages, from);
 }
 
 ActResult MovePlans::retract()
@@ -75,7 +75,7 @@ ActResult MovePlans::retract()
         retracted_.insert(device, *from);
         emit retractedChanged();
     }
-    return sequence_.start({{QStringLiteral("retract"), out}}, *from);
+    return sequence_.start(tr("Retract"), {{QStringLiteral("retract"), out}}, *from);
 }
 
 ActResult MovePlans::returnFromRetract()
@@ -94,5 +94,5 @@ ActResult MovePlans::returnFromRetract()
     const int over = limits.retracted(*from)[axis];
     if (limits.furtherOut(stop, over) && !limits.furtherOut(back[axis], over))
         stop = over;
-    return start(back, *from, stop);
+    return start(tr("Return"), back, *from, stop);
 }

@@ -43,6 +43,8 @@ public:
     bool isRunning() const { return sequence_.isRunning(); }
     // Ends the plan under way, if any, nothing more sent.
     void abort(const QString &why) { sequence_.abort(why); }
+    // The times a plan's stages are judged by; tests shorten them.
+    void setTiming(const MoveSequence::Timing &timing) { sequence_.setTiming(timing); }
 
 signals:
     // A plan moved on to `stage`, or ended (empty).
@@ -53,7 +55,7 @@ signals:
     void retractedChanged();
 
 private:
-    ActResult start(const Xyz &target, const Xyz &from, int approachTarget);
+    ActResult start(const QString &plan, const Xyz &target, const Xyz &from, int approachTarget);
 
     DeviceLink &link_;
     MoveGate &gate_;

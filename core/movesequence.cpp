@@ -1,16 +1,13 @@
 #include "movesequence.h"
 
+#include "travel.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
 #include <cstdlib>
 
 namespace {
-
-// The slowest a unit is taken to travel, in steps per second, and the time a
-// move may take to start, in ms.
-constexpr int slowestSpeed = 100;
-constexpr int startTime = 3000;
 
 int distance(const MoveSequence::Xyz &a, const MoveSequence::Xyz &b)
 {
@@ -38,15 +35,16 @@ MoveSequence::MoveSequence(Send send, QObject *parent)
     });
 }
 
-int MoveSequence::boundFor(int steps)
+int MoveSequence::boundFor(int steps) const
 {
-    return startTime + int(qint64(steps) * 1000 / slowestSpeed);
+    return timing_.startTime + int(qint64(steps) * 1000 / qMax(1, timing_.slowestSpeed));
 }
 
-ActResult MoveSequence::start(const QList<Stage> &stages, const Xyz &from)
+ActResult MoveSequence::start(const QString &plan, const QList<Stage> &stages, const Xyz &from)
 {
     if (isRunning())
         abort(tr("Replaced by another move"));
+    plan_ = plan;
     stages_.clear();
     Xyz at = from;
     for (const Stage &s : stages) {
@@ -69,6 +67,9 @@ ActResult MoveSequence::sendCurrent(const Xyz &from)
         end(sent);
         return sent;
     }
+    stageFrom_ = from;
+    previous_.reset();
+    sinceSend_.start();
     deadline_.start(boundFor(distance(from, s.target)));
     emit stageChanged(s.name);
     return sent;
@@ -76,14 +77,36 @@ ActResult MoveSequence::sendCurrent(const Xyz &from)
 
 void MoveSequence::takeReading(int x, int y, int z)
 {
-    if (!isRunning() || stages_.at(current_).target != Xyz{x, y, z})
+    if (!isRunning())
         return;
-    const Xyz arrived = stages_.at(current_).target;
-    if (++current_ == stages_.size()) {
-        end(ActResult::done(tr("Arrived at %1 %2 %3").arg(x).arg(y).arg(z)));
+    const Xyz reading{x, y, z};
+    const Xyz target = stages_.at(current_).target;
+    if (reading == target) {
+        if (++current_ == stages_.size()) {
+            end(ActResult::done(tr("Arrived at %1 %2 %3").arg(x).arg(y).arg(z)));
+            return;
+        }
+        sendCurrent(target);
         return;
     }
-    sendCurrent(arrived);
+    if (!onTheWay(reading, stageFrom_, target)) {
+        stop(reading, tr("the unit moved off its way"));
+        return;
+    }
+    const bool atRest = previous_ && *previous_ == reading && sinceSend_.elapsed() >= timing_.restAfter;
+    previous_ = reading;
+    if (atRest)
+        stop(reading, tr("the unit stopped short"));
+}
+
+void MoveSequence::stop(const Xyz &at, const QString &why)
+{
+    end(ActResult::failed(tr("%1 stopped in the %2 stage at %3 %4 %5: %6")
+                              .arg(plan_, stages_.at(current_).name)
+                              .arg(at[0])
+                              .arg(at[1])
+                              .arg(at[2])
+                              .arg(why)));
 }
 
 void MoveSequence::abort(const QString &why)
@@ -97,6 +120,7 @@ void MoveSequence::end(const ActResult &result)
     deadline_.stop();
     current_ = -1;
     stages_.clear();
+    previous_.reset();
     emit stageChanged(QString());
     emit finished(result);
 }

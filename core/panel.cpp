@@ -115,6 +115,16 @@ ActResult Panel::setTarget(int axis, int value)
     wanted.at(axis) = value;
     if (!targets_.set(wanted) || !following_)
         return ActResult::done(QString());
+    // While someone else moves the unit, a send would drive the other axes
+    // back against that move.
+    if (const auto at = gate_.movingElsewhere()) {
+        const QString why = tr("Follow Target turned off: the unit is moving at %1 %2 %3, not to the target")
+                                .arg(at->at(0))
+                                .arg(at->at(1))
+                                .arg(at->at(2));
+        followOff(why);
+        return {ActResult::Kind::Refused, why};
+    }
     return sendTargets();
 }
 
@@ -161,6 +171,7 @@ ActResult Panel::setFollowing(bool on)
         return {ActResult::Kind::NoReading, tr("Follow Target needs a live reading of the position")};
     }
     targets_.set(*live);
+    gate_.takeAsInForce(*live);
     following_ = true;
     emit followingChanged(true);
     return report(ActResult::done(tr("Follow Target on: the targets are the position now")));
@@ -219,6 +230,11 @@ ActResult Panel::jog(int dx, int dy, int dz, bool repeated)
     return moved(result);
 }
 
+ActResult Panel::jogReleased()
+{
+    return gate_.jogUnderWay() ? halt() : ActResult::done(QString());
+}
+
 ActResult Panel::halt()
 {
     const ActResult result = gate_.halt();
@@ -247,6 +263,8 @@ ActResult Panel::setLimits(const TravelLimits &limits)
     if (!result.ok())
         return result;
     settings_.keepLimits();
+    // A plan's stages were checked against the limits before.
+    plans_.abort(tr("Stopped: the limits changed"));
     emit limitsChanged();
     const ActResult saved = save();
     return saved.ok() ? result : saved;

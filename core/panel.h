@@ -42,6 +42,8 @@ public:
     const DeviceLink &link() const { return link_; }
     const MoveGate &gate() const { return gate_; }
     const MovePlans &plans() const { return plans_; }
+    // The times a plan's stages are judged by; tests shorten them.
+    void setPlanTiming(const MoveSequence::Timing &timing) { plans_.setTiming(timing); }
     const TravelLimits &limits() const { return gate_.limits(); }
     const Targets &targets() const { return targets_; }
     // The list views bind to it; it changes only through the acts below.
@@ -90,6 +92,9 @@ public:
 
     // Moves of their own.
     ActResult jog(int dx, int dy, int dz, bool repeated = false);
+    // The jog key held came up: a jog still on its way halts, so the unit
+    // stops with the hand.
+    ActResult jogReleased();
     ActResult halt();
     ActResult retract();
     ActResult returnFromRetract();

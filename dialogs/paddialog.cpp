@@ -6,12 +6,16 @@
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <algorithm>
 
 namespace {
 
 constexpr int defaultStep = 100;
+// A press of the same key within this many ms of its release makes the pair
+// a repeat.
+constexpr int repeatGap = 25;
 
 // Keys that move an axis; Shift makes the step ten times larger, Ctrl ten times smaller.
 struct KeyJog
@@ -54,6 +58,14 @@ PadDialog::PadDialog(QWidget *parent)
     ui->comboBoxStep->setValidator(new QIntValidator(1, positionMax, ui->comboBoxStep));
     connect(ui->comboBoxStep, &QComboBox::currentTextChanged, this, &PadDialog::takeTypedStep);
     setStep(defaultStep);
+
+    release_ = new QTimer(this);
+    release_->setSingleShot(true);
+    release_->setInterval(repeatGap);
+    connect(release_, &QTimer::timeout, this, [this] {
+        heldKey_ = 0;
+        emit jogReleased();
+    });
 
     // The pad's keys act whichever of its widgets has the focus, before that
     // widget sees them (the step box would take the arrows for itself).
@@ -137,6 +149,12 @@ bool PadDialog::eventFilter(QObject *watched, QEvent *event)
     // Leaving the step box with an unfinished number shows the step in force again.
     if (event->type() == QEvent::FocusOut && watched == ui->comboBoxStep->lineEdit())
         ui->comboBoxStep->setEditText(QString::number(step_));
+    if (event->type() == QEvent::KeyRelease) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == heldKey_ && !key->isAutoRepeat())
+            release_->start();
+        return key->key() == heldKey_ || QDialog::eventFilter(watched, event);
+    }
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
 
@@ -156,7 +174,11 @@ bool PadDialog::eventFilter(QObject *watched, QEvent *event)
             step = std::min(step * 10, positionMax);
         else if (mods == Qt::ControlModifier)
             step = std::max(step / 10, 1);
-        emit jogRequested(jog.axis, jog.sign * step, key->isAutoRepeat());
+        // Pressed again just after its release, the key was held all along.
+        const bool repeated = key->isAutoRepeat() || (release_->isActive() && heldKey_ == key->key());
+        release_->stop();
+        heldKey_ = key->key();
+        emit jogRequested(jog.axis, jog.sign * step, repeated);
         return true;
     }
     return QDialog::eventFilter(watched, event);

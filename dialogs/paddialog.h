@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QVariantMap>
 
+class QTimer;
+
 namespace Ui {
 class PadDialog;
 }
@@ -43,6 +45,8 @@ signals:
     // Move `axis` (0 X, 1 Y, 2 Z) by `delta`, negative for down; `repeated`
     // when a held key repeats the press.
     void jogRequested(int axis, int delta, bool repeated);
+    // The jog key held down came up: the unit is to stop.
+    void jogReleased();
     void haltRequested();
     // The step or the window's place changed: what settings() gives is new.
     void settingsChanged();
@@ -57,6 +61,10 @@ private:
     void takeTypedStep(const QString &text);
 
     Ui::PadDialog *ui;
+    // A release of the jog key held, unless a press of it follows at once:
+    // a platform that does not flag its auto-repeats sends such pairs.
+    QTimer *release_;
+    int heldKey_ = 0;
     int step_;
     // The step was read from the store or chosen by the operator: only then is it saved.
     bool stepChosen_ = false;

@@ -1,10 +1,10 @@
 // Only the operator's explicit acts move the manipulator, once per act, and
 // the device box shows the device that is driven.
-#include "testwindow.h"
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "positionview.h"
 #include "testsettings.h"
+#include "testwindow.h"
 #include "windowfixture.h"
 
 #include <QAction>
@@ -325,6 +325,37 @@ void TestOperatorSafety::act(const QString &act)
     } else if (verb == "key" || verb == "repeat") {
         QKeyEvent press(QEvent::KeyPress, padKey(a[1]), Qt::NoModifier, QString(), verb == "repeat");
         QApplication::sendEvent(&pad(*w), &press);
+    } else if (verb == "release" || verb == "flicker") {
+        // A release that stays, or one a press follows at once, unflagged, as
+        // some platforms send for a held key.
+        QSignalSpy released(&pad(*w), &PadDialog::jogReleased);
+        QKeyEvent release(QEvent::KeyRelease, padKey(a[1]), Qt::NoModifier);
+        QApplication::sendEvent(&pad(*w), &release);
+        if (verb == "release") {
+            QVERIFY(released.wait(5000));
+        } else {
+            QKeyEvent press(QEvent::KeyPress, padKey(a[1]), Qt::NoModifier);
+            QApplication::sendEvent(&pad(*w), &press);
+            QVERIFY(!released.wait(200));
+        }
+    } else if (verb == "escape") {
+        // As the platform delivers it: to the window, then its focus widget.
+        QWidget *window = w.get();
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (a[1] == "settings" && top->objectName() == "Settings" && top->isVisible())
+                window = top;
+        }
+        if (a.size() > 2) {
+            QWidget *field = window->findChild<QWidget *>(a[2]);
+            QVERIFY(field);
+            field->activateWindow();
+            field->setFocus();
+        }
+        QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
+    } else if (verb == "browse") {
+        QTest::keyClick(widget<QComboBox>(*w, "stores"), a[1] == "Down" ? Qt::Key_Down : Qt::Key_Up);
+    } else if (act == "enter list") {
+        QTest::keyClick(widget<QComboBox>(*w, "stores"), Qt::Key_Return);
     } else if (verb == "halt") {
         w->centralWidget()->findChild<QPushButton *>("pushButtonHalt")->click();
     } else if (act == "pad halt") {
@@ -438,6 +469,12 @@ void TestOperatorSafety::followMovesOnlyWhatChanges_data()
     QTest::newRow("a reconnect turns it off")
         << QByteArray() << QStringList{at, "poll", "follow", "fail", "poll", "reconnect", "arrow X"} << QStringList()
         << QStringList{"follow=0"};
+    QTest::newRow("a front-panel move under way turns it off before any send")
+        << QByteArray() << QStringList{at, "poll", "follow", "at 1000 2500 3500", "poll", "arrow X"} << QStringList()
+        << QStringList{"follow=0", "message=moving at 1000 2500 3500"};
+    QTest::newRow("ticked after a front-panel move, it stays on")
+        << QByteArray() << QStringList{"at 5000 5000 5000", "poll", at, "poll", "follow", "poll", "poll", "arrow X"}
+        << QStringList{"1001 2000 3000"} << QStringList{"follow=1"};
     QTest::newRow("the unit at rest elsewhere turns it off")
         << QByteArray() << QStringList{at, "poll", "follow", "at 5000 5000 5000", "poll", "poll", "arrow X"}
         << QStringList() << QStringList{"follow=0", "message=came to rest at 5000 5000 5000"};
@@ -473,6 +510,15 @@ void TestOperatorSafety::heldKeyStopsWithTheHand_data()
         << QByteArray()
         << QStringList{at, "key Right", "repeat Right", "at 1100 2000 3000", "poll", "repeat Right", "repeat Right"}
         << QStringList{"1100 2000 3000", "1200 2000 3000"} << QStringList();
+    QTest::newRow("a release while on its way halts")
+        << QByteArray() << QStringList{at, "key Right", "release Right"}
+        << QStringList{"1100 2000 3000", "1000 2000 3000"} << QStringList();
+    QTest::newRow("a release after arrival sends nothing")
+        << QByteArray() << QStringList{at, "key Right", "at 1100 2000 3000", "poll", "release Right"}
+        << QStringList{"1100 2000 3000"} << QStringList();
+    QTest::newRow("an unflagged repeat is a repeat, not a release")
+        << QByteArray() << QStringList{at, "key Right", "flicker Right", "flicker Right"}
+        << QStringList{"1100 2000 3000"} << QStringList();
     QTest::newRow("a fresh press still adds up") << QByteArray() << QStringList{at, "key Up", "key Up"}
                                                  << QStringList{"1000 2100 3000", "1000 2200 3000"} << QStringList();
 }
@@ -489,6 +535,11 @@ void TestOperatorSafety::haltAlwaysAtHand_data()
     QTest::newRow("pad's Halt and key while About is open")
         << QByteArray() << QStringList{at, "about", "pad halt", "space"}
         << QStringList{"1234 2000 3000", "1234 2000 3000"} << QStringList();
+    QTest::newRow("Escape in the name field")
+        << QByteArray() << QStringList{at, "escape main storeName"} << QStringList{"1234 2000 3000"} << QStringList();
+    QTest::newRow("Escape in Settings' Port field, closing Settings")
+        << QByteArray() << QStringList{at, "settings", "escape settings port"} << QStringList{"1234 2000 3000"}
+        << QStringList();
     QTest::newRow("a stored time-out of 10000 is taken as 1000")
         << QByteArray("[settings]\ntimeout=10000\n") << QStringList() << QStringList() << QStringList{"timeout=1000"};
     QTest::newRow("PC mode: the unit waits at most 50 ms")
@@ -553,6 +604,14 @@ void TestOperatorSafety::theList_data()
     QTest::newRow("and sends it under Follow Target")
         << entries << QStringList{"at 5 5 5", "poll", "follow", "choose 0"} << QStringList{"1 1 1"}
         << QStringList{"targets=1 1 1"};
+    QTest::newRow("browsing under Follow Target only shows the entries")
+        << entries << QStringList{"at 5 5 5", "poll", "follow", "browse Down", "browse Up", "browse Down"}
+        << QStringList() << QStringList{"index=1", "targets=5 5 5", "follow=1"};
+    QTest::newRow("Enter chooses the entry shown")
+        << entries << QStringList{"at 5 5 5", "poll", "follow", "browse Down", "enter list"} << QStringList{"2 2 2"}
+        << QStringList{"index=1", "targets=2 2 2"};
+    QTest::newRow("without Follow Target browsing recalls")
+        << entries << QStringList{"browse Down"} << QStringList() << QStringList{"index=1", "targets=2 2 2"};
     QTest::newRow("a name match wins over a coordinate match")
         << entries << QStringList{"choose 1", "store a"} << QStringList() << QStringList{"names=a,b", "targets=2 2 2"};
     QTest::newRow("an entry outside the travel is not loaded")

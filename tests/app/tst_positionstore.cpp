@@ -1,10 +1,10 @@
 // Named positions: the Store rules, restore by selection and Remove, including
 // the selection changes that adding and removing combo items run in between.
-#include "testwindow.h"
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "positionview.h"
 #include "testsettings.h"
+#include "testwindow.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -361,7 +361,7 @@ void TestPositionStore::selectionRestoresXThenYThenZThenName()
     QCOMPARE(p.targetValues(), QList<int>({1, 2, 3}));
 
     // With Follow Target on (from a live reading where the unit stands at
-    // a), the entry the operator chooses is sent once, whole.
+    // a), the entry the operator chooses with Enter is sent once, whole.
     QTRY_VERIFY(w.panel().link().isOpen());
     Fake::script().position = {0, 1, 2, 3};
     w.panel().link().resumePolling();
@@ -374,7 +374,10 @@ void TestPositionStore::selectionRestoresXThenYThenZThenName()
         atRename << QStringLiteral("%1 %2 %3")
                         .arg(text, QString::number(p.targets[2]->value()), QString::number(p.sliders[2]->value()));
     });
+    // Browsing shows the entry; Enter chooses it.
     QTest::keyClick(p.stores, Qt::Key_Down);
+    QCOMPARE(sentTargets(), QList<QVariantList>());
+    QTest::keyClick(p.stores, Qt::Key_Return);
     QCOMPARE(sentTargets(), QList<QVariantList>({{4, 5, 6}}));
     QCOMPARE(atRename, QStringList{"b 6 6"}); // the name comes after Z and its slider
     QCOMPARE(p.message(), QStringLiteral("Goto command sent"));

@@ -33,11 +33,20 @@ private slots:
             << "follows"
             << "1000 2000 19000" << QStringList{"lateral", "approach", ""}
             << QStringList{"9000 7000 19000", "9000 7000 6000"} << true << "Arrived at 9000 7000 6000";
-        // A short first stage, so its bound (3 s and the distance) passes soon.
-        QTest::newRow("stalls: nothing more sent")
+        QTest::newRow("never starts: nothing more sent")
             << "stays"
             << "1000 2000 17990" << QStringList{"retract", ""} << QStringList{"1000 2000 18000"} << false
-            << "The retract stage did not reach 1000 2000 18000";
+            << "Goto stopped in the retract stage at 1000 2000 17990: the unit stopped short";
+        // Then the front panel takes the unit to the stage's target: the plan
+        // has ended, nothing goes out.
+        QTest::newRow("stops short, then completed by hand: nothing more sent")
+            << "stops halfway"
+            << "1000 2000 4000" << QStringList{"retract", ""} << QStringList{"1000 2000 18000"} << false
+            << "Goto stopped in the retract stage at 1000 2000 11000: the unit stopped short";
+        QTest::newRow("moved off its way: nothing more sent")
+            << "moves elsewhere"
+            << "1000 2000 4000" << QStringList{"retract", ""} << QStringList{"1000 2000 18000"} << false
+            << "Goto stopped in the retract stage at 1500 2000 4000: the unit moved off its way";
         QTest::newRow("halted on the way")
             << "first stage only"
             << "1000 2000 4000" << QStringList{"retract", "lateral", ""}
@@ -65,12 +74,20 @@ private slots:
                 sends = targets.size();
                 const QStringList t = targets.last().split(' ');
                 at = {t[0].toInt(), t[1].toInt(), t[2].toInt()};
+            } else if (unit == QLatin1String("stops halfway") && targets.size() > sends) {
+                sends = targets.size();
+                at[2] = 11000;
+            } else if (unit == QLatin1String("moves elsewhere") && targets.size() > sends) {
+                sends = targets.size();
+                at[0] = 1500;
             }
             return Fake::Position{0, at[0], at[1], at[2]};
         };
 
         Panel panel;
         panel.link().setPollInterval(20);
+        // A stage's time is long; the unit is at rest once two readings agree.
+        panel.setPlanTiming({60000, 100, 0});
         TravelLimits limits;
         limits.ordered = true;
         limits.safe = 18000;
@@ -94,7 +111,10 @@ private slots:
         QVERIFY2(result->message.startsWith(message), qPrintable(result->message));
         QCOMPARE(seen, stages);
         QCOMPARE(panel.plans().stage(), QString());
-        // Nothing more goes out once the sequence has ended, poll after poll.
+        // Nothing more goes out once the sequence has ended, poll after poll,
+        // also where the unit is then taken to the stage's target by hand.
+        if (unit == QLatin1String("stops halfway"))
+            at[2] = 18000;
         const int polls = Fake::count(QStringLiteral("get_position_ext"));
         QTRY_VERIFY(Fake::count(QStringLiteral("get_position_ext")) >= polls + 5);
         QCOMPARE(Fake::sentTargets(), sent);
