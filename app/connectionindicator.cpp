@@ -2,6 +2,8 @@
 
 #include "devicelink.h"
 
+#include <QKeyEvent>
+
 ConnectionIndicator::ConnectionIndicator(const DeviceLink &link, QWidget *parent)
     : QToolButton(parent)
     , link_(link)
@@ -46,4 +48,15 @@ void ConnectionIndicator::refresh()
         setToolTip(whole);
     else
         setToolTip(whole + QLatin1Char('\n') + link_.failure() + QLatin1Char('\n') + tr("Click to reconnect."));
+}
+
+// A tool button takes Space only (which is Halt here); Enter and Return press it as a click does.
+void ConnectionIndicator::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        click();
+        return;
+    }
+    QToolButton::keyPressEvent(event);
 }

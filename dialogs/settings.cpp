@@ -1,6 +1,7 @@
 #include "settings.h"
 #include "ui_settings.h"
 
+#include "altletters.h"
 #include "inputguard.h"
 
 #include <QToolTip>
@@ -11,6 +12,7 @@ Settings::Settings(PortSettings *values)
     , values(values)
 {
     ui->setupUi(this);
+    giveAltLetters(ui->buttonBox);
     ui->update->setMinimum(PortSettings::minUpdate);
     ui->timeout->setRange(PortSettings::minTimeout, PortSettings::maxTimeout);
     // A value typed outside a field's range is refused where it is typed.

@@ -3,6 +3,7 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "kesmarcontrol.h"
+#include "limitsdialog.h"
 #include "paddialog.h"
 #include "settings.h"
 #include "testsettings.h"
@@ -14,6 +15,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLCDNumber>
 #include <QLabel>
@@ -21,6 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
@@ -365,6 +368,10 @@ void TestMainWindowForm::keyboardAndScreenReaders_data()
     QTest::newRow("pad") << "PadDialog"
                          << QStringList{"pushButtonYPlus", "pushButtonZPlus",  "pushButtonXMinus", "pushButtonHalt",
                                         "pushButtonXPlus", "pushButtonYMinus", "pushButtonZMinus", "comboBoxStep"};
+    QTest::newRow("limits") << "LimitsDialog" << QStringList{"envelope", "xmin",     "xminHere", "xmax",     "xmaxHere",
+                                                             "ymin",     "yminHere", "ymax",     "ymaxHere", "zmin",
+                                                             "zminHere", "zmax",     "zmaxHere", "ordered",  "axis",
+                                                             "outward",  "safe",     "approach", "buttonBox"};
 }
 
 // Tab follows each form's layout, and every input has a label for it (its
@@ -380,6 +387,8 @@ void TestMainWindowForm::keyboardAndScreenReaders()
         window = std::make_unique<KesmarControl>();
     else if (form == QLatin1String("Settings"))
         window = std::make_unique<Settings>(&values);
+    else if (form == QLatin1String("LimitsDialog"))
+        window = std::make_unique<LimitsDialog>(TravelLimits());
     else
         window = std::make_unique<PadDialog>();
     window->show();
@@ -409,6 +418,35 @@ void TestMainWindowForm::keyboardAndScreenReaders()
         // The form's own inputs: those of Qt's compound widgets are unnamed or named qt_*.
         if (takesInput && !input->objectName().isEmpty() && !input->objectName().startsWith(QLatin1String("qt_")))
             QVERIFY2(labelled.contains(input) || !input->accessibleName().isEmpty(), qPrintable(input->objectName()));
+    }
+
+    // Every button, check box and checkable box has an Alt letter of its own in its window (Space is
+    // Halt); the pad's arrow buttons have their keys instead, the indicator its Enter.
+    QMap<QChar, QString> letters;
+    const auto letterOf = [&](QWidget *owner, const QString &text) {
+        const QChar letter = QKeySequence::mnemonic(text).isEmpty()
+            ? QChar()
+            : QKeySequence::mnemonic(text).toString().back().toUpper();
+        QVERIFY2(!letter.isNull(), qPrintable(owner->objectName() + ": " + text));
+        QVERIFY2(!letters.contains(letter),
+                 qPrintable(
+                     QStringLiteral("%1 and %2 share Alt+%3").arg(letters.value(letter), owner->objectName(), letter)));
+        letters.insert(letter, owner->objectName());
+    };
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+        const bool hasKey = button->objectName().contains(QRegularExpression(QStringLiteral("^pushButton[XYZ]")));
+        if (button->window() == window.get() && button->isVisibleTo(window.get()) && !hasKey
+            && button->objectName() != QLatin1String("connectionIndicator")
+            && !button->objectName().startsWith(QLatin1String("qt_")))
+            letterOf(button, button->text());
+    }
+    for (QGroupBox *box : window->findChildren<QGroupBox *>()) {
+        if (box->window() == window.get() && box->isCheckable())
+            letterOf(box, box->title());
+    }
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (label->window() == window.get() && label->buddy())
+            letterOf(label, label->text());
     }
 }
 
