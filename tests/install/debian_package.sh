@@ -50,12 +50,14 @@ libdir=/usr/lib/$multiarch
 
 # The package set, and what each must depend on besides what dpkg-shlibdeps adds.
 packages=(libkesmarctl1 libkesmarctl-dev kesmarcontrol kesmarsim python3-kesmar)
+# The Qt 5 library package of a module: core, widgets, dbus.
+qt() { if [[ $1 == core ]]; then echo libqt5core5a; else echo "libqt5${1}5"; fi; }
 declare -A needs=(
     [libkesmarctl1]="libc6 libstdc++6"
     [libkesmarctl-dev]="libkesmarctl1"
     [kesmarcontrol]="libkesmarctl1 libc6 $(qt core) $(qt widgets) $(qt dbus)"
     [kesmarsim]="libc6"
-    [python3-kesmar]="python3 python3-jeepney"
+    [python3-kesmar]="python3:any python3-jeepney"
 )
 archof() { if [[ $1 == python3-* ]]; then echo all; else echo "$arch"; fi; }
 made=$(cd "$tmp" && ls -- *.deb | sort)
@@ -98,14 +100,14 @@ has kesmarsim /usr/share/bash-completion/completions/kesmarsim
 # The documents where Debian puts them (dh_compress gzips the larger ones).
 has kesmarcontrol /usr/share/bash-completion/completions/kesmarcontrol
 has kesmarcontrol /usr/lib/udev/rules.d/70-kesmarcontrol.rules
-has kesmarcontrol /usr/share/doc/kesmarcontrol/README.md\(\.gz\)\{0,1\}
+has kesmarcontrol '/usr/share/doc/kesmarcontrol/README.md\(\.gz\)\{0,1\}'
 has kesmarcontrol /usr/share/doc/kesmarcontrol/images/main-window.png
-has kesmarsim /usr/share/doc/kesmarsim/simulator.md\(\.gz\)\{0,1\}
-has libkesmarctl-dev /usr/share/doc/libkesmarctl-dev/protocol.md\(\.gz\)\{0,1\}
-has libkesmarctl-dev /usr/share/doc/libkesmarctl-dev/examples/position.c\(\.gz\)\{0,1\}
-has libkesmarctl-dev /usr/share/doc/libkesmarctl-dev/examples/position.py\(\.gz\)\{0,1\}
+has kesmarsim '/usr/share/doc/kesmarsim/simulator.md\(\.gz\)\{0,1\}'
+has libkesmarctl-dev '/usr/share/doc/libkesmarctl-dev/protocol.md\(\.gz\)\{0,1\}'
+has libkesmarctl-dev '/usr/share/doc/libkesmarctl-dev/examples/position.c\(\.gz\)\{0,1\}'
+has libkesmarctl-dev '/usr/share/doc/libkesmarctl-dev/examples/position.py\(\.gz\)\{0,1\}'
 has python3-kesmar /usr/lib/python3/dist-packages/kesmar/__init__.py
-has python3-kesmar /usr/share/doc/python3-kesmar/examples/panel.py\(\.gz\)\{0,1\}
+has python3-kesmar '/usr/share/doc/python3-kesmar/examples/panel.py\(\.gz\)\{0,1\}'
 # The simulator's page comes from its own --help.
 zcat "$root/usr/share/man/man1/kesmarsim.1.gz" 2>/dev/null | grep -q -- 'unit\\-id' ||
     fail "the kesmarsim manual page does not list --unit-id"
