@@ -1,7 +1,9 @@
 #include "kesmarcontrol.h"
 #include "ui_kesmarcontrol.h"
 
+#include "accessiblereadout.h"
 #include "connectionindicator.h"
+#include "emptytoolbar.h"
 #include "inputguard.h"
 #include "toolwindows.h"
 
@@ -15,6 +17,7 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     , pad(this)
 {
     ui->setupUi(this);
+    EmptyToolBar::keepOutOfTheWay(ui->mainToolBar);
     messages = new StatusMessages(ui->statusBar);
     if (!notSavingReason.isEmpty())
         settings_.store().switchSavingOff(notSavingReason);
@@ -53,7 +56,7 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     // Every reading goes to the main window's readouts and the pad's alike.
     connect(&link_, &DeviceLink::axisRead, this, [this](int axis, int value) {
         QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
-        readouts[axis]->display(value);
+        AccessibleReadout::display(readouts[axis], value);
         pad.showReading(axis, value);
     });
     connect(&link_, &DeviceLink::positionRead, messages, [this] { messages->clearFailure(Failure::Poll); });

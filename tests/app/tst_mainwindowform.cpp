@@ -10,6 +10,7 @@
 #include "ui_kesmarcontrol.h"
 #include "widgetlookup.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -42,6 +43,7 @@ private slots:
     void setupUiKeepsAnExistingObjectName();
     void widgetPropertiesAndTexts();
     void menuAndToolBar();
+    void emptyToolBarTakesNoPlace();
     void keyboardAndScreenReaders_data();
     void keyboardAndScreenReaders();
     void nothingClippedAtTheMinimumSize_data();
@@ -336,6 +338,38 @@ void TestMainWindowForm::menuAndToolBar()
     QCOMPARE(window.toolBarArea(ui.mainToolBar), Qt::TopToolBarArea);
     QVERIFY(ui.mainToolBar->actions().isEmpty());
     QVERIFY(ui.mainToolBar->windowTitle().isEmpty());
+}
+
+// The tool bar stays in the form, but while it holds no actions it takes no
+// row and no place among the window's children that a screen reader reads.
+void TestMainWindowForm::emptyToolBarTakesNoPlace()
+{
+    KesmarControl window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QToolBar *bar = widget<QToolBar>(window, "mainToolBar");
+    QCOMPARE(window.toolBarArea(bar), Qt::TopToolBarArea);
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(&window);
+    const auto children = [&] {
+        QStringList names;
+        for (int i = 0; i < tree->childCount(); ++i) {
+            names << tree->child(i)->object()->objectName();
+            if (tree->indexOfChild(tree->child(i)) != i)
+                names << QStringLiteral("(index %1 reads back wrong)").arg(i);
+        }
+        return names;
+    };
+    for (const bool withAction : {false, true, false}) {
+        if (withAction)
+            bar->addAction(QStringLiteral("Tool"));
+        else
+            bar->clear();
+        QCOMPARE(bar->isVisible(), withAction);
+        QCOMPARE(children().contains(QStringLiteral("mainToolBar")), withAction);
+        QVERIFY(children().contains(QStringLiteral("centralWidget")));
+        // Without the bar, the window's contents start right below the menu bar.
+        QTRY_COMPARE(window.centralWidget()->y() == window.menuBar()->geometry().bottom() + 1, !withAction);
+    }
 }
 
 void TestMainWindowForm::keyboardAndScreenReaders_data()
