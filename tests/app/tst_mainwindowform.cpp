@@ -398,7 +398,8 @@ void TestMainWindowForm::keyboardAndScreenReaders_data()
                                                 "pushButtonRetract",
                                                 "pushButtonReturn",
                                                 "connectionIndicator"};
-    QTest::newRow("settings") << "Settings" << QStringList{"port", "update", "timeout", "cuInPCmode", "buttonBox"};
+    QTest::newRow("settings") << "Settings"
+                              << QStringList{"port", "ports", "update", "timeout", "cuInPCmode", "buttonBox"};
     QTest::newRow("pad") << "PadDialog"
                          << QStringList{"pushButtonYPlus", "pushButtonZPlus",  "pushButtonXMinus", "pushButtonHalt",
                                         "pushButtonXPlus", "pushButtonYMinus", "pushButtonZMinus", "comboBoxStep"};
