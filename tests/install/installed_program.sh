@@ -146,8 +146,8 @@ pc_prefix=$(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --variable=prefix kesmarct
 [[ $pc_prefix == "$prefix" ]] || fail "the installed kesmarctl.pc names the prefix '$pc_prefix', not $prefix"
 example=$source/docs/examples/position.c
 for tree in build installed; do
-    if [[ $tree == build ]]; then where=$build/ctllib; else where=$prefix; fi
-    flags=$(PKG_CONFIG_PATH=$where/pkgconfig:$where pkg-config --cflags --libs kesmarctl) &&
+    if [[ $tree == build ]]; then where=$build/ctllib pcdir=$build/ctllib; else where=$prefix pcdir=$lib/pkgconfig; fi
+    flags=$(PKG_CONFIG_PATH=$pcdir pkg-config --cflags --libs kesmarctl) &&
         cc -Wall -Werror -o "$tmp/position-pc-$tree" "$example" $flags ||
         fail "the C example does not build with the $tree tree's kesmarctl.pc"
     mkdir -p "$tmp/consumer-$tree"
