@@ -2,6 +2,8 @@
 
 #include "panel.h"
 
+#include <QKeyEvent>
+
 ConnectionIndicator::ConnectionIndicator(const Panel &panel, QWidget *parent)
     : QToolButton(parent)
     , panel_(panel)
@@ -49,4 +51,15 @@ void ConnectionIndicator::refresh()
         setToolTip(whole);
     else
         setToolTip(whole + QLatin1Char('\n') + link.failure() + QLatin1Char('\n') + tr("Click to reconnect."));
+}
+
+// A tool button takes Space only (which is Halt here); Enter and Return press it as a click does.
+void ConnectionIndicator::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        click();
+        return;
+    }
+    QToolButton::keyPressEvent(event);
 }

@@ -1,7 +1,9 @@
 #include "kesmarcontrol.h"
 #include "ui_kesmarcontrol.h"
 
+#include "accessiblereadout.h"
 #include "connectionindicator.h"
+#include "emptytoolbar.h"
 #include "haltkeys.h"
 #include "inputguard.h"
 #include "positionpanel.h"
@@ -19,6 +21,7 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     , pad(this)
 {
     ui->setupUi(this);
+    EmptyToolBar::keepOutOfTheWay(ui->mainToolBar);
     messages = new StatusMessages(ui->statusBar);
     targets_ = new TargetControls(
         {{ui->targetX, ui->targetY, ui->targetZ}, {ui->sliderX, ui->sliderY, ui->sliderZ}, ui->followTarget}, panel_,
@@ -62,7 +65,7 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     DeviceLink &link = panel_.link();
     connect(&link, &DeviceLink::axisRead, this, [this](int axis, int value) {
         QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
-        readouts[axis]->display(value);
+        AccessibleReadout::display(readouts[axis], value);
         pad.showReading(axis, value);
     });
     connect(&link, &DeviceLink::positionRead, messages, [this] { messages->clearFailure(Failure::Poll); });

@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -44,7 +45,7 @@ int usageError(const QString &command, const QString &message)
 
 int failure(const QString &message)
 {
-    err() << "kesmar: " << message << '\n';
+    err() << "kesmar: " << printable(message) << '\n';
     return Failure;
 }
 
@@ -52,15 +53,7 @@ int failure(const QString &message)
 // store edited by hand can have one) is written as \uXXXX.
 QString oneLine(const QString &name)
 {
-    QString line;
-    line.reserve(name.size());
-    for (const QChar c : name) {
-        if (Position::isNameCharacter(c))
-            line += c;
-        else
-            line += QStringLiteral("\\u%1").arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'));
-    }
-    return line;
+    return escaped(name, [](QChar c) { return !Position::isNameCharacter(c); });
 }
 
 // The parsed command line of one command.
@@ -320,14 +313,14 @@ const QList<Command> &commands()
              QDBusPendingReply<QString> reply = c.panel().State();
              if (!c.check(reply))
                  return failure(c.error());
-             out() << reply.value() << '\n';
+             out() << printable(reply.value()) << '\n';
              if (reply.value() == QLatin1String("reading"))
                  return int(Success);
              QDBusPendingReply<QString> lastError = c.panel().LastError();
              if (!c.check(lastError))
                  return failure(c.error());
              if (!lastError.value().isEmpty())
-                 out() << lastError.value() << '\n';
+                 out() << printable(lastError.value()) << '\n';
              return int(Success);
          }},
         {QStringLiteral("limits"),
@@ -482,6 +475,16 @@ int runCommand(const Command &c, const QStringList &arguments)
 
 int main(int argc, char *argv[])
 {
+    // Names go to the panel as they are typed: bytes that are not UTF-8 would
+    // arrive as U+FFFD and be stored so, so they are refused instead.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (QString::fromUtf8(arg).toUtf8() != arg) {
+            std::fprintf(stderr,
+                         "kesmar: argument %d is not valid UTF-8; give names as UTF-8 text\nTry 'kesmar --help'.\n", i);
+            return Usage;
+        }
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kesmar"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESMAR_VERSION));

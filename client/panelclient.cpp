@@ -20,6 +20,26 @@ QString noPanel(const QString &why)
 
 } // namespace
 
+QString escaped(const QString &text, const std::function<bool(QChar)> &escape)
+{
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        if (escape(c))
+            line += QStringLiteral("\\u%1").arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'));
+        else
+            line += c;
+    }
+    return line;
+}
+
+QString printable(const QString &text)
+{
+    return escaped(text, [](QChar c) {
+        return c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    });
+}
+
 bool PanelClient::connectToPanel()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -152,7 +172,8 @@ void PanelClient::watch(bool csv)
     });
     // A line of its own for every state, so a gap in the readings reads as one.
     const auto showState = [&](const QString &state) {
-        out << now() << (csv ? QStringLiteral(",,,,") : QStringLiteral(" state ")) << state << '\n' << Qt::flush;
+        out << now() << (csv ? QStringLiteral(",,,,") : QStringLiteral(" state ")) << printable(state) << '\n'
+            << Qt::flush;
     };
     const auto askState = [&] {
         QDBusPendingReply<QString> reply = proxy_->State();

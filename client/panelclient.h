@@ -11,7 +11,17 @@
 #include <memory>
 #include <optional>
 
+#include <functional>
+
 class QDBusPendingCall;
+
+// `text` with every character for which `escape` holds written as \uXXXX.
+QString escaped(const QString &text, const std::function<bool(QChar)> &escape);
+
+// Text from the bus as the terminal should get it: every control character
+// (an escape sequence, a line break, a bell) written as \uXXXX, so the panel
+// cannot move the cursor, recolour or clear the screen of whoever reads it.
+QString printable(const QString &text);
 
 // The running panel as the command-line client reaches it on the session bus.
 // Failures keep the message to print in error().

@@ -1,6 +1,7 @@
 #include "about.h"
 #include "ui_about.h"
 
+#include "altletters.h"
 #include "buildinfo.h"
 
 About::About(QWidget *parent)
@@ -8,6 +9,7 @@ About::About(QWidget *parent)
     , ui(new Ui::About)
 {
     ui->setupUi(this);
+    giveAltLetters(ui->buttonBox);
 }
 
 About::~About()

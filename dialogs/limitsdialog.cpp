@@ -1,6 +1,7 @@
 #include "limitsdialog.h"
 #include "ui_limitsdialog.h"
 
+#include "altletters.h"
 #include "inputguard.h"
 
 #include <QPushButton>
@@ -13,6 +14,7 @@ LimitsDialog::LimitsDialog(const TravelLimits &limits)
     , maxs_{}
 {
     ui->setupUi(this);
+    giveAltLetters(ui->buttonBox);
     mins_ = {ui->xmin, ui->ymin, ui->zmin};
     maxs_ = {ui->xmax, ui->ymax, ui->zmax};
     const std::array<QPushButton *, 3> minHere{ui->xminHere, ui->yminHere, ui->zminHere};

@@ -1,6 +1,7 @@
 #include "paddialog.h"
 #include "ui_paddialog.h"
 
+#include "accessiblereadout.h"
 #include "travel.h"
 
 #include <QIntValidator>
@@ -37,6 +38,7 @@ PadDialog::PadDialog(QWidget *parent)
     , step_(defaultStep)
 {
     ui->setupUi(this);
+    AccessibleReadout::install();
 
     const struct
     {
@@ -82,7 +84,7 @@ PadDialog::~PadDialog()
 void PadDialog::showReading(int axis, int value)
 {
     QLCDNumber *const readouts[] = {ui->X, ui->Y, ui->Z};
-    readouts[axis]->display(value);
+    AccessibleReadout::display(readouts[axis], value);
 }
 
 void PadDialog::setReadoutsEnabled(bool enabled)

@@ -24,6 +24,8 @@ public slots:
     void accept() override;
 
 private:
+    void listPorts();
+
     Ui::Settings *ui;
     PortSettings *values;
 };

@@ -12,9 +12,10 @@
 # quiet machine and compare ratios rather than absolute times.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib.sh
 
 case "${1:-}" in
--h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+-h | --help) header_help scripts/bench.sh; exit 0 ;;
 esac
 
 scripts/deps.sh bench

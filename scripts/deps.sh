@@ -4,16 +4,19 @@
 # As root it runs apt-get itself; otherwise it prints the one line to run.
 set -euo pipefail
 
-# help2man writes the simulator's manual page from its --help at build time.
-build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools help2man)
+# help2man writes the simulator's manual page from its --help at build time;
+# ccache keeps compiled objects between builds, so a second build is quick.
+build=(build-essential cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools help2man ccache)
+# The Debian package build; the Python module kesmar runs on python3-jeepney.
+package=(dpkg-dev debhelper dh-python python3 python3-jeepney file lintian)
 case "${1:-build}" in
 build) wanted=("${build[@]}") ;;
 # The tests build and run on Qt 6 as well; appstream validates the metainfo.
-test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev debhelper file desktop-file-utils lintian dbus-daemon
-    qt6-base-dev appstream) ;;
+test) wanted=("${build[@]}" "${package[@]}" clang libclang-rt-14-dev desktop-file-utils dbus-daemon qt6-base-dev
+    appstream) ;;
 run) wanted=("${build[@]}" xvfb xauth) ;;
 shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
-package) wanted=("${build[@]}" dpkg-dev debhelper file lintian) ;;
+package) wanted=("${build[@]}" "${package[@]}") ;;
 bench) wanted=("${build[@]}" xvfb xauth) ;;
 *) echo "usage: $0 build|test|run|shots|package|bench" >&2; exit 2 ;;
 esac

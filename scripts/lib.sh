@@ -27,3 +27,10 @@ sim_stop() {
     exec {SIM_OUT}<&-
     SIM_PID=
 }
+
+# header_help FILE
+# Prints the comment block at the top of the script FILE, below its #! line,
+# without the comment marks: the script's --help.
+header_help() {
+    awk 'NR == 1 { next } /^#/ { sub(/^# ?/, ""); print; next } { exit }' "$1"
+}

@@ -16,7 +16,7 @@ mode=demo
 case "${1:-}" in
 "") ;;
 --hardware) mode=hardware ;;
--h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+-h | --help) header_help scripts/run.sh; exit 0 ;;
 *) echo "usage: $0 [--hardware]" >&2; exit 2 ;;
 esac
 

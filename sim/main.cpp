@@ -50,6 +50,23 @@ bool updateLink(const std::string &link, const std::string &target)
     return true;
 }
 
+// Why the link path may not be used, or "" when it may: a path that exists
+// must be a symbolic link of this user's own. Another user's link (say a
+// planted /tmp/kesmarsim-UID) is never followed nor replaced, so a panel set
+// to that path cannot end up at someone else's terminal.
+std::string linkRefusal(const std::string &link)
+{
+    struct stat st
+    { };
+    if (lstat(link.c_str(), &st) != 0)
+        return errno == ENOENT ? std::string() : link + ": " + std::strerror(errno);
+    if (st.st_uid != geteuid())
+        return link + " belongs to another user (uid " + std::to_string(st.st_uid) + "); not using it";
+    if (!S_ISLNK(st.st_mode))
+        return link + " exists and is not a symbolic link; not replacing it";
+    return {};
+}
+
 // Removes the link only while it still points at our terminal, so a second
 // simulator that took the link over keeps it.
 void removeLink(const std::string &link, const std::string &target)
@@ -269,6 +286,14 @@ int main(int argc, char **argv)
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    if (!options.link.empty()) {
+        const std::string refusal = linkRefusal(options.link);
+        if (!refusal.empty()) {
+            std::fprintf(stderr, "kesmarsim: %s\nChoose another path with --link PATH, or --no-link.\n",
+                         refusal.c_str());
+            return 2;
+        }
+    }
     Simulator simulator(options);
     return simulator.run();
 }

@@ -89,7 +89,8 @@ const Row rows[] = {
      [](Options &o, Faults &, const Values &) { o.unit.pcMode = true; }, Done},
     {nullptr, Arg::None, nullptr, 0, 0, 0, AsOption, "Terminal:", nullptr, Done},
     {"link", Arg::Text, "PATH", 0, 0, 0, AsOption,
-     "symbolic link kept to the terminal (default\n$XDG_RUNTIME_DIR/kesmarsim, or /tmp/kesmarsim-UID)",
+     "symbolic link kept to the terminal (default\n$XDG_RUNTIME_DIR/kesmarsim, or /tmp/kesmarsim-UID); a path\n"
+     "that exists must be a symbolic link of one's own",
      [](Options &o, Faults &, const Values &v) { o.link = v.text; }, Done},
     {"no-link", Arg::None, nullptr, 0, 0, 0, AsOption, "keep no link",
      [](Options &o, Faults &, const Values &) { o.link.clear(); }, Done},

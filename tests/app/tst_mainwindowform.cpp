@@ -2,6 +2,7 @@
 // the start-up sequence and the close.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
+#include "limitsdialog.h"
 #include "testwindow.h"
 #include "paddialog.h"
 #include "settings.h"
@@ -9,11 +10,13 @@
 #include "ui_kesmarcontrol.h"
 #include "widgetlookup.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLCDNumber>
 #include <QLabel>
@@ -21,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
@@ -39,6 +43,7 @@ private slots:
     void setupUiKeepsAnExistingObjectName();
     void widgetPropertiesAndTexts();
     void menuAndToolBar();
+    void emptyToolBarTakesNoPlace();
     void keyboardAndScreenReaders_data();
     void keyboardAndScreenReaders();
     void nothingClippedAtTheMinimumSize_data();
@@ -266,7 +271,8 @@ void TestMainWindowForm::widgetPropertiesAndTexts()
     QCOMPARE(ui.stores->count(), 0);
     QVERIFY(ui.storeName->text().isEmpty());
     QVERIFY(!ui.followTarget->isChecked());
-    QCOMPARE(ui.pushButtonGoto->minimumSize(), QSize(175, 0));
+    // Narrower than the 175 once given, so that the window fits an 800x600 screen with its frame.
+    QCOMPARE(ui.pushButtonGoto->minimumSize(), QSize(150, 0));
     QVERIFY(ui.pushButtonGoto->autoDefault());
     QVERIFY(!ui.pushButtonGoto->isDefault());
 
@@ -335,6 +341,38 @@ void TestMainWindowForm::menuAndToolBar()
     QVERIFY(ui.mainToolBar->windowTitle().isEmpty());
 }
 
+// The tool bar stays in the form, but while it holds no actions it takes no
+// row and no place among the window's children that a screen reader reads.
+void TestMainWindowForm::emptyToolBarTakesNoPlace()
+{
+    TestWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QToolBar *bar = widget<QToolBar>(window, "mainToolBar");
+    QCOMPARE(window.toolBarArea(bar), Qt::TopToolBarArea);
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(&window);
+    const auto children = [&] {
+        QStringList names;
+        for (int i = 0; i < tree->childCount(); ++i) {
+            names << tree->child(i)->object()->objectName();
+            if (tree->indexOfChild(tree->child(i)) != i)
+                names << QStringLiteral("(index %1 reads back wrong)").arg(i);
+        }
+        return names;
+    };
+    for (const bool withAction : {false, true, false}) {
+        if (withAction)
+            bar->addAction(QStringLiteral("Tool"));
+        else
+            bar->clear();
+        QCOMPARE(bar->isVisible(), withAction);
+        QCOMPARE(children().contains(QStringLiteral("mainToolBar")), withAction);
+        QVERIFY(children().contains(QStringLiteral("centralWidget")));
+        // Without the bar, the window's contents start right below the menu bar.
+        QTRY_COMPARE(window.centralWidget()->y() == window.menuBar()->geometry().bottom() + 1, !withAction);
+    }
+}
+
 void TestMainWindowForm::keyboardAndScreenReaders_data()
 {
     QTest::addColumn<QString>("form");
@@ -361,10 +399,15 @@ void TestMainWindowForm::keyboardAndScreenReaders_data()
                                                 "pushButtonRetract",
                                                 "pushButtonReturn",
                                                 "connectionIndicator"};
-    QTest::newRow("settings") << "Settings" << QStringList{"port", "update", "timeout", "cuInPCmode", "buttonBox"};
+    QTest::newRow("settings") << "Settings"
+                              << QStringList{"port", "ports", "update", "timeout", "cuInPCmode", "buttonBox"};
     QTest::newRow("pad") << "PadDialog"
                          << QStringList{"pushButtonYPlus", "pushButtonZPlus",  "pushButtonXMinus", "pushButtonHalt",
                                         "pushButtonXPlus", "pushButtonYMinus", "pushButtonZMinus", "comboBoxStep"};
+    QTest::newRow("limits") << "LimitsDialog" << QStringList{"envelope", "xmin",     "xminHere", "xmax",     "xmaxHere",
+                                                             "ymin",     "yminHere", "ymax",     "ymaxHere", "zmin",
+                                                             "zminHere", "zmax",     "zmaxHere", "ordered",  "axis",
+                                                             "outward",  "safe",     "approach", "buttonBox"};
 }
 
 // Tab follows each form's layout, and every input has a label for it (its
@@ -380,6 +423,8 @@ void TestMainWindowForm::keyboardAndScreenReaders()
         window = std::make_unique<TestWindow>();
     else if (form == QLatin1String("Settings"))
         window = std::make_unique<Settings>(&values);
+    else if (form == QLatin1String("LimitsDialog"))
+        window = std::make_unique<LimitsDialog>(TravelLimits());
     else
         window = std::make_unique<PadDialog>();
     window->show();
@@ -409,6 +454,35 @@ void TestMainWindowForm::keyboardAndScreenReaders()
         // The form's own inputs: those of Qt's compound widgets are unnamed or named qt_*.
         if (takesInput && !input->objectName().isEmpty() && !input->objectName().startsWith(QLatin1String("qt_")))
             QVERIFY2(labelled.contains(input) || !input->accessibleName().isEmpty(), qPrintable(input->objectName()));
+    }
+
+    // Every button, check box and checkable box has an Alt letter of its own in its window (Space is
+    // Halt); the pad's arrow buttons have their keys instead, the indicator its Enter.
+    QMap<QChar, QString> letters;
+    const auto letterOf = [&](QWidget *owner, const QString &text) {
+        const QChar letter = QKeySequence::mnemonic(text).isEmpty()
+            ? QChar()
+            : QKeySequence::mnemonic(text).toString().back().toUpper();
+        QVERIFY2(!letter.isNull(), qPrintable(owner->objectName() + ": " + text));
+        QVERIFY2(!letters.contains(letter),
+                 qPrintable(
+                     QStringLiteral("%1 and %2 share Alt+%3").arg(letters.value(letter), owner->objectName(), letter)));
+        letters.insert(letter, owner->objectName());
+    };
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+        const bool hasKey = button->objectName().contains(QRegularExpression(QStringLiteral("^pushButton[XYZ]")));
+        if (button->window() == window.get() && button->isVisibleTo(window.get()) && !hasKey
+            && button->objectName() != QLatin1String("connectionIndicator")
+            && !button->objectName().startsWith(QLatin1String("qt_")))
+            letterOf(button, button->text());
+    }
+    for (QGroupBox *box : window->findChildren<QGroupBox *>()) {
+        if (box->window() == window.get() && box->isCheckable())
+            letterOf(box, box->title());
+    }
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (label->window() == window.get() && label->buddy())
+            letterOf(label, label->text());
     }
 }
 

@@ -392,7 +392,11 @@ void TestOperatorSafety::act(const QString &act)
     } else if (verb == "dev") {
         widget<QSpinBox>(*w, "dev")->setValue(a[1].toInt());
     } else if (verb == "reconnect") {
-        QTest::mouseClick(w->findChild<QToolButton *>("connectionIndicator"), Qt::LeftButton);
+        auto *indicator = w->findChild<QToolButton *>("connectionIndicator");
+        if (a.size() > 1) // from the keyboard, as the indicator has the focus
+            QTest::keyClick(indicator, a[1] == "return" ? Qt::Key_Return : Qt::Key_Enter);
+        else
+            QTest::mouseClick(indicator, Qt::LeftButton);
     } else if (verb == "goto") {
         widget<QPushButton>(*w, "pushButtonGoto")->click();
     } else if (verb == "store") {
@@ -626,6 +630,10 @@ void TestOperatorSafety::readoutsWaitAndFollow_data()
         << QStringList{"state=waiting", "readouts=0", "polled"};
     QTest::newRow("after a reconnect") << QByteArray() << QStringList{"fail", "poll", "reconnect"} << QStringList()
                                        << QStringList{"state=waiting", "readouts=0"};
+    QTest::newRow("after a reconnect by Enter") << QByteArray() << QStringList{"fail", "poll", "reconnect enter"}
+                                                << QStringList() << QStringList{"state=waiting", "readouts=0"};
+    QTest::newRow("after a reconnect by Return") << QByteArray() << QStringList{"fail", "poll", "reconnect return"}
+                                                 << QStringList() << QStringList{"state=waiting", "readouts=0"};
     QTest::newRow("a poll follows Goto") << QByteArray() << QStringList{"goto"} << QStringList{"0 0 10000"}
                                          << QStringList{"polled"};
     QTest::newRow("a poll follows a jog")

@@ -262,6 +262,11 @@ void TestPositionStore::longNamesKeepTheWindowOnTheScreen()
     p.store({rec(stored, 3, 3, 3)});
     QCOMPARE(w.minimumSizeHint().width(), plainMinimum);
     QCOMPARE(w.frameGeometry().width(), plainWidth);
+    // And all of it fits an 800x600 screen, with room for a window frame.
+    QVERIFY2(
+        w.minimumSizeHint().width() <= 780 && w.minimumSizeHint().height() <= 560,
+        qPrintable(QStringLiteral("needs %1x%2").arg(w.minimumSizeHint().width()).arg(w.minimumSizeHint().height())));
+    QVERIFY2(w.frameGeometry().width() <= 800, qPrintable(QString::number(w.frameGeometry().width())));
 
     // The full names are there to read: as tool tips, and in the popup,
     // which is wider than the list.

@@ -58,7 +58,10 @@ void TestPortAccess::hint_data()
     QTest::addColumn<QString>("expected"); // %1: the port's path
 
     QTest::newRow("group may read and write")
-        << true << 0660 << QStringLiteral("add your account to the group dialout, then log in again");
+        << true << 0660
+        << QStringLiteral("add your account to the group dialout, then log in again, or install the udev rule "
+                          "70-kesmarcontrol.rules (package kesmarcontrol), which gives the user at the seat the USB "
+                          "serial ports");
     QTest::newRow("only the owner may") << true << 0600
                                         << QStringLiteral("ask the administrator for read and write access to %1");
     QTest::newRow("group may only read") << true << 0640

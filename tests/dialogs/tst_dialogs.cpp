@@ -98,7 +98,7 @@ void TestDialogs::settingsFormAndFill()
     PortSettings values{300, 250, true, QStringLiteral("/dev/ttyS3")};
     Settings dialog(&values);
     QCOMPARE(dialog.objectName(), QStringLiteral("Settings"));
-    QCOMPARE(dialog.size(), QSize(292, 179));
+    QCOMPARE(dialog.size(), QSize(460, 300));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
     QVERIFY(!dialog.parentWidget());
 
@@ -121,9 +121,10 @@ void TestDialogs::settingsFormAndFill()
                                    int(grid->itemAt(i)->alignment()));
     }
     QCOMPARE(cells,
-             QStringList({"QLabel label 0,0 1x1 0", "QLineEdit port 0,1 1x1 0", "QLabel label_3 1,0 1x1 0",
-                          "QSpinBox update 1,1 1x1 0", "QLabel label_2 2,0 1x1 0", "QSpinBox timeout 2,1 1x1 0",
-                          "QCheckBox cuInPCmode 3,1 1x1 0", "QDialogButtonBox buttonBox 4,1 1x1 0"}));
+             QStringList({"QLabel label 0,0 1x1 0", "QLineEdit port 0,1 1x1 0", "QLabel labelPorts 1,0 1x1 0",
+                          "QListWidget ports 1,1 1x1 0", "QLabel label_3 2,0 1x1 0", "QSpinBox update 2,1 1x1 0",
+                          "QLabel label_2 3,0 1x1 0", "QSpinBox timeout 3,1 1x1 0", "QCheckBox cuInPCmode 4,1 1x1 0",
+                          "QDialogButtonBox buttonBox 5,1 1x1 0"}));
     QStringList texts;
     for (const char *name : {"label", "label_3", "label_2", "cuInPCmode", "port"})
         texts << dialog.findChild<QWidget *>(name)->property("text").toString();

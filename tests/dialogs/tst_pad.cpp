@@ -8,8 +8,10 @@
 #include "widgetlookup.h"
 #include "windowfixture.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLCDNumber>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -33,6 +35,7 @@ private slots:
     void keysAndHalt_data();
     void keysAndHalt();
     void stepAndPlaceAreRemembered();
+    void readoutsTellScreenReaders();
 
 private:
     Triple boxes() { return {box("targetX"), box("targetY"), box("targetZ")}; }
@@ -264,6 +267,21 @@ void TestPad::stepAndPlaceAreRemembered()
     RUN_STEP(WindowFixture::start(w, true));
     QCOMPARE(widget<PadDialog>(*w, "PadDialog")->step(), 100);
     QCOMPARE(widget<PadDialog>(*w, "PadDialog")->size(), QSize(410, 343));
+}
+
+// Each readout gives its value in its name and through the value interface.
+// (The change events need a platform with accessibility; offscreen has none.)
+void TestPad::readoutsTellScreenReaders()
+{
+    RUN_STEP(WindowFixture::start(w, true));
+    PadDialog &pad = *widget<PadDialog>(*w, "PadDialog");
+    pad.showReading(1, 1234);
+    QAccessibleInterface *readout = QAccessible::queryAccessibleInterface(widget<QLCDNumber>(pad, "Y"));
+    QVERIFY(readout && readout->valueInterface());
+    QCOMPARE(readout->text(QAccessible::Name), QStringLiteral("Y position 1234"));
+    QCOMPARE(readout->text(QAccessible::Value), QStringLiteral("1234"));
+    QCOMPARE(readout->valueInterface()->currentValue().toInt(), 1234);
+    QCOMPARE(readout->role(), QAccessible::StaticText);
 }
 
 QTEST_MAIN(TestPad)

@@ -42,6 +42,10 @@ void TestCommandLine::endsBeforeTouchingAnything_data()
     }
     QTest::newRow("kesmarcontrol -h") << QStringLiteral(KESMARCONTROL_PATH) << QStringList{"-h"} << 0
                                       << QStringLiteral("Usage: \\S*kesmarcontrol .*");
+    // Refused before any panel is looked for: a name of bytes that are not UTF-8.
+    QTest::newRow("kesmar store, not UTF-8")
+        << QStringLiteral("/bin/sh")
+        << QStringList{"-c", "exec \"$0\" store \"$(printf 'Site\\377')\"", KESMAR_CLIENT_PATH} << 2 << QString();
     QTest::newRow("kesmarcontrol stray argument")
         << QStringLiteral(KESMARCONTROL_PATH) << QStringList{"/dev/ttyS0"} << 2 << QString();
 }

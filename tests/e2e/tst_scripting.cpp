@@ -97,6 +97,11 @@ void TestScripting::scriptsDriveThePanel()
     QVERIFY(bridge->registerOnSessionBus());
 
     {
+        // What comes from the bus reaches the terminal with its control characters escaped.
+        KESMAR(run, 1, "goto-position", "\x1b[2Jgone");
+        QVERIFY2(!run.err.contains(QChar(0x1b)) && run.err.contains("\\u001B[2Jgone"), qPrintable(run.err));
+    }
+    {
         KESMAR(run, 0, "goto", "1000", "2000", "3000", "--wait");
         QVERIFY(run.out.isEmpty());
     }

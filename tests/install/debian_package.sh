@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian packages from a copy of the source with dpkg-buildpackage,
-# as Debian does, and checks them: the package set, each package's fields,
+# Builds the Debian source and binary packages from a copy of the source with
+# dpkg-buildpackage, as Debian does, and checks them: the package set, each package's fields,
 # dependencies and files, hardening, the library's symbols, run paths and
 # build paths, and lintian --pedantic. Then, from the unpacked packages, it
 # builds the C example of docs/examples against the library through
@@ -33,33 +33,46 @@ done
 mkdir "$tmp/src"
 (cd "$source" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$tmp/src" 2>/dev/null) ||
     die "cannot copy the source (a git checkout is needed)"
+# Through ccache where it is installed: the build folder differs on every run,
+# and the flags map it away (-ffile-prefix-map), so its name is left out of the hash.
+compilers=
+[[ -d /usr/lib/ccache ]] && compilers=/usr/lib/ccache:
 start=$SECONDS
-(cd "$tmp/src" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc -b) >"$tmp/build.log" 2>&1 || {
+(cd "$tmp/src" && PATH=$compilers$PATH CCACHE_BASEDIR=$tmp/src CCACHE_NOHASHDIR=1 \
+    DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc) >"$tmp/build.log" 2>&1 || {
     tail -n 40 "$tmp/build.log" >&2
     die "dpkg-buildpackage failed"
 }
 echo "dpkg-buildpackage took $((SECONDS - start)) s"
 version=$(cd "$tmp/src" && dpkg-parsechangelog -S Version)
+# A native source package: the .dsc and one tarball, which unpacks again.
+[[ -f $tmp/kesmarcontrol_$version.dsc && -f $tmp/kesmarcontrol_$version.tar.xz ]] || die "no source package was made"
+(cd "$tmp" && dpkg-source -x "kesmarcontrol_$version.dsc" unpacked >/dev/null 2>&1) || fail "the source package does not unpack"
+[[ -f $tmp/unpacked/debian/rules && ! -e $tmp/unpacked/.git ]] || fail "the source package lacks debian/rules or holds .git"
 arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 libdir=/usr/lib/$multiarch
 
 # The package set, and what each must depend on besides what dpkg-shlibdeps adds.
-packages=(libkesmarctl1 libkesmarctl-dev kesmarcontrol kesmarsim)
+packages=(libkesmarctl1 libkesmarctl-dev kesmarcontrol kesmarsim python3-kesmar)
+# The Qt 5 library package of a module: core, widgets, dbus.
+qt() { if [[ $1 == core ]]; then echo libqt5core5a; else echo "libqt5${1}5"; fi; }
 declare -A needs=(
     [libkesmarctl1]="libc6 libstdc++6"
     [libkesmarctl-dev]="libkesmarctl1"
     [kesmarcontrol]="libkesmarctl1 libc6 $(qt core) $(qt widgets) $(qt dbus)"
     [kesmarsim]="libc6"
+    [python3-kesmar]="python3:any python3-jeepney"
 )
+archof() { if [[ $1 == python3-* ]]; then echo all; else echo "$arch"; fi; }
 made=$(cd "$tmp" && ls -- *.deb | sort)
 wanted=$(for p in "${packages[@]}"; do
-    echo "${p}_${version}_$arch.deb"
-    [[ $p == *-dev ]] || echo "${p}-dbgsym_${version}_$arch.deb" # debug symbols of each package with binaries
+    echo "${p}_${version}_$(archof "$p").deb"
+    [[ $p == *-dev || $p == python3-* ]] || echo "${p}-dbgsym_${version}_$arch.deb" # debug symbols of each package with binaries
 done | sort)
 [[ $made == "$wanted" ]] || die "made: $(echo $made); expected exactly: $(echo $wanted)"
 
-deb() { echo "$tmp/${1}_${version}_$arch.deb"; }
+deb() { echo "$tmp/${1}_${version}_$(archof "$1").deb"; }
 for p in "${packages[@]}"; do
     dpkg-deb -c "$(deb "$p")" >"$tmp/$p.listing"
     awk '{ print $6 }' "$tmp/$p.listing" | sed 's|^\./|/|; s|/$||' | grep -v '^$' >"$tmp/$p.files"
@@ -89,6 +102,17 @@ has kesmarcontrol /usr/share/metainfo/org.quellmark.kesmarcontrol.metainfo.xml
 has kesmarcontrol /usr/share/dbus-1/interfaces/org.quellmark.KesmarControl1.xml
 has kesmarcontrol /usr/share/bash-completion/completions/kesmar
 has kesmarsim /usr/share/bash-completion/completions/kesmarsim
+# The documents where Debian puts them (dh_compress gzips the larger ones).
+has kesmarcontrol /usr/share/bash-completion/completions/kesmarcontrol
+has kesmarcontrol /usr/lib/udev/rules.d/70-kesmarcontrol.rules
+has kesmarcontrol '/usr/share/doc/kesmarcontrol/README.md\(\.gz\)\{0,1\}'
+has kesmarcontrol /usr/share/doc/kesmarcontrol/images/main-window.png
+has kesmarsim '/usr/share/doc/kesmarsim/simulator.md\(\.gz\)\{0,1\}'
+has libkesmarctl-dev '/usr/share/doc/libkesmarctl-dev/protocol.md\(\.gz\)\{0,1\}'
+has libkesmarctl-dev '/usr/share/doc/libkesmarctl-dev/examples/position.c\(\.gz\)\{0,1\}'
+has libkesmarctl-dev '/usr/share/doc/libkesmarctl-dev/examples/position.py\(\.gz\)\{0,1\}'
+has python3-kesmar /usr/lib/python3/dist-packages/kesmar/__init__.py
+has python3-kesmar '/usr/share/doc/python3-kesmar/examples/panel.py\(\.gz\)\{0,1\}'
 # The simulator's page comes from its own --help.
 zcat "$root/usr/share/man/man1/kesmarsim.1.gz" 2>/dev/null | grep -q -- 'unit\\-id' ||
     fail "the kesmarsim manual page does not list --unit-id"
@@ -96,7 +120,7 @@ zcat "$root/usr/share/man/man1/kesmarsim.1.gz" 2>/dev/null | grep -q -- 'unit\\-
 # --- Every package ----------------------------------------------------------------------
 for p in "${packages[@]}"; do
     field() { dpkg-deb -f "$(deb "$p")" "$1"; }
-    [[ $(field Version) == "$version" && $(field Architecture) == "$arch" ]] ||
+    [[ $(field Version) == "$version" && $(field Architecture) == "$(archof "$p")" ]] ||
         fail "$p: version '$(field Version)', architecture '$(field Architecture)'"
     depends=$(field Depends)
     echo "$p Depends: $depends"
@@ -154,7 +178,9 @@ fi
 ((failures == 0)) || die "$failures check(s) of the packages failed"
 
 # --- The unpacked packages at work --------------------------------------------------------
-export PATH=$root/usr/bin:$PATH LD_LIBRARY_PATH=$root$libdir
+# Debian's Python, which has python3-jeepney, before any other on the path.
+export PATH=$root/usr/bin:/usr/bin:$PATH LD_LIBRARY_PATH=$root$libdir PYTHONPATH=$root/usr/lib/python3/dist-packages
+export KESMAR_PYTHON_EXAMPLES=$root/usr/share/doc/python3-kesmar/examples
 sim_log=$tmp/sim.log
 exec {sim_out}< <(exec kesmarsim --no-stdin 2>"$sim_log")
 sim_pid=$!

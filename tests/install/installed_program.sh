@@ -110,7 +110,7 @@ for exe in kesmarcontrol kesmar kesmarsim; do
     missing=$(comm -23 <("$prefix/bin/$exe" --help | options) <(options <<<"$page"))
     [[ -n $page && -z $missing ]] || fail "the manual page of $exe lacks: ${missing:-the page}"
 done
-for exe in kesmar kesmarsim; do
+for exe in kesmar kesmarsim kesmarcontrol; do
     completion=$prefix/share/bash-completion/completions/$exe
     bash -c "source '$completion' && complete -p $exe" >/dev/null 2>&1 || fail "$completion completes nothing for $exe"
 done
@@ -119,8 +119,11 @@ for c in $commands; do
     grep -q "commands=\".*\b$c\b" "$prefix/share/bash-completion/completions/kesmar" ||
         fail "the kesmar completion lacks the command $c"
 done
-missing=$(comm -23 <("$prefix/bin/kesmarsim" --help | options) <(options <"$prefix/share/bash-completion/completions/kesmarsim"))
-[[ -z $missing ]] || fail "the kesmarsim completion lacks: $missing"
+for exe in kesmarsim kesmarcontrol; do
+    missing=$(comm -23 <("$prefix/bin/$exe" --help | options) <(options <"$prefix/share/bash-completion/completions/$exe"))
+    [[ -z $missing ]] || fail "the $exe completion lacks: $missing"
+done
+[[ -f $prefix/lib/udev/rules.d/70-kesmarcontrol.rules ]] || fail "lib/udev/rules.d/70-kesmarcontrol.rules missing"
 
 # --- The installed program loads the installed library ----------------------
 for exe in bin/kesmarcontrol "$libdir/libkesmarctl.so.1.0.0"; do
@@ -137,6 +140,25 @@ if [[ -n $resolved ]]; then
         fail "the installed program loads libkesmarctl.so.1 from $resolved, not from the prefix"
 fi
 [[ $libs != *"not found"* ]] || fail "unresolved libraries: $(grep 'not found' <<<"$libs")"
+
+# pkg-config and CMake find the library installed, and in the build tree before any install.
+pc_prefix=$(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --variable=prefix kesmarctl)
+[[ $pc_prefix == "$prefix" ]] || fail "the installed kesmarctl.pc names the prefix '$pc_prefix', not $prefix"
+example=$source/docs/examples/position.c
+for tree in build installed; do
+    if [[ $tree == build ]]; then where=$build/ctllib pcdir=$build/ctllib; else where=$prefix pcdir=$lib/pkgconfig; fi
+    flags=$(PKG_CONFIG_PATH=$pcdir pkg-config --cflags --libs kesmarctl) &&
+        cc -Wall -Werror -o "$tmp/position-pc-$tree" "$example" $flags ||
+        fail "the C example does not build with the $tree tree's kesmarctl.pc"
+    mkdir -p "$tmp/consumer-$tree"
+    printf 'cmake_minimum_required(VERSION 3.16)\nproject(consumer C)\nfind_package(KesmarCtl 1 REQUIRED)\nadd_executable(position "%s")\ntarget_link_libraries(position PRIVATE KesmarCtl::kesmarctl)\n' \
+        "$example" >"$tmp/consumer-$tree/CMakeLists.txt"
+    { cmake -S "$tmp/consumer-$tree" -B "$tmp/consumer-$tree/build" -DCMAKE_PREFIX_PATH="$where" &&
+        cmake --build "$tmp/consumer-$tree/build"; } >"$tmp/consumer-$tree.log" 2>&1 || {
+        cat "$tmp/consumer-$tree.log" >&2
+        fail "the C example does not build with the $tree tree's find_package(KesmarCtl)"
+    }
+done
 
 ((failures == 0)) || die "$failures check(s) of the installed files failed"
 

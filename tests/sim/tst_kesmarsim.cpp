@@ -7,11 +7,13 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kesmarproto;
@@ -93,6 +95,8 @@ private slots:
     void findsRequestAfterGarbageAndCutFrame();
     void statusCommandAndBadCommands();
     void keepsLinkWhileRunningAndRemovesItOnSignal();
+    void refusesALinkPathItDoesNotOwn_data();
+    void refusesALinkPathItDoesNotOwn();
 };
 
 void TestKesmarsim::rejectsBadOptions_data()
@@ -259,6 +263,45 @@ void TestKesmarsim::keepsLinkWhileRunningAndRemovesItOnSignal()
     QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process().exitCode(), 0);
     QVERIFY(!QFileInfo(sim.linkPath()).isSymLink());
+}
+
+void TestKesmarsim::refusesALinkPathItDoesNotOwn_data()
+{
+    QTest::addColumn<bool>("symlink");
+    QTest::addColumn<uint>("owner");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("a file of one's own") << false << uint(geteuid()) << "exists and is not a symbolic link";
+    // Only root can make a link that another user owns.
+    if (geteuid() == 0)
+        QTest::newRow("another user's link") << true << 65534u << "belongs to another user (uid 65534)";
+}
+
+// Neither followed nor replaced: the simulator stops before it opens a terminal.
+void TestKesmarsim::refusesALinkPathItDoesNotOwn()
+{
+    QFETCH(bool, symlink);
+    QFETCH(uint, owner);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kesmarsim");
+    const QByteArray encoded = QFile::encodeName(path);
+    if (symlink)
+        QVERIFY(::symlink("/dev/null", encoded.constData()) == 0);
+    else
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+    QVERIFY(::lchown(encoded.constData(), owner, owner) == 0);
+
+    QProcess p;
+    p.start(KESMARSIM_PATH, {"--no-stdin", "--link", path});
+    QVERIFY(p.waitForFinished(SimProcess::ReactionMs));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardOutput().isEmpty()); // no terminal
+    const QString error = QString::fromLocal8Bit(p.readAllStandardError());
+    QVERIFY2(error.contains(why) && error.contains("--link"), qPrintable(error));
+    const QFileInfo after(path);
+    QCOMPARE(after.isSymLink(), symlink);
+    if (symlink)
+        QCOMPARE(after.symLinkTarget(), QStringLiteral("/dev/null"));
 }
 
 QTEST_GUILESS_MAIN(TestKesmarsim)
