@@ -32,6 +32,8 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     auto *guard = new InputGuard(this);
     guard->watch(ui->stores);
     guard->watch(ui->dev);
+    connect(&settings_.store(), &SettingsStore::saveFinished, this,
+            [this](quint64, const SaveResult &result) { showSaved(result); });
     loadSettings();
     tools = new ToolWindows(link_, this);
     connect(tools, &ToolWindows::portSettingsAccepted, this, &KesmarControl::applyPortSettings);
@@ -121,18 +123,21 @@ void KesmarControl::loadSettings()
     messages->setStanding(standing);
 }
 
-// A failure stays in the status bar until something replaces it, and the
-// next save that succeeds clears it.
+// The save is written off this thread; showSaved() tells how it ended.
 ActResult KesmarControl::saveSettings()
 {
-    const SaveResult result = settings_.save(pad.settings());
-    if (result.kind == SaveResult::Kind::Saved) {
+    settings_.saveLater(pad.settings());
+    return ActResult::done(QString());
+}
+
+// A failure stays in the status bar until something replaces it, and the
+// next save that succeeds clears it.
+void KesmarControl::showSaved(const SaveResult &result)
+{
+    if (result.kind == SaveResult::Kind::Saved)
         messages->clearFailure(Failure::Save);
-        return ActResult::done(QString());
-    }
-    const ActResult failed = ActResult::failed(result.message);
-    report(failed, Failure::Save);
-    return failed;
+    else
+        report(ActResult::failed(result.message), Failure::Save);
 }
 
 void KesmarControl::closeEvent(QCloseEvent *event)
@@ -141,9 +146,10 @@ void KesmarControl::closeEvent(QCloseEvent *event)
     // The program ends with this window.
     tools->closeAll();
     // Saving leaves the list as it is: a second close in the same run saves
-    // the same positions again.
-    const ActResult saved = saveSettings();
-    if (!saved.ok())
+    // the same positions again. The program ends once it is written.
+    settings_.saveLater(pad.settings());
+    const SaveResult saved = settings_.waitForSaves();
+    if (saved.kind != SaveResult::Kind::Saved)
         qWarning("%s", qPrintable(saved.message));
 }
 

@@ -40,6 +40,8 @@ public:
     DeviceLink &link() { return link_; }
     const DeviceLink &link() const { return link_; }
     const PositionModel &positionModel() const { return positions_; }
+    // The store, whose saveFinished() tells how each save ended.
+    SettingsStore &settingsStore() { return settings_.store(); }
     // The last failure message the status bar showed; empty before the first.
     QString lastFailure() const { return messages->lastFailure(); }
 
@@ -108,6 +110,7 @@ private:
 
     void loadSettings();
     ActResult saveSettings();
+    void showSaved(const SaveResult &result);
     ActResult moved(const ActResult &result);
     // As moved(), and polling resumes, whatever the outcome.
     ActResult resumed(const ActResult &result);

@@ -35,15 +35,24 @@ QVariantMap PanelSettings::load(QString *standing)
     return stored.groups.value(padGroup);
 }
 
-SaveResult PanelSettings::save(const QVariantMap &pad)
+// What the store is to hold now; the list is shared, not copied.
+StoredSettings PanelSettings::snapshot(const QVariantMap &pad) const
 {
-    if (!loaded_)
-        return {};
     QVariantMap limits = limitsKept_ ? link_.limits().toGroup() : QVariantMap();
     if (const auto retracted = link_.retracted())
         retracted->addTo(limits);
     StoredSettings stored{link_.portSettings(), device_, positions_.positions(), {{padGroup, pad}}};
     if (!limits.isEmpty())
         stored.groups.insert(limitsGroup, limits);
-    return store_.save(stored);
+    return stored;
+}
+
+quint64 PanelSettings::saveLater(const QVariantMap &pad)
+{
+    return loaded_ ? store_.saveLater(snapshot(pad)) : 0;
+}
+
+SaveResult PanelSettings::save(const QVariantMap &pad)
+{
+    return loaded_ ? store_.save(snapshot(pad)) : SaveResult();
 }
