@@ -14,7 +14,7 @@ test) wanted=("${build[@]}" clang libclang-rt-14-dev dpkg-dev debhelper file des
 run) wanted=("${build[@]}" xvfb xauth) ;;
 shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
 package) wanted=("${build[@]}" dpkg-dev debhelper file lintian) ;;
-bench) wanted=("${build[@]}" xvfb xauth) ;;
+bench) wanted=("${build[@]}" xvfb xauth dbus-daemon) ;;
 *) echo "usage: $0 build|test|run|shots|package|bench" >&2; exit 2 ;;
 esac
 
