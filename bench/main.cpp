@@ -37,9 +37,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
-#include <functional>
 #include <thread>
 
 extern char **environ;
@@ -361,7 +361,7 @@ void measureIdle(const Options &o, const QString &work)
 void measureScale(const Options &o, const QString &work)
 {
     section("Named positions through KesmarControl (offscreen, real library, no port), median of "
-            + std::to_string(o.scaleReps) + " runs (3 at 100,000); each click: median of " + std::to_string(o.scaleOps)
+            + std::to_string(o.scaleReps) + " runs (at most 3 at 100,000); each click: median of " + std::to_string(o.scaleOps)
             + " per run (5 at 100,000)");
     std::vector<std::pair<int, Figures>> results;
     for (int n : o.sizes) {
@@ -513,10 +513,22 @@ int main(int argc, char *argv[])
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Only this part: startup, link, idle, scale or refresh (may repeat)."),
                                   QStringLiteral("part"));
-    parser.addOptions({quick, only});
+    const QCommandLineOption sizes(QStringLiteral("sizes"),
+                                   QStringLiteral("The store sizes of the named-positions part, e.g. 10000,100000."),
+                                   QStringLiteral("list"));
+    const QCommandLineOption runs(
+        QStringLiteral("runs"), QStringLiteral("Runs of the named-positions part at each size."), QStringLiteral("n"));
+    parser.addOptions({quick, only, sizes, runs});
     parser.process(app);
 
-    const Options o = parser.isSet(quick) ? Options{3, 5, 2, 50, 1, 3, 1, 5, {10, 10000}, 1} : Options{};
+    Options o = parser.isSet(quick) ? Options{3, 5, 2, 50, 1, 3, 1, 5, {10, 10000}, 1} : Options{};
+    if (parser.isSet(sizes)) {
+        o.sizes.clear();
+        for (const QString &n : parser.value(sizes).split(QLatin1Char(',')))
+            o.sizes.push_back(n.toInt());
+    }
+    if (parser.isSet(runs))
+        o.scaleReps = std::max(1, parser.value(runs).toInt());
     const QStringList parts = parser.values(only);
     const auto wanted = [&](const char *part) {
         return parts.isEmpty() || parts.contains(QLatin1String(part));

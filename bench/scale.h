@@ -14,8 +14,8 @@ namespace bench {
 
 // µs samples per measure: "load", "raw_read", "save", "raw_write", and for the
 // clicks "store", "store_unnamed", "undo", "redo", "remove" (the GUI thread's
-// time) each with "<click>_saved" (from the click until its save, written off
-// the GUI thread, has ended); "checked" holds 1 when every run left the window
+// time), and "store_saved" (from a Store click until its save, written off the
+// GUI thread, has ended); "checked" holds 1 when every run left the window
 // and the store with the counts expected, else 0.
 using Figures = std::map<std::string, std::vector<double>>;
 
