@@ -19,7 +19,10 @@ DeviceLink::DeviceLink(QObject *parent)
     : QObject(parent)
     , sequence_([this](const Xyz &target) { return sendChecked(target); })
 {
-    connect(this, &DeviceLink::positionRead, &sequence_, &MoveSequence::takeReading);
+    // Queued: a stage's send comes after the event loop has run, never in the
+    // same stretch as the poll that read the arrival, so that a slow read and
+    // a send that times out never hold the program up back to back.
+    connect(this, &DeviceLink::positionRead, &sequence_, &MoveSequence::takeReading, Qt::QueuedConnection);
     connect(&sequence_, &MoveSequence::stageChanged, this, &DeviceLink::stageChanged);
     connect(&sequence_, &MoveSequence::finished, this, &DeviceLink::sequenceFinished);
     // A sequence cannot see its stages arrive without readings.
