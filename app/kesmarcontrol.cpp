@@ -104,8 +104,9 @@ void KesmarControl::closeEvent(QCloseEvent *event)
     // The program ends with this window.
     tools->closeAll();
     // Saving leaves the list as it is: a second close in the same run saves
-    // the same positions again.
-    const ActResult saved = panel_.setPadGroup(pad.settings());
+    // the same positions again. The program ends once it is written.
+    panel_.setPadGroup(pad.settings());
+    const ActResult saved = panel_.waitForSaves();
     if (!saved.ok())
         qWarning("%s", qPrintable(saved.message));
 }

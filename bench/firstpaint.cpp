@@ -4,8 +4,20 @@
 // program as main.cpp builds it, with the real library; bench_bare, the floor,
 // the smallest Qt Widgets program with a main window of the program's size.
 // Each ends after the first paint, or runs on with --stay (idle figures).
+//
+// bench_window does, before the window shows, what BENCH_EXTRAS lists of what
+// main.cpp does before it: "icon" (the window icon from the icon theme),
+// "lock" (the instance lock), "bus" (the scripting interface on the session
+// bus), and "pad" (a second pad dialog, built before the window: what the pad
+// costs the first paint). It prints "<extra> <ns>" for the time each took.
 #ifdef BENCH_PROGRAM
+#include "instancelock.h"
 #include "kesmarcontrol.h"
+#include "paddialog.h"
+#include "scriptbridge.h"
+
+#include <QIcon>
+#include <memory>
 #endif
 
 #include <QApplication>
@@ -13,6 +25,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -50,7 +63,26 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
 #ifdef BENCH_PROGRAM
+    const QStringList extras = QString::fromLocal8Bit(qgetenv("BENCH_EXTRAS")).split(QLatin1Char(','));
+    const auto timed = [&extras](const char *extra, const std::function<void()> &step) {
+        if (!extras.contains(QLatin1String(extra)))
+            return;
+        const auto t0 = std::chrono::steady_clock::now();
+        step();
+        std::printf("%s %lld\n", extra, static_cast<long long>((std::chrono::steady_clock::now() - t0).count()));
+    };
+    timed("icon", [] {
+        QIcon builtIn;
+        for (const int size : {16, 32, 48, 64, 128, 256})
+            builtIn.addFile(QStringLiteral(":/icons/%1/kesmarcontrol.png").arg(size));
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kesmarcontrol"), builtIn));
+    });
+    InstanceLock lock(KesmarControl::settingsFile());
+    timed("lock", [&lock] { lock.lock(); });
+    std::unique_ptr<PadDialog> pad;
+    timed("pad", [&pad] { pad = std::make_unique<PadDialog>(); });
     KesmarControl window;
+    timed("bus", [&window] { (new ScriptBridge(&window))->registerOnSessionBus(); });
 #else
     QMainWindow window;
     window.resize(702, 300);

@@ -38,6 +38,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <thread>
 
 extern char **environ;
@@ -57,7 +59,7 @@ struct Options
     int idleSeconds = 10;
     int scaleReps = 7;
     int scaleOps = 20;
-    std::vector<int> sizes{10, 1000, 10000};
+    std::vector<int> sizes{10, 1000, 10000, 100000};
     int refreshRuns = 3;
 };
 
@@ -142,7 +144,7 @@ void writeProgramStore(const QString &config, const QString &port)
 // Runs `program` until it reports its first paint and returns the ms from just
 // before its start to then, or -1. posix_spawn, so that nothing of the
 // driver's own comes between the clock and the start.
-double msToFirstPaint(const char *program)
+double msToFirstPaint(const char *program, std::map<std::string, double> *extras = nullptr)
 {
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
@@ -168,10 +170,17 @@ double msToFirstPaint(const char *program)
         return -1;
     kill(pid, SIGKILL); // only if it hangs: it has closed its output, or 30 s have passed
     waitpid(pid, nullptr, 0);
+    // "<extra> <ns>" lines (see firstpaint.cpp), then "paint <ns>".
+    std::istringstream lines(text);
+    std::string what;
     long long ns = 0;
-    if (std::sscanf(text.c_str(), "paint %lld", &ns) != 1)
-        return -1;
-    return static_cast<double>(ns - start.time_since_epoch() / std::chrono::nanoseconds(1)) / 1e6;
+    while (lines >> what >> ns) {
+        if (what == "paint")
+            return static_cast<double>(ns - start.time_since_epoch() / std::chrono::nanoseconds(1)) / 1e6;
+        if (extras)
+            (*extras)[what] = static_cast<double>(ns) / 1e6;
+    }
+    return -1;
 }
 
 // CPU time of all the process's threads so far, in ns: each thread's
@@ -245,10 +254,41 @@ void measureStartup(const Options &o, const QString &work)
             else if (run >= 0)
                 bare.push_back(b), window.push_back(w);
         }
-        compare("first paint, " + std::string(platform == "xcb" ? "Xvfb" : "offscreen"), median(window), median(bare),
-                1.2, [](double ms) { return fmt("%.1f ms", ms); });
+        const std::string where = platform == "xcb" ? "Xvfb" : "offscreen";
+        const auto ms = [](double v) {
+            return fmt("%.1f ms", v);
+        };
+        compare("first paint, " + where, median(window), median(bare), 1.2, ms);
         if (failures)
             row("  runs without a first paint", std::to_string(failures));
+
+        // What main.cpp does before the window shows, each part's own time,
+        // and the first paint with all of it; then what the pad costs.
+        std::map<std::string, std::vector<double>> parts;
+        std::vector<double> asMain, floor;
+        for (const char *extras : {"icon,lock,bus", "pad"}) {
+            qputenv("BENCH_EXTRAS", extras);
+            for (int run = -1; run < o.startupRuns; ++run) {
+                std::map<std::string, double> took;
+                const double b = msToFirstPaint(BENCH_BARE_PATH);
+                const double w = msToFirstPaint(BENCH_WINDOW_PATH, &took);
+                if (b < 0 || w < 0 || run < 0)
+                    continue;
+                for (const auto &[part, t] : took)
+                    parts[part].push_back(t);
+                if (std::string(extras) != "pad")
+                    floor.push_back(b), asMain.push_back(w);
+            }
+        }
+        qunsetenv("BENCH_EXTRAS");
+        compare("first paint with the icon theme, the lock and the bus, " + where, median(asMain), median(floor), 1.2,
+                ms);
+        const std::map<std::string, std::string> names{{"icon", "the window icon from the icon theme"},
+                                                       {"lock", "the instance lock"},
+                                                       {"bus", "the scripting interface on the session bus"},
+                                                       {"pad", "the pad dialog (built before the window)"}};
+        for (const auto &[part, took] : parts)
+            row("  of which " + names.at(part) + ", " + where, ms(median(took)));
     }
 }
 
@@ -321,35 +361,49 @@ void measureIdle(const Options &o, const QString &work)
 void measureScale(const Options &o, const QString &work)
 {
     section("Named positions through KesmarControl (offscreen, real library, no port), median of "
-            + std::to_string(o.scaleReps) + " runs; Store and Remove: median of " + std::to_string(o.scaleOps)
-            + " clicks per run");
+            + std::to_string(o.scaleReps) + " runs (at most 3 at 100,000); each click: median of " + std::to_string(o.scaleOps)
+            + " per run (5 at 100,000)");
     std::vector<std::pair<int, Figures>> results;
     for (int n : o.sizes) {
-        results.emplace_back(
-            n, bench::measureScale(n, o.scaleReps, o.scaleOps, work + QStringLiteral("/scale-%1").arg(n)));
+        const bool huge = n >= 100000;
+        results.emplace_back(n,
+                             bench::measureScale(n, huge ? std::min(o.scaleReps, 3) : o.scaleReps,
+                                                 huge ? std::min(o.scaleOps, 5) : o.scaleOps,
+                                                 work + QStringLiteral("/scale-%1").arg(n)));
         if (results.back().second["checked"] != std::vector<double>{1})
             row("  the run with " + std::to_string(n) + " positions did not check out", "");
     }
-    // Each measure at every size, with the growth from the size before.
-    const auto measure = [&](const std::string &what, const char *figure, const char *floor, double bound = 0) {
-        double previous = 0;
-        int previousN = 0;
-        for (auto &[n, f] : results) {
-            const double fig = median(f[figure]), flo = floor ? median(f[floor]) : 0;
-            std::string goal = bound > 0 ? goalText(fig, flo, bound) : std::string();
-            if (previous > 0)
-                goal += (goal.empty() ? "" : "; ") + fmt("x%.2f", fig / previous) + " for x"
-                    + std::to_string(n / previousN) + " entries";
-            row(what + ", " + std::to_string(n), duration(fig), floor ? duration(flo) : "",
-                floor ? ratioText(fig, flo) : "", goal);
-            previous = fig;
-            previousN = n;
-        }
+    // The GUI thread's time per edit: at most a frame (16 ms) at 10,000
+    // entries and 50 ms at 100,000.
+    const auto frameGoal = [](int n, double us) {
+        const double bound = n >= 100000 ? 50000 : n >= 10000 ? 16000 : 0;
+        return bound > 0 ? fmt("<= %.0f ms ", bound / 1000) + (us <= bound ? "met" : "missed") : std::string();
     };
-    measure("load (construct - construct without store) vs raw QSettings read", "load", "raw_read", 2.0);
-    measure("Store click (a new position)", "store", nullptr);
-    measure("Remove click (the first position)", "remove", nullptr);
-    measure("save (close + sync) vs raw QSettings write + sync", "save", "raw_write");
+    // Each measure at every size, with the growth from the size before.
+    const auto measure
+        = [&](const std::string &what, const char *figure, const char *floor, double bound = 0, bool frame = false) {
+              double previous = 0;
+              int previousN = 0;
+              for (auto &[n, f] : results) {
+                  const double fig = median(f[figure]), flo = floor ? median(f[floor]) : 0;
+                  std::string goal = bound > 0 ? goalText(fig, flo, bound) : frame ? frameGoal(n, fig) : std::string();
+                  if (previous > 0)
+                      goal += (goal.empty() ? "" : "; ") + fmt("x%.2f", fig / previous) + " for x"
+                          + std::to_string(n / previousN) + " entries";
+                  row(what + ", " + std::to_string(n), duration(fig), floor ? duration(flo) : "",
+                      floor ? ratioText(fig, flo) : "", goal);
+                  previous = fig;
+                  previousN = n;
+              }
+          };
+    measure("load (construct - construct without store) vs raw QSettings read", "load", "raw_read", 1.2);
+    measure("Store click (a new name), GUI thread vs raw QSettings write", "store", "raw_write", 0, true);
+    measure("Store click (no name: the first free default name), GUI thread", "store_unnamed", nullptr, 0, true);
+    measure("Undo, GUI thread", "undo", nullptr, 0, true);
+    measure("Redo, GUI thread", "redo", nullptr, 0, true);
+    measure("Remove click (the first position), GUI thread", "remove", nullptr, 0, true);
+    measure("Store click until its save has ended (off the GUI thread)", "store_saved", "raw_write");
+    measure("save (close, waiting for the save) vs raw QSettings write + sync", "save", "raw_write");
 }
 
 // Readout refreshes per second while the unit moves: the program's window (in
@@ -459,10 +513,22 @@ int main(int argc, char *argv[])
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Only this part: startup, link, idle, scale or refresh (may repeat)."),
                                   QStringLiteral("part"));
-    parser.addOptions({quick, only});
+    const QCommandLineOption sizes(QStringLiteral("sizes"),
+                                   QStringLiteral("The store sizes of the named-positions part, e.g. 10000,100000."),
+                                   QStringLiteral("list"));
+    const QCommandLineOption runs(
+        QStringLiteral("runs"), QStringLiteral("Runs of the named-positions part at each size."), QStringLiteral("n"));
+    parser.addOptions({quick, only, sizes, runs});
     parser.process(app);
 
-    const Options o = parser.isSet(quick) ? Options{3, 5, 2, 50, 1, 3, 1, 5, {10, 1000}, 1} : Options{};
+    Options o = parser.isSet(quick) ? Options{3, 5, 2, 50, 1, 3, 1, 5, {10, 10000}, 1} : Options{};
+    if (parser.isSet(sizes)) {
+        o.sizes.clear();
+        for (const QString &n : parser.value(sizes).split(QLatin1Char(',')))
+            o.sizes.push_back(n.toInt());
+    }
+    if (parser.isSet(runs))
+        o.scaleReps = std::max(1, parser.value(runs).toInt());
     const QStringList parts = parser.values(only);
     const auto wanted = [&](const char *part) {
         return parts.isEmpty() || parts.contains(QLatin1String(part));

@@ -3,9 +3,11 @@
 #include "kesmarcontrol.h"
 #include "widgetlookup.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -127,25 +129,54 @@ Figures measureScale(int n, int reps, int ops, const QString &work)
         w->show();
 
         auto *stores = widget<QComboBox>(*w, QStringLiteral("stores"));
+        SettingsStore &settings = w->settingsStore();
         checked = checked && stores->count() == n;
+        // Each click is timed on its own, with the event loop run in
+        // between, as an operator's clicks come. A Store waits for the save
+        // before it to end, and is then followed until its own save has ended.
+        const auto click = [&](const char *what, const std::function<void()> &act) {
+            const bool followed = std::string(what) == "store";
+            while (followed && !settings.isSettled())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+            QCoreApplication::processEvents();
+            const auto t0 = std::chrono::steady_clock::now();
+            f[what].push_back(timed(act));
+            while (followed && !settings.isSettled())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+            if (followed)
+                f["store_saved"].push_back(
+                    std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+        };
+        auto *store = widget<QPushButton>(*w, QStringLiteral("pushButtonStore"));
         for (int i = 0; i < ops; ++i) {
             widget<QSpinBox>(*w, QStringLiteral("targetX"))->setValue(i);
             widget<QSpinBox>(*w, QStringLiteral("targetY"))->setValue(20500);
             widget<QLineEdit>(*w, QStringLiteral("storeName"))->setText(QStringLiteral("Bench %1").arg(i));
-            auto *store = widget<QPushButton>(*w, QStringLiteral("pushButtonStore"));
-            QCoreApplication::processEvents();
-            f["store"].push_back(timed([&] { store->click(); }));
+            click("store", [&] { store->click(); });
         }
-        checked = checked && stores->count() == n + ops;
+        // Unnamed: the entry gets the first free default name.
         for (int i = 0; i < ops; ++i) {
+            widget<QSpinBox>(*w, QStringLiteral("targetX"))->setValue(i);
+            widget<QSpinBox>(*w, QStringLiteral("targetY"))->setValue(20499);
+            widget<QLineEdit>(*w, QStringLiteral("storeName"))->clear();
+            click("store_unnamed", [&] { store->click(); });
+        }
+        checked = checked && stores->count() == n + 2 * ops;
+        auto *undo = widget<QAction>(*w, QStringLiteral("actionUndo"));
+        auto *redo = widget<QAction>(*w, QStringLiteral("actionRedo"));
+        for (int i = 0; i < ops; ++i)
+            click("undo", [&] { undo->trigger(); });
+        for (int i = 0; i < ops; ++i)
+            click("redo", [&] { redo->trigger(); });
+        checked = checked && stores->count() == n + 2 * ops;
+        auto *remove = widget<QPushButton>(*w, QStringLiteral("pushButtonRemove"));
+        for (int i = 0; i < 2 * ops; ++i) {
             stores->setCurrentIndex(0);
-            auto *remove = widget<QPushButton>(*w, QStringLiteral("pushButtonRemove"));
-            QCoreApplication::processEvents();
-            f["remove"].push_back(timed([&] { remove->click(); }));
+            click("remove", [&] { remove->click(); });
         }
         checked = checked && stores->count() == n;
         QCoreApplication::processEvents();
-        // Closing saves and syncs the store.
+        // Closing saves and syncs the store, and waits for it.
         f["save"].push_back(timed([&] { w->close(); }));
         delete w;
         checked = checked && storedCount(windowDir) == n;

@@ -12,13 +12,16 @@
 
 namespace bench {
 
-// µs samples per measure: "load", "raw_read", "store", "remove", "save",
-// "raw_write"; "checked" holds 1 when every run left the window and the store
-// with the counts expected, else 0.
+// µs samples per measure: "load", "raw_read", "save", "raw_write", and for the
+// clicks "store", "store_unnamed", "undo", "redo", "remove" (the GUI thread's
+// time), and "store_saved" (from a Store click until its save, written off the
+// GUI thread, has ended); "checked" holds 1 when every run left the window
+// and the store with the counts expected, else 0.
 using Figures = std::map<std::string, std::vector<double>>;
 
-// `reps` runs with a store of `n` positions under the folder `work`; Store and
-// Remove are clicked `ops` times each per run.
+// `reps` runs with a store of `n` positions under the folder `work`; Store
+// (named and unnamed), Undo and Redo are clicked `ops` times each per run,
+// Remove twice as often.
 Figures measureScale(int n, int reps, int ops, const QString &work);
 
 } // namespace bench

@@ -8,7 +8,10 @@ MovePlans::MovePlans(DeviceLink &link, MoveGate &gate, QObject *parent)
     , gate_(gate)
     , sequence_([this](const Xyz &target) { return gate_.moveTo(target); })
 {
-    connect(&link_, &DeviceLink::positionRead, &sequence_, &MoveSequence::takeReading);
+    // Queued: a stage's send comes after the event loop has run, never in the
+    // same stretch as the poll that read the arrival, so that a slow read and
+    // a send that times out never hold the program up back to back.
+    connect(&link_, &DeviceLink::positionRead, &sequence_, &MoveSequence::takeReading, Qt::QueuedConnection);
     connect(&sequence_, &MoveSequence::stageChanged, this, &MovePlans::stageChanged);
     connect(&sequence_, &MoveSequence::finished, this, &MovePlans::finished);
     // A plan cannot see its stages arrive without readings.

@@ -5,6 +5,10 @@
 Panel::Panel(QObject *parent)
     : QObject(parent)
 {
+    connect(&settings_.store(), &SettingsStore::saveFinished, this, [this](quint64, const SaveResult &result) {
+        report(result.kind == SaveResult::Kind::Saved ? ActResult::done(QString()) : ActResult::failed(result.message),
+               About::Save);
+    });
     // Whatever sent it, a move's target is the target shown.
     connect(&gate_, &MoveGate::targetSent, &targets_, [this](int x, int y, int z) { targets_.set(x, y, z); });
     connect(&gate_, &MoveGate::restedElsewhere, this, [this](int x, int y, int z) {
@@ -54,10 +58,14 @@ ActResult Panel::setPadGroup(const QVariantMap &group)
 
 ActResult Panel::save()
 {
-    const SaveResult result = settings_.save(padGroup_);
-    if (result.kind == SaveResult::Kind::Saved)
-        return report(ActResult::done(QString()), About::Save);
-    return report(ActResult::failed(result.message), About::Save);
+    settings_.saveLater(padGroup_);
+    return ActResult::done(QString());
+}
+
+ActResult Panel::waitForSaves()
+{
+    const SaveResult result = settings_.waitForSaves();
+    return result.kind == SaveResult::Kind::Saved ? ActResult::done(QString()) : ActResult::failed(result.message);
 }
 
 ActResult Panel::report(const ActResult &result, About about)
@@ -266,8 +274,8 @@ ActResult Panel::setLimits(const TravelLimits &limits)
     // A plan's stages were checked against the limits before.
     plans_.abort(tr("Stopped: the limits changed"));
     emit limitsChanged();
-    const ActResult saved = save();
-    return saved.ok() ? result : saved;
+    save();
+    return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -324,7 +332,9 @@ ActResult Panel::store(const QString &name, PositionModel::StoreMatch match)
     if (!name.isEmpty())
         emit nameStored(name);
     const ActResult result = report(ActResult::done(PositionModel::describe(stored)));
-    return stored.changed() ? save() : result;
+    if (stored.changed())
+        save();
+    return result;
 }
 
 ActResult Panel::remove(int row)
@@ -337,8 +347,8 @@ ActResult Panel::remove(int row)
     // Target, where that would send it.
     if (!following_)
         recall(qMin(row, positions_.rowCount() - 1));
-    report(ActResult::done(tr("Position %1 removed").arg(name)));
-    return save();
+    save();
+    return report(ActResult::done(tr("Position %1 removed").arg(name)));
 }
 
 ActResult Panel::step(bool back)
@@ -348,6 +358,6 @@ ActResult Panel::step(bool back)
         return ActResult::done(QString());
     const int row = qMin(step->row, positions_.rowCount() - 1);
     emit entryChanged(row);
-    report(ActResult::done((back ? tr("Undone: %1") : tr("Redone: %1")).arg(step->change)));
-    return save();
+    save();
+    return report(ActResult::done((back ? tr("Undone: %1") : tr("Redone: %1")).arg(step->change)));
 }

@@ -61,8 +61,13 @@ public:
     // The pad's group of the store, kept as the pad gives it.
     QVariantMap padGroup() const { return padGroup_; }
     ActResult setPadGroup(const QVariantMap &group);
-    // Writes the store; a failure is reported, the next good save mends it.
+    // Asks for the store to be written, off this thread; how it ended is
+    // reported (a failure stays until the next good save mends it).
     ActResult save();
+    // Waits for every save asked for; what came of the last.
+    ActResult waitForSaves();
+    // The store, whose saveFinished() tells how each save ended.
+    SettingsStore &settingsStore() { return settings_.store(); }
     QString settingsFile() const;
 
     // The connection. None of these moves the unit.

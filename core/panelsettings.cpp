@@ -106,14 +106,23 @@ QVariantMap PanelSettings::load(QString *standing)
     return stored.groups.value(padGroup);
 }
 
-SaveResult PanelSettings::save(const QVariantMap &pad)
+// What the store is to hold now; the list is shared, not copied.
+StoredSettings PanelSettings::snapshot(const QVariantMap &pad) const
 {
-    if (!loaded_)
-        return {};
     QVariantMap limits = limitsKept_ ? gate_.limits().toGroup() : QVariantMap();
     addRetracted(plans_.retracted(), link_.device(), limits);
     StoredSettings stored{link_.portSettings(), device_, positions_.positions(), {{padGroup, pad}}};
     if (!limits.isEmpty())
         stored.groups.insert(limitsGroup, limits);
-    return store_.save(stored);
+    return stored;
+}
+
+quint64 PanelSettings::saveLater(const QVariantMap &pad)
+{
+    return loaded_ ? store_.saveLater(snapshot(pad)) : 0;
+}
+
+SaveResult PanelSettings::save(const QVariantMap &pad)
+{
+    return loaded_ ? store_.save(snapshot(pad)) : SaveResult();
 }

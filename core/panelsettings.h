@@ -31,10 +31,17 @@ public:
     // group. `standing` gets what the whole run must know: that nothing is
     // saved, or where the file with unreadable entries is kept.
     QVariantMap load(QString *standing);
-    // Writes the whole store with the pad's group as given. Until loading has
-    // finished nothing is written (a save in between, a device selected while
-    // loading, would write the list half loaded), and that counts as saved.
+    // Asks for a save of the whole store with the pad's group as given,
+    // written off this thread from a snapshot; returns its number, and
+    // store().saveFinished() tells how it ended. Until loading has finished
+    // nothing is written (a save in between, a device selected while
+    // loading, would write the list half loaded): that returns 0 and tells
+    // nothing.
+    quint64 saveLater(const QVariantMap &pad);
+    // The same save, waited for; nothing written before loading counts as saved.
     SaveResult save(const QVariantMap &pad);
+    // Waits for every save asked for; returns how the last one ended.
+    SaveResult waitForSaves() { return store_.waitForSaves(); }
 
     // The device saved: the one last selected with success.
     int device() const { return device_; }
@@ -44,6 +51,8 @@ public:
     void keepLimits() { limitsKept_ = true; }
 
 private:
+    StoredSettings snapshot(const QVariantMap &pad) const;
+
     DeviceLink &link_;
     MoveGate &gate_;
     MovePlans &plans_;

@@ -1,6 +1,7 @@
 #include "positionmodel.h"
 
 #include <algorithm>
+#include <vector>
 
 PositionModel::PositionModel(QObject *parent)
     : QAbstractListModel(parent)
@@ -97,11 +98,27 @@ int PositionModel::find(const QString &name) const
 
 QString PositionModel::defaultName() const
 {
-    for (int n = 1;; ++n) {
-        const QString candidate = tr("Pos %1").arg(n);
-        if (find(candidate) < 0)
-            return candidate;
+    // One pass over the names: n up to the list's size + 1 is all that can be
+    // the smallest one free.
+    const QString pattern = tr("Pos %1");
+    const int at = int(pattern.indexOf(QStringLiteral("%1")));
+    const QString before = pattern.left(at);
+    const QString after = pattern.mid(at + 2);
+    std::vector<bool> taken(size_t(positions_.size()) + 2, false);
+    for (const Position &p : positions_) {
+        if (p.name.size() <= before.size() + after.size() || !p.name.startsWith(before) || !p.name.endsWith(after))
+            continue;
+        const QString number = p.name.mid(before.size(), p.name.size() - before.size() - after.size());
+        bool ok = false;
+        const int n = number.toInt(&ok);
+        // Only the name defaultName() would give: "Pos 01" is not "Pos 1".
+        if (ok && n >= 1 && size_t(n) < taken.size() && number == QString::number(n))
+            taken[size_t(n)] = true;
     }
+    int n = 1;
+    while (taken[size_t(n)])
+        ++n;
+    return pattern.arg(n);
 }
 
 QString PositionModel::describe(const StoreResult &result)

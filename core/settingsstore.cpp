@@ -4,6 +4,7 @@
 
 #include "travel.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -13,9 +14,10 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -85,14 +87,17 @@ QString writeAll(int fd, const QByteArray &bytes)
     return QString();
 }
 
-// Writes a new file whole or not at all: every write is checked and the data
-// synced before the file takes its name. Returns the reason of a failure.
-QString writeWholeFile(const QString &path, const QByteArray &bytes)
+// Writes a new file whole or not at all, with the permission bits `mode`:
+// every write is checked and the data synced before the file takes its name.
+// Returns the reason of a failure.
+QString writeWholeFile(const QString &path, const QByteArray &bytes, mode_t mode)
 {
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return out.errorString();
-    QString failure = writeAll(out.handle(), bytes);
+    QString failure = ::fchmod(out.handle(), mode) == 0 ? QString() : qt_error_string(errno);
+    if (failure.isEmpty())
+        failure = writeAll(out.handle(), bytes);
     if (failure.isEmpty() && ::fsync(out.handle()) != 0)
         failure = qt_error_string(errno);
     if (failure.isEmpty() && !out.commit())
@@ -134,22 +139,103 @@ bool holdsTheSame(const QString &path, const QSettings &written)
     });
 }
 
+// The permission bits of the file at `path`; those of a new file where there
+// is none.
+std::optional<mode_t> fileMode(const QString &path)
+{
+    struct stat st
+    { };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return mode_t(st.st_mode & 07777);
+}
+
+// Whether the file at `path` may be opened for reading: a pipe, a device or a
+// socket in its place could hold the reader for ever.
+bool mayRead(const QString &path)
+{
+    const QFileInfo info(path);
+    return !info.exists() || info.isFile() || info.isDir();
+}
+
+// The keys of `settings` that the store does not write itself, with their
+// values: all but the connection settings and the positions array.
+QMap<QString, QVariant> keysOfOthers(QSettings &settings)
+{
+    static const QStringList ownSettings{QStringLiteral("port"), QStringLiteral("dev"), QStringLiteral("update"),
+                                         QStringLiteral("timeout"), QStringLiteral("pcmode")};
+    QMap<QString, QVariant> kept;
+    for (const QString &key : settings.childKeys())
+        kept.insert(key, settings.value(key));
+    for (const QString &group : settings.childGroups()) {
+        if (group == positionsArray)
+            continue;
+        settings.beginGroup(group);
+        for (const QString &key : settings.allKeys()) {
+            if (group != settingsGroup || !ownSettings.contains(key))
+                kept.insert(group + QLatin1Char('/') + key, settings.value(key));
+        }
+        settings.endGroup();
+    }
+    return kept;
+}
+
+// Makes sure the writes of a rename in `folder` are on the disk. A file
+// system that cannot sync a folder keeps its renames anyway.
+QString syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return qt_error_string(errno);
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    const int error = errno;
+    ::close(fd);
+    return synced ? QString() : qt_error_string(error);
+}
+
+QList<SettingsStore *> &liveStores()
+{
+    static QList<SettingsStore *> stores;
+    return stores;
+}
+
 } // namespace
+
+SettingsStore::SettingsStore(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<SaveResult>();
+    writer_.setMaxThreadCount(1);
+    liveStores().append(this);
+}
+
+SettingsStore::~SettingsStore()
+{
+    liveStores().removeOne(this);
+    waitForSaves();
+}
 
 QString SettingsStore::fileName()
 {
-    return QSettings(organization, application).fileName();
+    // QSettings reads the file it is made for, at once. One made for a name
+    // that is never used tells the store's folder without opening the store.
+    const QSettings beside(QSettings::NativeFormat, QSettings::UserScope, organization,
+                           QStringLiteral(".%1-path").arg(application));
+    return QFileInfo(beside.fileName()).path() + QLatin1Char('/') + application + QStringLiteral(".conf");
 }
 
 StoredSettings SettingsStore::load(LoadReport *report)
 {
     StoredSettings stored;
-    // Reading a pipe or a device in the file's place could wait for ever.
-    const QFileInfo info(file);
-    if (info.exists() && !info.isFile() && !info.isDir()) {
+    kept_.clear();
+    keptKnown_ = true;
+    if (!mayRead(file)) {
         switchSavingOff(tr("%1 is not a plain file").arg(QDir::toNativeSeparators(file)));
         return stored;
     }
+    // With saving off another program may be saving into the same folder.
+    if (!isSavingOff())
+        removeLeftovers();
     QSettings settings(organization, application);
     // Text typed into the file with an editor is UTF-8; the escapes that
     // saving writes read the same with it.
@@ -216,6 +302,9 @@ StoredSettings SettingsStore::load(LoadReport *report)
             values.insert(key, settings.value(key));
         settings.endGroup();
     }
+    // What the user's file itself holds besides, not the system's defaults.
+    settings.setFallbacksEnabled(false);
+    kept_ = keysOfOthers(settings);
 
     // With saving off nothing is written, the copy included; nothing is lost.
     if (unreadable > 0 && !isSavingOff()) {
@@ -232,8 +321,9 @@ StoredSettings SettingsStore::load(LoadReport *report)
     return stored;
 }
 
-// Copies the store file as it is beside it, named after the time, before
-// anything overwrites the entries that could not be read. Returns the copy's
+// Copies the store file as it is beside it, named after the time and with
+// the store's permission bits, before anything overwrites the entries that
+// could not be read; only the newest copies are kept. Returns the copy's
 // path; without a copy, saving is switched off so that nothing is lost.
 QString SettingsStore::keepDamagedCopy(const QString &path)
 {
@@ -246,28 +336,142 @@ QString SettingsStore::keepDamagedCopy(const QString &path)
         return QString();
     }
     const QByteArray bytes = original.readAll();
+    const QString prefix = QFileInfo(path).fileName() + QStringLiteral(".damaged-");
     const QString stem = path + QStringLiteral(".damaged-")
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddTHH-mm-ss"));
     QString copy = stem;
     // A copy made earlier in the same second stays as it is.
     for (int n = 2; QFileInfo::exists(copy); ++n)
         copy = stem + QLatin1Char('-') + QString::number(n);
-    const QString failure = writeWholeFile(copy, bytes);
-    if (failure.isEmpty())
-        return copy;
-    switchSavingOff(tr("no copy of the damaged store can be kept as %1 (%2)").arg(copy, failure));
-    return QString();
+    const QString failure = writeWholeFile(copy, bytes, fileMode(path).value_or(0600));
+    if (!failure.isEmpty()) {
+        switchSavingOff(tr("no copy of the damaged store can be kept as %1 (%2)").arg(copy, failure));
+        return QString();
+    }
+    // Oldest first: by the time in the name, then by the number after it.
+    QDir folder = QFileInfo(path).dir();
+    QStringList copies = folder.entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden);
+    const auto order = [&prefix](const QString &name) {
+        const QString rest = name.mid(prefix.size());
+        const QString time = rest.left(19);
+        return std::make_pair(time, rest.size() > 20 ? rest.mid(20).toInt() : 1);
+    };
+    std::sort(copies.begin(), copies.end(), [&](const QString &a, const QString &b) { return order(a) < order(b); });
+    for (int i = 0; i + keptDamagedCopies < copies.size(); ++i)
+        folder.remove(copies.at(i));
+    return copy;
+}
+
+// Removes what a save that was cut short (a crash, a kill, a power cut) left
+// beside the store: its staged and checked files and their locks.
+void SettingsStore::removeLeftovers()
+{
+    const QFileInfo store(file);
+    QDir folder = store.dir();
+    // This process's own are saves under way in another store object.
+    const QString own = store.fileName() + QStringLiteral(".saving-%1-").arg(QCoreApplication::applicationPid());
+    int removed = 0;
+    for (const QString &name :
+         folder.entryList({store.fileName() + QStringLiteral(".saving-*")}, QDir::Files | QDir::Hidden | QDir::System))
+        removed += !name.startsWith(own) && folder.remove(name) ? 1 : 0;
+    if (removed > 0)
+        qWarning("Removed %d files left beside %s by a save that was cut short", removed,
+                 qPrintable(QDir::toNativeSeparators(file)));
+}
+
+SettingsStore::Job SettingsStore::job(const StoredSettings &stored)
+{
+    // Saved without a load: the other keys are those the file holds now.
+    if (!keptKnown_ && mayRead(file)) {
+        QSettings settings(file, QSettings::IniFormat);
+        kept_ = keysOfOthers(settings);
+    }
+    keptKnown_ = true;
+    Job next{stored, kept_, ++asked_};
+    // The groups given stay in the file when a later save leaves them out.
+    for (auto group = stored.groups.cbegin(); group != stored.groups.cend(); ++group) {
+        for (auto value = group.value().cbegin(); value != group.value().cend(); ++value)
+            kept_.insert(group.key() + QLatin1Char('/') + value.key(), value.value());
+    }
+    return next;
 }
 
 SaveResult SettingsStore::save(const StoredSettings &stored)
 {
-    if (isSavingOff())
-        return {SaveResult::Kind::Off, savingOffMessage()};
-    const auto failed = [this](const QString &reason) {
+    saveLater(stored);
+    return waitForSaves();
+}
+
+quint64 SettingsStore::saveLater(const StoredSettings &stored)
+{
+    if (isSavingOff()) {
+        const quint64 number = ++asked_;
+        const SaveResult off{SaveResult::Kind::Off, savingOffMessage()};
+        {
+            const QMutexLocker lock(&mutex_);
+            last_ = off;
+        }
+        QMetaObject::invokeMethod(
+            this, [this, number, off] { tell(number, off); }, Qt::QueuedConnection);
+        return number;
+    }
+    Job next = job(stored);
+    const quint64 number = next.number;
+    const QMutexLocker lock(&mutex_);
+    waiting_ = std::move(next);
+    if (!writing_) {
+        writing_ = true;
+        writer_.start([this] { writeJobs(); });
+    }
+    return number;
+}
+
+// The writing thread: the snapshot waiting, then any newer one, until none waits.
+void SettingsStore::writeJobs()
+{
+    QMutexLocker lock(&mutex_);
+    while (waiting_) {
+        const Job next = std::move(*waiting_);
+        waiting_.reset();
+        lock.unlock();
+        const SaveResult result = write(file, next);
+        QMetaObject::invokeMethod(
+            this, [this, number = next.number, result] { tell(number, result); }, Qt::QueuedConnection);
+        lock.relock();
+        last_ = result;
+    }
+    writing_ = false;
+    idle_.wakeAll();
+}
+
+void SettingsStore::tell(quint64 upTo, const SaveResult &result)
+{
+    settled_ = std::max(settled_, upTo);
+    emit saveFinished(upTo, result);
+}
+
+SaveResult SettingsStore::waitForSaves()
+{
+    QMutexLocker lock(&mutex_);
+    while (writing_)
+        idle_.wait(&mutex_);
+    return last_;
+}
+
+void SettingsStore::waitForAllSaves()
+{
+    for (SettingsStore *store : liveStores())
+        store->waitForSaves();
+}
+
+SaveResult SettingsStore::write(const QString &file, const Job &job)
+{
+    const auto failed = [&file](const QString &reason) {
         return SaveResult{SaveResult::Kind::Failed,
                           tr("Settings not saved - cannot write %1 (%2)").arg(QDir::toNativeSeparators(file), reason)};
     };
-    QDir().mkpath(QFileInfo(file).path());
+    const QString folder = QFileInfo(file).path();
+    QDir().mkpath(folder);
     {
         // The common failures (no folder, no right to write) are seen
         // before anything is written.
@@ -277,17 +481,16 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
         probe.cancelWriting();
     }
 
-    // The new store is made beside the file, under a name of its own that
-    // starts as a second link to the file (or a copy of it, where the file
-    // system has no links), so every key the store does not write stays as
-    // it is; QSettings writes it in its own format. Its writer does not see
-    // when the disk takes only part of the file, so the staged file is read
-    // back under another name before it takes the store's place in one
-    // rename.
+    // The new store is made beside the file, under a name of its own, in a
+    // new file with the store's permission bits: nothing of the old file is
+    // in it but the keys the store carries over. QSettings writes it in its
+    // own format. Its writer does not see when the disk takes only part of
+    // the file, so the staged file is read back under another name before it
+    // takes the store's place in one rename.
     // A name of its own for every save: QSettings keeps what it read of a
     // file name, and must not see an earlier attempt's keys.
-    const QString staging
-        = file + QStringLiteral(".saving-%1-%2").arg(QCoreApplication::applicationPid()).arg(++saveCount);
+    static std::atomic<quint64> saves{0};
+    const QString staging = file + QStringLiteral(".saving-%1-%2").arg(QCoreApplication::applicationPid()).arg(++saves);
     const QString checked = staging + QStringLiteral(".check");
     const auto removeStaged = qScopeGuard([&] {
         QFile::remove(staging);
@@ -298,19 +501,26 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
         return failed(whyNoRoom(checked + QStringLiteral(".room"), 2 * QFileInfo(file).size()));
     };
     QFile::remove(staging);
-    if (QFileInfo::exists(file)
-        && ::link(QFile::encodeName(file).constData(), QFile::encodeName(staging).constData()) != 0) {
-        QFile current(file);
-        if (!current.open(QIODevice::ReadOnly))
-            return failed(current.errorString());
-        const QString failure = writeWholeFile(staging, current.readAll());
-        if (!failure.isEmpty())
-            return failed(failure);
+    {
+        const std::optional<mode_t> mode = fileMode(file);
+        const int fd = ::open(QFile::encodeName(staging).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                              mode.value_or(0666));
+        if (fd < 0)
+            return failed(qt_error_string(errno));
+        // The store's own bits, whatever the process's mask.
+        const bool moded = !mode || ::fchmod(fd, *mode) == 0;
+        const int error = errno;
+        ::close(fd);
+        if (!moded)
+            return failed(qt_error_string(error));
     }
 
     QSettings writer(staging, QSettings::IniFormat);
     // No codec: all text outside ASCII is written as escapes, as earlier
     // builds wrote it, and comes back exactly as it was.
+    for (auto key = job.kept.cbegin(); key != job.kept.cend(); ++key)
+        writer.setValue(key.key(), key.value());
+    const StoredSettings &stored = job.stored;
     writer.beginGroup(settingsGroup);
     writer.setValue(QStringLiteral("port"), stored.port.port);
     writer.setValue(QStringLiteral("dev"), stored.device);
@@ -335,10 +545,8 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
     writer.sync();
     // Text outside ASCII as escapes, as every build writes it; the check below
     // reads the escaped file back.
-    const bool escaped = writer.status() != QSettings::AccessError && escapeStoreFile(staging);
-    // A format error only says that the copy of the old file could not be
-    // parsed whole; the new contents were still written.
-    if (writer.status() == QSettings::AccessError || !escaped)
+    const bool escaped = writer.status() == QSettings::NoError && escapeStoreFile(staging);
+    if (writer.status() != QSettings::NoError || !escaped)
         return cutShort();
     if (!QFile::rename(staging, checked))
         return failed(tr("cannot rename the new store file"));
@@ -352,6 +560,10 @@ SaveResult SettingsStore::save(const StoredSettings &stored)
         return failed(qt_error_string(errno));
     if (::rename(QFile::encodeName(checked).constData(), QFile::encodeName(file).constData()) != 0)
         return failed(qt_error_string(errno));
+    // Without this a power cut may bring the previous store back.
+    const QString unsynced = syncFolder(folder);
+    if (!unsynced.isEmpty())
+        return failed(unsynced);
     return SaveResult();
 }
 

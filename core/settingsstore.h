@@ -4,11 +4,17 @@
 #include "portsettings.h"
 #include "position.h"
 
-#include <QCoreApplication>
 #include <QList>
 #include <QMap>
+#include <QMetaType>
+#include <QMutex>
+#include <QObject>
 #include <QString>
+#include <QThreadPool>
 #include <QVariantMap>
+#include <QWaitCondition>
+
+#include <optional>
 
 // Everything the settings store holds: the connection settings, the device
 // driven, the named positions, and the groups that other parts of the program
@@ -36,6 +42,7 @@ struct SaveResult
     Kind kind = Kind::Saved;
     QString message;
 };
+Q_DECLARE_METATYPE(SaveResult)
 
 // What a load could not read: the number of stored positions skipped, where
 // the file as it was is kept, and the operator's message about it (empty
@@ -51,26 +58,52 @@ struct LoadReport
 // The store is the file's only writer. A load is tolerant of any damage; a
 // save writes the whole store at once, so the file holds either the new
 // complete store or the previous one, whatever the disk does.
-class SettingsStore
+//
+// Saves run off the calling thread from a snapshot (the list of positions is
+// shared, not copied), one at a time; a snapshot still waiting for its turn
+// is replaced by a newer one, whose save then stands for both.
+class SettingsStore : public QObject
 {
-    Q_DECLARE_TR_FUNCTIONS(SettingsStore)
+    Q_OBJECT
 
 public:
     // The device numbers a store may name; any other loads as device 1.
+    // Copies of a damaged store kept beside it, the newest ones.
+    static constexpr int keptDamagedCopies = 5;
 
-    // Path of the store file.
+    explicit SettingsStore(QObject *parent = nullptr);
+    // Waits for the last save.
+    ~SettingsStore() override;
+
+    // Path of the store file. Nothing at that path is opened to find it.
     static QString fileName();
 
     // Reads the store. Missing or damaged values load as their defaults, the
     // polling interval has its floor, and only entries "1".."size" of the
     // positions array with a name and three whole coordinates load. When any
     // entry is skipped, the file as it was is first copied beside it; if no
-    // copy can be made, saving is switched off for this run.
+    // copy can be made, saving is switched off for this run. Files left
+    // beside the store by a save that was cut short are removed first.
     StoredSettings load(LoadReport *report = nullptr);
 
-    // Writes the whole store. The keys of the file that the store does not
-    // write stay as they are.
+    // Writes the whole store: the program's keys as given, the positions
+    // array with exactly the entries given, and every other key as the file
+    // held it when it was loaded or as an earlier save gave it (a key left
+    // out of a group keeps what the file holds for it). Returns once the file
+    // is written, after any save still under way.
     SaveResult save(const StoredSettings &settings);
+    // The same save, written off this thread; returns its number. The end of
+    // each save is told by saveFinished().
+    quint64 saveLater(const StoredSettings &settings);
+    // Waits until every save asked for has ended; returns how the last ended
+    // (Saved when none was asked for).
+    SaveResult waitForSaves();
+    // Whether every save asked for has ended and been told by saveFinished().
+    bool isSettled() const { return settled_ == asked_; }
+    // The number of the last save asked for.
+    quint64 lastSave() const { return asked_; }
+    // Waits for the saves of every store of this process.
+    static void waitForAllSaves();
 
     // From now on nothing is written; every save answers Off with the
     // message "Settings are not saved in this run - <reason>".
@@ -78,12 +111,40 @@ public:
     bool isSavingOff() const { return !offReason.isEmpty(); }
     QString savingOffMessage() const;
 
+signals:
+    // The saves numbered up to `upTo` have ended, as `result` says: a save
+    // replaced by a newer one ends as that one does.
+    void saveFinished(quint64 upTo, const SaveResult &result);
+
 private:
+    struct Job
+    {
+        StoredSettings stored;
+        QMap<QString, QVariant> kept; // the keys the store does not write itself
+        quint64 number = 0;
+    };
+
     QString keepDamagedCopy(const QString &path);
+    void removeLeftovers();
+    Job job(const StoredSettings &stored);
+    void writeJobs();
+    void tell(quint64 upTo, const SaveResult &result);
+    static SaveResult write(const QString &file, const Job &job);
 
     const QString file = fileName();
     QString offReason;
-    int saveCount = 0;
+    QMap<QString, QVariant> kept_;
+    bool keptKnown_ = false;
+    quint64 asked_ = 0;
+    quint64 settled_ = 0;
+
+    // Shared with the writing thread.
+    QMutex mutex_;
+    QWaitCondition idle_;
+    std::optional<Job> waiting_;
+    bool writing_ = false;
+    SaveResult last_;
+    QThreadPool writer_;
 };
 
 #endif // SETTINGSSTORE_H

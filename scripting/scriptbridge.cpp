@@ -157,7 +157,27 @@ void ScriptBridge::GotoPosition(const QString &name)
 
 void ScriptBridge::StorePosition(const QString &name)
 {
-    reply(panel_.store(name, PositionModel::StoreMatch::NameOnly));
+    const ActResult stored = panel_.store(name, PositionModel::StoreMatch::NameOnly);
+    SettingsStore &store = panel_.settingsStore();
+    if (!stored.ok() || store.isSettled()) {
+        reply(stored);
+        return;
+    }
+    // Answered once the save that holds the new entry has ended.
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    QDBusConnection bus = connection();
+    const quint64 save = store.lastSave();
+    auto *answer = new QObject(this);
+    connect(&store, &SettingsStore::saveFinished, answer, [=, &store](quint64 upTo, const SaveResult &result) mutable {
+        if (upTo < save)
+            return;
+        bus.send(result.kind == SaveResult::Kind::Saved
+                     ? call.createReply()
+                     : call.createErrorReply(KesmarBus::errorFailed, result.message));
+        disconnect(&store, nullptr, answer, nullptr);
+        answer->deleteLater();
+    });
 }
 
 int ScriptBridge::Device()

@@ -25,4 +25,6 @@ cmake --build "$build" -j "$(nproc)" --target kesmarbench >/dev/null
 
 # A display of its own, so the start-up and idle figures under X do not depend
 # on the desktop the script is started from.
-exec xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench/kesmarbench" "$@"
+# A session bus of its own too, so that the start-up figures include
+# registering the scripting interface.
+exec xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- "$build/bench/kesmarbench" "$@"

@@ -17,7 +17,7 @@ test) wanted=("${build[@]}" "${package[@]}" clang libclang-rt-14-dev desktop-fil
 run) wanted=("${build[@]}" xvfb xauth) ;;
 shots) wanted=("${build[@]}" xvfb xauth imagemagick) ;;
 package) wanted=("${build[@]}" "${package[@]}") ;;
-bench) wanted=("${build[@]}" xvfb xauth) ;;
+bench) wanted=("${build[@]}" xvfb xauth dbus-daemon) ;;
 *) echo "usage: $0 build|test|run|shots|package|bench" >&2; exit 2 ;;
 esac
 

@@ -32,6 +32,7 @@ QStringList records(const QList<Position> &positions)
 // The entries the next start would load from the store file.
 QStringList saved()
 {
+    SettingsStore::waitForAllSaves();
     return records(SettingsStore().load().positions);
 }
 
@@ -172,6 +173,7 @@ void TestPositionHistory::namesRefused()
 
     ListWidgets p;
     p.store("Home", 1, 1, 1);
+    SettingsStore::waitForAllSaves();
     const QByteArray file = TestSettings::readStore();
 
     p.store(name, 2, 2, 2);
@@ -181,6 +183,7 @@ void TestPositionHistory::namesRefused()
     }
     QCOMPARE(p.message(), message);
     QCOMPARE(p.records(), QStringList{"Home:1,1,1"});
+    SettingsStore::waitForAllSaves();
     QCOMPARE(TestSettings::readStore(), file);
     // The name stays in the field, whole, to be mended.
     QCOMPARE(widget<QLineEdit>(p.w, "storeName")->text(), name);

@@ -8,7 +8,12 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryFile>
 #include <QtTest>
+
+#include <memory>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -45,6 +50,34 @@ QStringList damagedCopies()
     return QDir(store.path()).entryList({store.fileName() + QStringLiteral(".damaged-*")}, QDir::Files);
 }
 
+QString folder()
+{
+    return QFileInfo(TestSettings::storeFile()).path();
+}
+
+// Every key of the store file with its value, read from a copy so that
+// nothing QSettings holds in memory for the store is seen.
+QStringList keysOnDisk()
+{
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(TestSettings::readStore()) < 0 || !copy.flush())
+        return {"cannot copy the store"};
+    const QSettings file(copy.fileName(), QSettings::IniFormat);
+    QStringList keys = file.allKeys();
+    keys.sort();
+    QStringList list;
+    for (const QString &key : keys)
+        list << key + QLatin1Char('=') + file.value(key).toString();
+    return list;
+}
+
+int modeOf(const QString &path)
+{
+    struct stat st
+    { };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
 } // namespace
 
 class TestSettingsStoreCore : public QObject
@@ -62,8 +95,9 @@ private slots:
     void init() { TestSettings::clear(); }
     void cleanup()
     {
-        for (const QString &copy : damagedCopies())
-            QFile::remove(QFileInfo(TestSettings::storeFile()).path() + QLatin1Char('/') + copy);
+        QDir beside(folder());
+        for (const QString &name : beside.entryList(QDir::Files | QDir::System))
+            beside.remove(name);
     }
 
     void loadRules_data();
@@ -74,6 +108,11 @@ private slots:
     void failedSaveLeavesThePreviousStore();
     void savingOffWritesNothing_data();
     void savingOffWritesNothing();
+    void fileHoldsWhatTheListHolds_data();
+    void fileHoldsWhatTheListHolds();
+    void leftoversAreRemovedAtStart_data();
+    void leftoversAreRemovedAtStart();
+    void savesRunInTurnOffThisThread();
 };
 
 void TestSettingsStoreCore::loadRules_data()
@@ -236,7 +275,6 @@ void TestSettingsStoreCore::savingOffWritesNothing()
     QFETCH(QString, reason);
     reason.replace(QStringLiteral("{file}"), TestSettings::storeFile());
     const QByteArray damaged = "[positions]\n1\\name=a\n1\\x=far\nsize=1\n";
-    SettingsStore store;
     // A pipe left behind would hang the next test's clearing of the store.
     const auto removeAtTheEnd = qScopeGuard([] { QFile::remove(TestSettings::storeFile()); });
     if (pipe) {
@@ -245,9 +283,13 @@ void TestSettingsStoreCore::savingOffWritesNothing()
     } else {
         // Neither the copy of the damaged store nor the store is written.
         TestSettings::writeStore(damaged);
-        store.switchSavingOff(reason);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Stored position 1 \"a\" not loaded"));
     }
+    // Made with the pipe in place: finding the store's path opens nothing.
+    SettingsStore store;
+    QCOMPARE(SettingsStore::fileName(), TestSettings::storeFile());
+    if (!pipe)
+        store.switchSavingOff(reason);
     const StoredSettings loaded = store.load();
     const SaveResult result = store.save(loaded);
     QCOMPARE(int(result.kind), int(SaveResult::Kind::Off));
@@ -257,6 +299,146 @@ void TestSettingsStoreCore::savingOffWritesNothing()
     else
         QCOMPARE(TestSettings::readStore(), damaged);
     QVERIFY(damagedCopies().isEmpty());
+}
+
+void TestSettingsStoreCore::fileHoldsWhatTheListHolds_data()
+{
+    QTest::addColumn<QByteArray>("file"); // the store before
+    QTest::addColumn<bool>("load"); // loaded before the save, or saved at once
+    QTest::addColumn<int>("keep"); // entries of the list saved: the first ones loaded
+    QTest::addColumn<QStringList>("after"); // every key of the file after the save
+
+    const QByteArray two = "[positions]\n1\\name=a\n1\\x=1\n1\\y=2\n1\\z=3\n2\\name=b\n2\\x=4\n2\\y=5\n2\\z=6\n";
+    const QStringList own{"settings/dev=1", "settings/pcmode=false", "settings/port=" + PortSettings::defaultPort(),
+                          "settings/timeout=100", "settings/update=1000"};
+    const QStringList a{"positions/1/name=a", "positions/1/x=1", "positions/1/y=2", "positions/1/z=3"};
+    QTest::newRow("a removed entry is gone") << two + "size=2\n"
+                                             << true << 1 << a + QStringList{"positions/size=1"} + own;
+    QTest::newRow("entries past the size are gone") << two + "3\\name=Secret site\n3\\x=7\n3\\y=8\n3\\z=9\nsize=2\n"
+                                                    << true << 0 << QStringList{"positions/size=0"} + own;
+    QTest::newRow("a hand-added group, key and top key stay")
+        << "top=1\n[notes]\nwho=me\n[settings]\nextra=yes\ndev=3\n" + two + "size=1\n"
+        << true << 1
+        << QStringList{"notes/who=me"} + a
+            + QStringList{"positions/size=1",
+                          "settings/dev=1",
+                          "settings/extra=yes",
+                          "settings/pcmode=false",
+                          "settings/port=" + PortSettings::defaultPort(),
+                          "settings/timeout=100",
+                          "settings/update=1000",
+                          "top=1"};
+    QTest::newRow("saved without a load, a hand-added group stays") << "[notes]\nwho=me\n" + two
+            + "size=2\n" << false << 0 << QStringList{"notes/who=me", "positions/size=0"} + own;
+}
+
+void TestSettingsStoreCore::fileHoldsWhatTheListHolds()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, load);
+    QFETCH(int, keep);
+    QFETCH(QStringList, after);
+    TestSettings::writeStore(file);
+    // The store's permission bits stay as the user set them.
+    QVERIFY(QFile::setPermissions(TestSettings::storeFile(), QFile::ReadOwner | QFile::WriteOwner));
+
+    SettingsStore store;
+    StoredSettings stored;
+    if (load)
+        stored = store.load();
+    stored.positions = stored.positions.mid(0, keep);
+    stored.device = 1;
+    QCOMPARE(int(store.save(stored).kind), int(SaveResult::Kind::Saved));
+    QCOMPARE(keysOnDisk(), after);
+    QCOMPARE(modeOf(TestSettings::storeFile()), 0600);
+    // A second save of the same list writes the same file.
+    const QByteArray first = TestSettings::readStore();
+    QCOMPARE(int(store.save(stored).kind), int(SaveResult::Kind::Saved));
+    QCOMPARE(TestSettings::readStore(), first);
+}
+
+void TestSettingsStoreCore::leftoversAreRemovedAtStart_data()
+{
+    QTest::addColumn<bool>("damaged"); // the store has an entry that cannot be read
+    QTest::addColumn<bool>("off"); // saving is off in this run
+    QTest::addColumn<QStringList>("before"); // files beside the store
+    QTest::addColumn<QStringList>("after"); // files then; {new} is the copy this start made
+    QTest::addColumn<QString>("warning");
+
+    const QStringList crashed{"orvex.conf.saving-4242-7", "orvex.conf.saving-4242-7.lock",
+                              "orvex.conf.saving-4243-1.check", "orvex.conf.saving-4243-1.check.room"};
+    const QString removed
+        = "Removed 4 files left beside " + TestSettings::storeFile() + " by a save that was cut short";
+    QTest::newRow("what a crashed save left") << false << false << crashed + QStringList{"other.conf.saving-1-1"}
+                                              << QStringList{"orvex.conf", "other.conf.saving-1-1"} << removed;
+    // Another program may be saving the store.
+    QTest::newRow("saving off") << false << true << crashed << crashed + QStringList{"orvex.conf"} << QString();
+    const QString copy = QStringLiteral("orvex.conf.damaged-2020-01-0%1T00-00-00");
+    QStringList copies;
+    for (const QString &name :
+         {copy.arg(1), copy.arg(1) + "-2", copy.arg(1) + "-10", copy.arg(2), copy.arg(3), copy.arg(4), copy.arg(5)})
+        copies << name;
+    QTest::newRow("the five newest damaged copies")
+        << true << false << copies << QStringList{"orvex.conf"} + copies.mid(3) + QStringList{"{new}"} << QString();
+}
+
+void TestSettingsStoreCore::leftoversAreRemovedAtStart()
+{
+    QFETCH(bool, damaged);
+    QFETCH(bool, off);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(QString, warning);
+    TestSettings::writeStore(damaged ? "[positions]\n1\\name=a\n1\\x=far\nsize=1\n" : "[positions]\nsize=0\n");
+    QVERIFY(QFile::setPermissions(TestSettings::storeFile(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    for (const QString &name : before) {
+        QFile file(folder() + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    if (damaged)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Stored position 1 \"a\" not loaded"));
+    if (!warning.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+
+    SettingsStore store;
+    if (off)
+        store.switchSavingOff(QStringLiteral("no lock"));
+    LoadReport report;
+    store.load(&report);
+    QStringList files = QDir(folder()).entryList(QDir::Files | QDir::System);
+    if (damaged) {
+        const QString made = QFileInfo(report.keptAs).fileName();
+        QCOMPARE(modeOf(report.keptAs), 0640);
+        files.replace(int(files.indexOf(made)), QStringLiteral("{new}"));
+    }
+    files.sort();
+    after.sort();
+    QCOMPARE(files, after);
+}
+
+void TestSettingsStoreCore::savesRunInTurnOffThisThread()
+{
+    SettingsStore store;
+    QSignalSpy finished(&store, &SettingsStore::saveFinished);
+    StoredSettings stored = store.load();
+    quint64 number = 0;
+    for (const int count : {3, 1, 2}) {
+        stored.positions = manyPositions(count, QStringLiteral("turn"));
+        number = store.saveLater(stored);
+    }
+    QCOMPARE(number, quint64(3));
+    QCOMPARE(int(store.waitForSaves().kind), int(SaveResult::Kind::Saved));
+    QCOMPARE(texts(SettingsStore().load().positions), texts(stored.positions));
+    // Each save told, in turn, the last for all three; a replaced one is told by the one that replaced it.
+    QTRY_VERIFY(store.isSettled());
+    QVERIFY(!finished.isEmpty() && finished.size() <= 3);
+    quint64 told = 0;
+    for (const QList<QVariant> &signal : finished) {
+        QVERIFY(signal.at(0).toULongLong() > told);
+        told = signal.at(0).toULongLong();
+        QCOMPARE(int(signal.at(1).value<SaveResult>().kind), int(SaveResult::Kind::Saved));
+    }
+    QCOMPARE(told, quint64(3));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStoreCore)

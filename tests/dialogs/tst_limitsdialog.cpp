@@ -3,6 +3,7 @@
 // the main window (and Halt) usable while the dialog is open.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
+#include "settingsstore.h"
 #include "testwindow.h"
 #include "testsettings.h"
 #include "widgetlookup.h"
@@ -60,6 +61,7 @@ private slots:
         QCOMPARE(limits.enabled, problem.isEmpty());
         QCOMPARE(limits.min[2], problem.isEmpty() ? 7000 : 0);
         // Saved at once, read back by the next start.
+        SettingsStore::waitForAllSaves();
         QCOMPARE(TravelLimits::fromGroup(SettingsStore().load().groups.value("limits")).min[2], limits.min[2]);
     }
 };

@@ -250,8 +250,10 @@ void TestPad::stepAndPlaceAreRemembered()
     first.setGeometry(place);
     stepBox()->selectAll();
     QTest::keyClicks(stepBox(), QStringLiteral("250"));
+    SettingsStore::waitForAllSaves();
     QVERIFY(TestSettings::readStore().contains("step=250"));
     first.close();
+    SettingsStore::waitForAllSaves();
     QVERIFY(TestSettings::readStore().contains("geometry="));
     w.reset();
 

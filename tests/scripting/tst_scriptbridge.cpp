@@ -37,6 +37,18 @@ struct BusPanel
 };
 Q_DECLARE_METATYPE(Setup)
 
+// Calls the panel as a script does: over a connection of its own, through the
+// bus, with the event loop running meanwhile. A call within the process
+// could not be answered later, as StorePosition is once its save has ended.
+QDBusMessage callAsScript(const QString &method, const QVariantList &args)
+{
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(KesmarBus::service, KesmarBus::path, KesmarBus::interface, method);
+    call.setArguments(args);
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("script"))
+        .call(call, QDBus::BlockWithGui);
+}
+
 class TestScriptBridge : public FakeLibraryTest
 {
     Q_OBJECT
@@ -50,7 +62,6 @@ private slots:
     void everyHaltIsSignalled_data();
     void everyHaltIsSignalled();
 };
-
 
 void TestScriptBridge::answers_data()
 {
@@ -133,7 +144,7 @@ void TestScriptBridge::answers()
     setup(w);
 
     QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
-    const QDBusMessage reply = panel.callWithArgumentList(QDBus::Block, method, args);
+    const QDBusMessage reply = callAsScript(method, args);
     if (error.isEmpty()) {
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
     } else {
@@ -171,10 +182,10 @@ void TestScriptBridge::storeByName()
     BusPanel panelOnBus;
     KesmarControl &w = panelOnBus.w;
     QVERIFY(w.panel().store(QStringLiteral("Home"), PositionModel::StoreMatch::NameOnly).ok());
+    SettingsStore::waitForAllSaves();
     const QByteArray file = TestSettings::readStore();
 
-    QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
-    const QDBusMessage reply = panel.call(QStringLiteral("StorePosition"), name);
+    const QDBusMessage reply = callAsScript(QStringLiteral("StorePosition"), {name});
     QStringList names;
     for (const Position &p : w.panel().positions().positions())
         names << p.name;
@@ -186,6 +197,7 @@ void TestScriptBridge::storeByName()
     QCOMPARE(reply.errorName(), KesmarBus::errorOutOfRange);
     QVERIFY2(reply.errorMessage().contains(message), qPrintable(reply.errorMessage()));
     QCOMPARE(names, QStringList{"Home"});
+    SettingsStore::waitForAllSaves();
     QCOMPARE(TestSettings::readStore(), file);
 }
 
