@@ -36,6 +36,8 @@ KesmarControl::KesmarControl(QWidget *parent, const QString &notSavingReason)
     tools = new ToolWindows(link_, this);
     connect(tools, &ToolWindows::portSettingsAccepted, this, &KesmarControl::applyPortSettings);
     connect(tools, &ToolWindows::limitsAccepted, this, &KesmarControl::setLimits);
+    connect(ui->actionJournal, &QAction::triggered, tools, &ToolWindows::showJournal);
+    connect(tools, &ToolWindows::haltRequested, this, &KesmarControl::halt);
 
     // Halt is at hand in every window of the program, dialogs open or not.
     // Connected by hand: the pad, a child of this window, has a Halt button
