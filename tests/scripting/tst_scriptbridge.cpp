@@ -3,6 +3,7 @@
 // dbus-run-session).
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
+#include "journal.h"
 #include "kesmarbus.h"
 #include "kesmarcontrol.h"
 #include "runstep.h"
@@ -12,6 +13,7 @@
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
@@ -41,6 +43,13 @@ class TestScriptBridge : public FakeLibraryTest
 {
     Q_OBJECT
 
+public slots:
+    // MoveJournaled as a script receives it.
+    void onMoveJournaled(const QDBusMessage &message)
+    {
+        journaled << qdbus_cast<JournalRow>(message.arguments().value(0));
+    }
+
 private slots:
     void cleanup() { QDir(TestSettings::storeFile()).removeRecursively(); }
     void answers_data();
@@ -49,8 +58,12 @@ private slots:
     void storeByName();
     void everyHaltIsSignalled_data();
     void everyHaltIsSignalled();
-};
+    void journal_data();
+    void journal();
 
+private:
+    QList<JournalRow> journaled;
+};
 
 void TestScriptBridge::answers_data()
 {
@@ -223,6 +236,80 @@ void TestScriptBridge::everyHaltIsSignalled()
     halt(w);
 
     QTRY_COMPARE_WITH_TIMEOUT(halted.count(), 1, 10000);
+}
+
+// Journal(n) gives the last n rows, oldest first; MoveJournaled tells each
+// row and each settling with the same fields.
+void TestScriptBridge::journal_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QList<qulonglong>>("ids");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("none") << 0 << QList<qulonglong>{} << QString();
+    QTest::newRow("the last two") << 2 << QList<qulonglong>{2, 3} << QString();
+    QTest::newRow("more than kept") << 50 << QList<qulonglong>{1, 2, 3} << QString();
+    QTest::newRow("negative") << -1 << QList<qulonglong>{} << KesmarBus::errorOutOfRange;
+}
+
+void TestScriptBridge::journal()
+{
+    QFETCH(int, n);
+    QFETCH(QList<qulonglong>, ids);
+    QFETCH(QString, error);
+    BusPanel panelOnBus;
+    Journal journal;
+    panelOnBus.bridge.setJournal(&journal);
+    journaled.clear();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString signal = QStringLiteral("MoveJournaled");
+    QVERIFY(bus.connect(KesmarBus::service, KesmarBus::path, KesmarBus::interface, signal, this,
+                        SLOT(onMoveJournaled(QDBusMessage))));
+    const auto stopListening = qScopeGuard([&] {
+        bus.disconnect(KesmarBus::service, KesmarBus::path, KesmarBus::interface, signal, this,
+                       SLOT(onMoveJournaled(QDBusMessage)));
+    });
+
+    JournalRow sent;
+    sent.device = 2;
+    sent.source = JournalRow::Source::Return;
+    sent.stage = QStringLiteral("approach");
+    sent.before = JournalRow::Xyz{10, 20, 30};
+    sent.target = {15, 20, 25};
+    JournalRow refused;
+    refused.source = JournalRow::Source::Script;
+    refused.target = {1, 2, 21000};
+    refused.outcome = JournalRow::Outcome::Refused;
+    refused.message = QStringLiteral("Z 21000, outside 0..20500");
+    journal.record(sent);
+    journal.record(refused);
+    journal.record(sent);
+    const JournalRow first = *journal.row(1);
+    QVERIFY(journal.settle(1, JournalRow::End::StoppedShort, {14, 20, 26}));
+
+    // Every field, as the panel keeps it.
+    const auto same = [](const JournalRow &a, const JournalRow &b) {
+        return a.csvLine() == b.csvLine();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(journaled.size(), 4, 10000);
+    QVERIFY(same(journaled.at(0), first));
+    QVERIFY(same(journaled.at(1), *journal.row(2)));
+    QCOMPARE(journaled.at(3).end, JournalRow::End::StoppedShort);
+    QVERIFY(same(journaled.at(3), *journal.row(1)));
+
+    QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
+    const QDBusMessage reply = panel.call(QStringLiteral("Journal"), n);
+    if (!error.isEmpty()) {
+        QCOMPARE(reply.errorName(), error);
+        return;
+    }
+    QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+    const JournalRowList rows = qdbus_cast<JournalRowList>(reply.arguments().value(0));
+    QList<qulonglong> got;
+    for (const JournalRow &row : rows) {
+        got << row.id;
+        QVERIFY(same(row, *journal.row(row.id)));
+    }
+    QCOMPARE(got, ids);
 }
 
 QTEST_MAIN(TestScriptBridge)
