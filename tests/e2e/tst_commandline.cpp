@@ -42,6 +42,10 @@ void TestCommandLine::endsBeforeTouchingAnything_data()
     }
     QTest::newRow("kesmarcontrol -h") << QStringLiteral(KESMARCONTROL_PATH) << QStringList{"-h"} << 0
                                       << QStringLiteral("Usage: \\S*kesmarcontrol .*");
+    QTest::newRow("kesmar journal -n -1")
+        << QStringLiteral(KESMAR_CLIENT_PATH) << QStringList{"journal", "-n", "-1"} << 2 << QString();
+    QTest::newRow("kesmar journal -n ten")
+        << QStringLiteral(KESMAR_CLIENT_PATH) << QStringList{"journal", "-n", "ten"} << 2 << QString();
     QTest::newRow("kesmarcontrol stray argument")
         << QStringLiteral(KESMARCONTROL_PATH) << QStringList{"/dev/ttyS0"} << 2 << QString();
 }
