@@ -1,7 +1,9 @@
 // The journal of moves: the ring and its table (newest on top, the cap,
 // settling), the CSV line, and the daily files over real folders (rotation,
 // removal by age, a folder that cannot be written).
+#include "fakekesmarctl.h"
 #include "journal.h"
+#include "journalcheck.h"
 #include "journalfile.h"
 #include "journalmodel.h"
 #include "journalwriter.h"
@@ -321,6 +323,52 @@ private slots:
             journal.record(sentRow(2));
         QCOMPARE(journal.size(), 4);
         QCOMPARE(off.size(), 1);
+    }
+
+    // The check the move tests hold the journal to, against the test
+    // double's record: it finds a move without its row and a row without
+    // its move.
+    void libraryCheck_data()
+    {
+        QTest::addColumn<QStringList>("steps"); // "row OUTCOME X" or "send X", "store X" (no goto)
+        QTest::addColumn<QString>("found"); // in the mismatch; "" when they agree
+        QTest::newRow("each send with its row") << QStringList{"send 1", "row sent 1", "send 2", "row sent 2"} << "";
+        QTest::newRow("refused, nothing sent") << QStringList{"row refused 1", "send 2", "row sent 2"} << "";
+        QTest::newRow("failed before the library") << QStringList{"row failed 1"} << "";
+        QTest::newRow("failed store") << QStringList{"store 1", "row failed 1"} << "";
+        QTest::newRow("a send without its row")
+            << QStringList{"send 1", "row sent 1", "send 2"} << "2 200 250 without a row";
+        QTest::newRow("a row without its send") << QStringList{"row sent 1"} << "saw next: nothing";
+        QTest::newRow("a refused row that was sent") << QStringList{"send 1", "row refused 1"} << "without a row";
+        QTest::newRow("store without goto, said sent") << QStringList{"store 1", "row sent 1"} << "(no goto)";
+        QTest::newRow("out of order") << QStringList{"send 2", "send 1", "row sent 1", "row sent 2"}
+                                      << "saw next: device 1: 2 200 250";
+    }
+
+    void libraryCheck()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, found);
+        Fake::reset();
+        kesmarctl_connection *handle = kesmarctl_open("fake", 100);
+        QVERIFY(handle);
+        Journal journal;
+        for (const QString &step : steps) {
+            const QStringList words = step.split(' ');
+            const int x = words.last().toInt();
+            if (words.first() == QLatin1String("row")) {
+                JournalRow row = sentRow(x);
+                row.outcome = *JournalRow::outcomeFromName(words.at(1));
+                journal.record(row);
+            } else {
+                kesmarctl_store_mem_position_ext(handle, 49, x, 200, 250, 0);
+                if (words.first() == QLatin1String("send"))
+                    kesmarctl_goto_mem_position_ext(handle, 49, 0);
+            }
+        }
+        kesmarctl_close(handle);
+        const QString mismatch = JournalCheck::mismatch(journal);
+        QVERIFY2(found.isEmpty() ? mismatch.isEmpty() : mismatch.contains(found), qPrintable(mismatch));
     }
 };
 
