@@ -4,13 +4,21 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 JournalModel::JournalModel(const Journal &journal, QObject *parent)
     : QAbstractTableModel(parent)
     , journal_(journal)
     , newest_(journal.newestId())
     , count_(journal.size())
 {
-    connect(&journal, &Journal::rowAdded, this, &JournalModel::add);
+    showTimer_.setSingleShot(true);
+    showTimer_.setInterval(showInterval);
+    connect(&showTimer_, &QTimer::timeout, this, &JournalModel::showNewRows);
+    connect(&journal, &Journal::rowAdded, &showTimer_, [this] {
+        if (!showTimer_.isActive())
+            showTimer_.start();
+    });
     connect(&journal, &Journal::rowChanged, this, &JournalModel::change);
 }
 
@@ -109,17 +117,21 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
     return QVariant();
 }
 
-void JournalModel::add(const JournalRow &row)
+void JournalModel::showNewRows()
 {
-    // The journal dropped its oldest row to make room: it leaves the bottom.
-    if (count_ == journal_.capacity()) {
-        beginRemoveRows(QModelIndex(), count_ - 1, count_ - 1);
-        --count_;
+    const int added = int(std::min<quint64>(journal_.newestId() - newest_, quint64(journal_.capacity())));
+    if (added == 0)
+        return;
+    // The rows the journal dropped to make room leave the bottom first.
+    const int dropped = std::max(0, count_ + added - journal_.capacity());
+    if (dropped > 0) {
+        beginRemoveRows(QModelIndex(), count_ - dropped, count_ - 1);
+        count_ -= dropped;
         endRemoveRows();
     }
-    beginInsertRows(QModelIndex(), 0, 0);
-    newest_ = row.id;
-    ++count_;
+    beginInsertRows(QModelIndex(), 0, added - 1);
+    newest_ = journal_.newestId();
+    count_ += added;
     endInsertRows();
 }
 

@@ -4,12 +4,15 @@
 #include "journalrow.h"
 
 #include <QAbstractTableModel>
+#include <QTimer>
 
 class Journal;
 
 // The journal's rows as a table, newest at the top, following the journal
 // as rows come, go (past its capacity) and settle. It keeps no copy of
-// the rows.
+// the rows. New rows are shown together, at most every `showInterval` ms:
+// views and filters take time that grows with the rows they hold, which a
+// move's row must not wait for.
 class JournalModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -37,6 +40,8 @@ public:
         IdRole // the row's id, as qulonglong
     };
 
+    static constexpr int showInterval = 100;
+
     explicit JournalModel(const Journal &journal, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -48,15 +53,16 @@ public:
     static QString cellText(const JournalRow &row, int column);
 
 private:
-    void add(const JournalRow &row);
+    void showNewRows();
     void change(const JournalRow &row);
     const JournalRow *rowAt(int row) const;
 
     const Journal &journal_;
-    // Model row r shows the row with id newest_ - r; the model keeps its own
-    // count, so it is consistent with the views while it tells them of a change.
+    // Model row r shows the row with id newest_ - r; the rows recorded since
+    // wait for showNewRows().
     quint64 newest_ = 0;
     int count_ = 0;
+    QTimer showTimer_;
 };
 
 #endif // JOURNALMODEL_H

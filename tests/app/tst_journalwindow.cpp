@@ -77,7 +77,7 @@ private slots:
         // Rows that come while filtered are filtered too.
         journal.record(row(S::Pad, 2));
         journal.record(row(S::Goto, 2));
-        QCOMPARE(shownIds(widget<QTableView>(window, "tableView")), shown);
+        QTRY_COMPARE(shownIds(widget<QTableView>(window, "tableView")), shown);
     }
 
     // Refused and failed rows carry a colour and an icon besides their text.
@@ -99,7 +99,9 @@ private slots:
         Journal journal;
         JournalWindow window(journal);
         journal.record(row(JournalRow::Source::Key, 1, outcome));
-        const QModelIndex cell = widget<QTableView>(window, "tableView")->model()->index(0, JournalModel::Outcome);
+        QAbstractItemModel *shown = widget<QTableView>(window, "tableView")->model();
+        QTRY_COMPARE(shown->rowCount(), 1);
+        const QModelIndex cell = shown->index(0, JournalModel::Outcome);
         QCOMPARE(cell.data().toString(), text);
         QCOMPARE(cell.data(Qt::ForegroundRole).isValid(), marked);
         QCOMPARE(cell.data(Qt::DecorationRole).isValid(), marked);

@@ -1,5 +1,5 @@
 // The journal of moves: the ring and its table (newest on top, the cap,
-// settling), the CSV line, and the daily files over real folders (rotation,
+// settling, new rows shown together), the CSV line, and the daily files over real folders (rotation,
 // removal by age, a folder that cannot be written).
 #include "fakekesmarctl.h"
 #include "journal.h"
@@ -75,12 +75,17 @@ private slots:
         if (tested)
             tester = std::make_unique<QAbstractItemModelTester>(&model,
                                                                 QAbstractItemModelTester::FailureReportingMode::QtTest);
-        for (int i = 1; i <= recorded; ++i)
+        // Under the model tester the table shows each row before the next
+        // comes; else all come at once.
+        for (int i = 1; i <= recorded; ++i) {
             QCOMPARE(journal.record(sentRow(i)), quint64(i));
+            if (tested)
+                QTRY_COMPARE(model.index(0, 0).data(JournalModel::IdRole).toULongLong(), qulonglong(i));
+        }
 
         const int kept = std::min(recorded, capacity);
         QCOMPARE(journal.size(), kept);
-        QCOMPARE(model.rowCount(), kept);
+        QTRY_COMPARE(model.rowCount(), kept);
         QCOMPARE(model.index(0, 0).data(JournalModel::IdRole).toULongLong(), qulonglong(recorded));
         QCOMPARE(model.index(0, JournalModel::Target).data().toString(), QStringLiteral("%1 200 250").arg(recorded));
         const qulonglong oldest = qulonglong(recorded - kept + 1);
@@ -129,6 +134,7 @@ private slots:
         const quint64 id = journal.record(row);
         for (int i = 0; i < pushedOut; ++i)
             journal.record(sentRow(2));
+        QTRY_COMPARE(model.rowCount(), std::min(pushedOut + 1, journal.capacity()));
         for (int i = 0; i < settledBefore; ++i)
             QVERIFY(journal.settle(id, JournalRow::End::Arrived, {1, 2, 3}));
         const QString before
