@@ -7,6 +7,9 @@ Journal::Journal(int capacity, QObject *parent)
     , capacity_(std::max(capacity, 1))
 {
     qRegisterMetaType<JournalRow>();
+    // All at once: the memory stays flat from the start, and the row a
+    // signal carries by reference never moves.
+    rows_.reserve(size_t(capacity_));
 }
 
 quint64 Journal::record(JournalRow row)
