@@ -45,6 +45,9 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     tools = new ToolWindows(panel_, this);
     connect(tools, &ToolWindows::portSettingsAccepted, &panel_, &Panel::applyPortSettings);
     connect(tools, &ToolWindows::limitsAccepted, &panel_, &Panel::setLimits);
+    tools->setJournal(&panel_.journal());
+    connect(ui->actionJournal, &QAction::triggered, tools, &ToolWindows::showJournal);
+    connect(tools, &ToolWindows::haltRequested, &panel_, &Panel::halt);
 
     // Halt is at hand in every window of the program, dialogs open or not:
     // a button, Space wherever it types nothing, and Escape anywhere.
@@ -78,12 +81,14 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     });
     showLinkState();
     messages->setStanding(panel_.standing());
+    connect(&panel_, &Panel::standingChanged, messages, &StatusMessages::setStanding);
     QTimer::singleShot(100, this, [this] { openPort(); });
 
     // The pad asks the panel for its moves.
     pad.loadSettings(panel_.padGroup());
     connect(&pad, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated) {
-        panel_.jog(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0, repeated);
+        panel_.jog(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0, repeated,
+                   JournalRow::Source::Pad);
     });
     connect(&pad, &PadDialog::jogReleased, &panel_, &Panel::jogReleased);
     connect(&pad, &PadDialog::haltRequested, &panel_, &Panel::halt);

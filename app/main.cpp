@@ -135,6 +135,7 @@ int main(int argc, char *argv[])
     panel.load(notSaving);
     KesmarControl window(panel);
     ScriptBridge bridge(panel);
+    bridge.setJournal(&panel.journal());
     bridge.registerOnSessionBus();
     QObject::connect(&signalWatcher, &SignalWatcher::received, &window, [&window] {
         // An open Settings dialog has no parent and would keep the program

@@ -1,6 +1,7 @@
 #include "toolwindows.h"
 
 #include "about.h"
+#include "journalwindow.h"
 #include "limitsdialog.h"
 #include "panel.h"
 #include "settings.h"
@@ -32,6 +33,7 @@ ToolWindows::~ToolWindows()
     // Windows of their own, which would outlive the main window.
     delete settings_;
     delete limits_;
+    delete journalWindow_;
 }
 
 void ToolWindows::showAbout()
@@ -69,10 +71,22 @@ void ToolWindows::showLimits()
     limits_->show();
 }
 
+void ToolWindows::showJournal()
+{
+    if (!journal_ || raiseIfOpen(journalWindow_))
+        return;
+    journalWindow_ = new JournalWindow(*journal_);
+    journalWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(journalWindow_, &JournalWindow::haltRequested, this, &ToolWindows::haltRequested);
+    journalWindow_->show();
+}
+
 void ToolWindows::closeAll()
 {
     if (settings_)
         settings_->close();
     if (limits_)
         limits_->close();
+    if (journalWindow_)
+        journalWindow_->close();
 }

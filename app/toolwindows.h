@@ -7,14 +7,16 @@
 #include <QObject>
 #include <QPointer>
 
+class Journal;
+class JournalWindow;
 class Panel;
 class LimitsDialog;
 class QWidget;
 class Settings;
 
-// The windows the main window opens beside itself: About, Settings and
-// Limits. None is modal, so Halt stays at hand while they are open. There is
-// one Settings and one Limits at a time, raised when asked for again; they
+// The windows the main window opens beside itself: About, Settings, Limits
+// and the Journal. None is modal, so Halt stays at hand while they are open.
+// There is one Settings, one Limits and one Journal at a time, raised when asked for again; they
 // are windows of their own and close with the main window.
 class ToolWindows : public QObject
 {
@@ -29,17 +31,25 @@ public:
     void showSettings();
     // Limits edits the panel's limits and offers its live reading.
     void showLimits();
+    // The journal the Journal window shows; it must outlive these windows.
+    // Without one the Journal window does not open.
+    void setJournal(const Journal *journal) { journal_ = journal; }
+    void showJournal();
     void closeAll();
 
 signals:
     void portSettingsAccepted(const PortSettings &settings);
     void limitsAccepted(const TravelLimits &limits);
+    // Halt was pressed in one of the windows.
+    void haltRequested();
 
 private:
     const Panel &panel_;
     QWidget *window_;
     QPointer<Settings> settings_;
     QPointer<LimitsDialog> limits_;
+    const Journal *journal_ = nullptr;
+    QPointer<JournalWindow> journalWindow_;
 };
 
 #endif // TOOLWINDOWS_H

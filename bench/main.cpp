@@ -4,6 +4,10 @@
 // measured in the same run, or next to its goal. It prints figures only;
 // nothing here passes or fails. scripts/bench.sh builds and runs it.
 #include "exchange.h"
+#include "journal.h"
+#include "journalmodel.h"
+#include "journalwindow.h"
+#include "journalwriter.h"
 #include "kesmarcontrol.h"
 #include "scale.h"
 #include "simprocess.h"
@@ -474,6 +478,52 @@ void measureRefresh(const Options &o, const QString &work)
         std::string("about 20/s ") + (r >= 18 ? "met" : "missed"));
 }
 
+// The GUI thread's time for one row of the journal of moves, as the program
+// records it: the journal, its table and the file writer on (the writer's own
+// thread does the disk), with the Journal window closed and open; beside it a
+// bare send, the library's store + goto against the simulator.
+void measureJournal(const Options &o, const QString &work)
+{
+    SimProcess sim;
+    if (!sim.start({QStringLiteral("--pc-mode")}))
+        return row("the simulator did not start: " + sim.lastError().toStdString(), "");
+    const ExchangeResults sends = measureExchanges(sim.ptyPath().toStdString(), 0, o.rounds, o.iterations);
+
+    section("One row of the journal on the GUI thread, " + std::to_string(o.rounds) + " x "
+            + std::to_string(o.iterations) + " rows past the 10,000 kept, vs a bare send (store_mem + goto_mem)");
+    Journal journal;
+    JournalModel model(journal);
+    JournalWriter writer(journal, work + QStringLiteral("/journal"));
+    JournalRow sent;
+    sent.before = JournalRow::Xyz{10250, 10250, 10250};
+    sent.target = {10300, 10250, 10200};
+    for (int i = 0; i < Journal::defaultCapacity; ++i) // full, so each row also drops the oldest
+        journal.record(sent);
+    const auto measure = [&](const std::string &what) {
+        std::vector<double> samples;
+        for (int round = 0; round < o.rounds; ++round) {
+            for (int i = 0; i < o.iterations; ++i) {
+                const Clock::time_point t0 = Clock::now();
+                journal.record(sent);
+                samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+            }
+            QCoreApplication::processEvents(); // the window paints between bursts, as between moves
+        }
+        const double us = median(samples);
+        row(what, duration(us), duration(median(sends.go.library)), ratioText(us, median(sends.go.library)),
+            std::string("<= 20 us ") + (us <= 20 ? "met" : "missed"));
+    };
+    measure("one row, median (Journal window closed)");
+    JournalWindow window(journal);
+    window.show();
+    QCoreApplication::processEvents();
+    measure("one row, median (Journal window open)");
+    if (sends.failures)
+        row("  failed sends", std::to_string(sends.failures));
+    if (!writer.isOn())
+        row("  the journal's file was turned off: " + writer.failure().toStdString(), "");
+}
+
 std::string machineText()
 {
     std::string cpu = "unknown CPU";
@@ -511,7 +561,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption quick(QStringLiteral("quick"),
                                    QStringLiteral("A short smoke run with fewer repetitions."));
     const QCommandLineOption only(QStringLiteral("only"),
-                                  QStringLiteral("Only this part: startup, link, idle, scale or refresh (may repeat)."),
+                                  QStringLiteral("Only this part: startup, link, idle, scale, refresh or journal (may repeat)."),
                                   QStringLiteral("part"));
     const QCommandLineOption sizes(QStringLiteral("sizes"),
                                    QStringLiteral("The store sizes of the named-positions part, e.g. 10000,100000."),
@@ -548,6 +598,8 @@ int main(int argc, char *argv[])
         measureScale(o, work.path());
     if (wanted("refresh"))
         measureRefresh(o, work.path());
+    if (wanted("journal"))
+        measureJournal(o, work.path());
     std::printf("\n(%.0f s in all)\n", std::chrono::duration<double>(Clock::now() - t0).count());
     return 0;
 }

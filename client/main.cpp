@@ -91,6 +91,12 @@ const QCommandLineOption
     moveWaitOption(QStringLiteral("wait"),
                    QStringLiteral("Return only when the move has ended: exit status 0 when the "
                                   "unit arrived, 1 when a stage did not arrive or it was halted."));
+const QCommandLineOption followOption(QStringLiteral("follow"),
+                                      QStringLiteral("Go on printing new rows and the ends of moves until "
+                                                     "interrupted."));
+const QCommandLineOption rowsOption(QStringLiteral("n"),
+                                    QStringLiteral("Print the last <N> rows (default 10; the panel keeps 10000)."),
+                                    QStringLiteral("N"), QStringLiteral("10"));
 const QCommandLineOption csvOption(QStringLiteral("csv"), QStringLiteral("Comma-separated values with a header line."));
 
 int sent(PanelClient &client, QDBusPendingCall call)
@@ -375,6 +381,27 @@ const QList<Command> &commands()
              c.watch(in.parser.isSet(csvOption));
              return int(Success);
          }},
+        {QStringLiteral("journal"),
+         QStringLiteral("[--follow] [--csv] [-n N]"),
+         QStringLiteral("Print the last N rows of the panel's journal of moves, oldest first: every target it sent, "
+                        "refused or failed to send, as \"TIME device D SOURCE [(STAGE)] [from X Y Z] to X Y Z: "
+                        "OUTCOME [(MESSAGE)][; END [at X Y Z]]\". SOURCE is Goto, Follow Target, list entry, Copy, "
+                        "Restore, pad, key, script, Retract, Return or Halt; OUTCOME is sent, refused or failed; END, "
+                        "once a sent move has ended, arrived, stopped short or halted. TIME is UTC in ISO 8601 with "
+                        "milliseconds. With --follow a line follows for every new row and every end of a move, until "
+                        "interrupted. With --csv the lines are those of the journal's files, after their header "
+                        "line."),
+         {},
+         0,
+         0,
+         false,
+         {followOption, csvOption, rowsOption},
+         [](const Invocation &in, PanelClient &c) {
+             return c.printJournal(in.parser.value(rowsOption).toInt(), in.parser.isSet(csvOption),
+                                   in.parser.isSet(followOption))
+                 ? Success
+                 : failure(c.error());
+         }},
     };
     return list;
 }
@@ -390,8 +417,9 @@ QString overview()
     }
     // The options the commands take (see the synopses above), each described once.
     text += QStringLiteral("\nOptions of the commands:\n");
-    for (const QCommandLineOption &o : {waitOption, timeoutOption, csvOption}) {
-        const QString name = QStringLiteral("--") + o.names().constFirst()
+    for (const QCommandLineOption &o : {waitOption, timeoutOption, csvOption, followOption, rowsOption}) {
+        const QString name = (o.names().constFirst().size() == 1 ? QStringLiteral("-") : QStringLiteral("--"))
+            + o.names().constFirst()
             + (o.valueName().isEmpty() ? QString() : QStringLiteral(" <%1>").arg(o.valueName()));
         text += QStringLiteral("  %1  %2\n").arg(name, -44).arg(o.description());
     }
@@ -455,6 +483,12 @@ int runCommand(const Command &c, const QStringList &arguments)
         const QString error = limitsArgumentsError(args);
         if (!error.isEmpty())
             return usageError(c.name, error);
+    }
+    if (c.name == QLatin1String("journal")) {
+        bool ok = false;
+        const int rows = parser.value(rowsOption).toInt(&ok);
+        if (!ok || rows < 0)
+            return usageError(c.name, QStringLiteral("-n needs a number of rows, 0 or more"));
     }
     const auto takesTimeout = [](const QCommandLineOption &o) {
         return o.names() == timeoutOption.names();

@@ -6,6 +6,7 @@
 #include <QDBusServiceWatcher>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QSet>
 #include <QTextStream>
 #include <QTimer>
 
@@ -16,6 +17,28 @@ namespace {
 QString noPanel(const QString &why)
 {
     return QStringLiteral("no panel running (%1)").arg(why);
+}
+
+// A row as a line: "TIME device D SOURCE[ (STAGE)] [from X Y Z ]to X Y Z:
+// OUTCOME[ (MESSAGE)][; END[ at X Y Z]]".
+QString journalText(const JournalRow &row)
+{
+    QString line = JournalRow::isoTime(row.timeMs) + QStringLiteral(" device %1 ").arg(row.device)
+        + JournalRow::sourceName(row.source);
+    if (!row.stage.isEmpty())
+        line += QStringLiteral(" (%1)").arg(row.stage);
+    if (row.before)
+        line += QStringLiteral(" from ") + JournalRow::xyzText(row.before);
+    line += QStringLiteral(" to ") + JournalRow::xyzText(row.target) + QStringLiteral(": ")
+        + JournalRow::outcomeName(row.outcome);
+    if (!row.message.isEmpty())
+        line += QStringLiteral(" (%1)").arg(row.message);
+    if (row.end != JournalRow::End::Open) {
+        line += QStringLiteral("; ") + JournalRow::endName(row.end);
+        if (row.end != JournalRow::End::Arrived)
+            line += QStringLiteral(" at ") + JournalRow::xyzText(row.at);
+    }
+    return line;
 }
 
 } // namespace
@@ -187,4 +210,36 @@ void PanelClient::watch(bool csv)
     askState();
     QEventLoop loop;
     loop.exec();
+}
+
+bool PanelClient::printJournal(int n, bool csv, bool follow)
+{
+    QTextStream out(stdout);
+    // The rows printed and whether they had ended then: a row told again
+    // while the reply was on its way is printed once.
+    QHash<quint64, bool> printed;
+    const auto print = [&](const JournalRow &row) {
+        const bool ended = row.end != JournalRow::End::Open;
+        const auto seen = printed.constFind(row.id);
+        if (seen != printed.constEnd() && (*seen || !ended))
+            return;
+        printed.insert(row.id, ended);
+        out << (csv ? row.csvLine() : journalText(row)) << '\n' << Qt::flush;
+    };
+    // Subscribed before the call, so no row comes between the two unseen.
+    if (follow)
+        connect(proxy_.get(), &KesmarControlProxy::MoveJournaled, this, print);
+    QDBusPendingReply<JournalRowList> reply = proxy_->Journal(n);
+    if (!check(reply))
+        return false;
+    if (csv)
+        out << JournalRow::csvHeader() << '\n';
+    for (const JournalRow &row : reply.value())
+        print(row);
+    out << Qt::flush;
+    if (follow) {
+        QEventLoop loop;
+        loop.exec();
+    }
+    return true;
 }

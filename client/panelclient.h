@@ -49,6 +49,11 @@ public:
     // state, the panel's going away and coming back included, until the
     // process is interrupted.
     void watch(bool csv);
+    // Prints the journal's last `n` rows, oldest first, a line each (as CSV
+    // with a header line when `csv`). With `follow` it goes on with a line
+    // for every new row and for every end of a move, until interrupted.
+    // False with the panel's message when the journal cannot be read.
+    bool printJournal(int n, bool csv, bool follow);
 
     QString error() const { return error_; }
 

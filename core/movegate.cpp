@@ -14,17 +14,50 @@ constexpr qint64 restAfter = 500;
 
 } // namespace
 
-MoveGate::MoveGate(DeviceLink &link, QObject *parent)
+MoveGate::MoveGate(DeviceLink &link, Journal &journal, QObject *parent)
     : QObject(parent)
     , link_(link)
+    , journal_(journal)
 {
     connect(&link_, &DeviceLink::positionRead, this, &MoveGate::takeReading);
     // Whatever was sent belongs to the connection or device before.
     connect(&link_, &DeviceLink::forgetting, this, &MoveGate::forget);
 }
 
+void MoveGate::setSource(JournalRow::Source source, const QString &stage)
+{
+    source_ = source;
+    stage_ = stage;
+}
+
+void MoveGate::journal(const Xyz &target, const ActResult &result)
+{
+    JournalRow row;
+    row.device = link_.device();
+    row.source = source_;
+    row.stage = stage_;
+    row.before = link_.lastReading();
+    row.target = target;
+    row.outcome = result.kind == ActResult::Kind::Sent ? JournalRow::Outcome::Sent
+        : result.kind == ActResult::Kind::Failed       ? JournalRow::Outcome::Failed
+                                                       : JournalRow::Outcome::Refused;
+    if (row.outcome != JournalRow::Outcome::Sent)
+        row.message = result.message;
+    const quint64 id = journal_.record(row);
+    if (row.outcome == JournalRow::Outcome::Sent)
+        openRow_ = id;
+}
+
+void MoveGate::settle(JournalRow::End end, const Xyz &at)
+{
+    if (openRow_)
+        journal_.settle(openRow_, end, at);
+    openRow_ = 0;
+}
+
 void MoveGate::forget()
 {
+    openRow_ = 0;
     inForce_.reset();
     wayFrom_.reset();
     movingElsewhere_.reset();
@@ -52,9 +85,12 @@ void MoveGate::takeReading(int x, int y, int z)
     // An unchanged reading right after a send may only mean the move has not started.
     const bool atRest = previousReading_ && !moving && (!sinceSend_.isValid() || sinceSend_.elapsed() >= restAfter);
     previousReading_ = reading;
-    if (!inForce_) {
+    if (inForce_ && reading == *inForce_) {
+        settle(JournalRow::End::Arrived, reading);
+    } else if (!inForce_) {
         takeAsInForce(reading);
     } else if (atRest && reading != *inForce_) {
+        settle(JournalRow::End::StoppedShort, reading);
         takeAsInForce(reading);
         emit restedElsewhere(x, y, z);
     }
@@ -110,10 +146,15 @@ ActResult MoveGate::checkEnvelope(const Xyz &target, const std::optional<Xyz> &f
 ActResult MoveGate::moveTo(const Xyz &target)
 {
     const ActResult checked = checkMove(target);
-    if (!checked.ok())
+    if (!checked.ok()) {
+        journal(target, checked);
         return checked;
+    }
     jogBurst_.reset();
-    return send(target) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
+    const ActResult result = send(target) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
+    if (result.kind == ActResult::Kind::Failed)
+        journal(target, result);
+    return result;
 }
 
 ActResult MoveGate::jog(int dx, int dy, int dz, bool repeated)
@@ -157,6 +198,7 @@ ActResult MoveGate::jog(int dx, int dy, int dz, bool repeated)
             result = ActResult::sent(stops.isEmpty() ? tr("Goto command sent") : stops.join(QStringLiteral("; ")));
         } else {
             result = moveFailed();
+            journal(to, result);
         }
     }
     link_.resumePolling();
@@ -169,8 +211,15 @@ ActResult MoveGate::halt()
     QString failure;
     const std::optional<Xyz> at = link_.positionNow(&failure);
     ActResult result = ActResult::failed(failure);
-    if (at)
+    if (at) {
+        settle(JournalRow::End::Halted, *at);
+        const JournalRow::Source before = source_;
+        setSource(JournalRow::Source::Halt);
         result = send(*at) ? ActResult::sent(tr("Goto command sent")) : moveFailed();
+        if (result.kind == ActResult::Kind::Failed)
+            journal(*at, result);
+        source_ = before;
+    }
     link_.resumePolling();
     emit halted();
     return result;
@@ -201,6 +250,7 @@ bool MoveGate::send(const Xyz &target)
     if (kesmarctl_store_mem_position_ext(link_.handle(), id, target[0], target[1], target[2], 0) < 0
         || kesmarctl_goto_mem_position_ext(link_.handle(), id, 0) < 0)
         return false;
+    journal(target, ActResult::sent(QString()));
     wayFrom_ = link_.lastReading().value_or(target);
     inForce_ = target;
     movingElsewhere_.reset();

@@ -3,6 +3,7 @@
 
 #include "actresult.h"
 #include "devicelink.h"
+#include "journal.h"
 #include "travellimits.h"
 
 #include <QElapsedTimer>
@@ -21,7 +22,14 @@ class MoveGate : public QObject
 public:
     using Xyz = DeviceLink::Xyz;
 
-    explicit MoveGate(DeviceLink &link, QObject *parent = nullptr);
+    // Every target the gate sends, refuses or fails to send is a row of
+    // `journal`, with the source set last; sent rows settle with how the
+    // move ended.
+    MoveGate(DeviceLink &link, Journal &journal, QObject *parent = nullptr);
+
+    // On whose behalf the next moves go, and the stage of a plan's.
+    void setSource(JournalRow::Source source, const QString &stage = QString());
+    JournalRow::Source source() const { return source_; }
 
     // The operator's envelope and ordered moves, checked by every move.
     const TravelLimits &limits() const { return limits_; }
@@ -80,11 +88,19 @@ signals:
 
 private:
     bool send(const Xyz &target);
+    // Records a row for `target` with what came of it; a sent one is the
+    // one to settle.
+    void journal(const Xyz &target, const ActResult &result);
+    void settle(JournalRow::End end, const Xyz &at);
     ActResult moveFailed() const;
     void takeReading(int x, int y, int z);
     void forget();
 
     DeviceLink &link_;
+    Journal &journal_;
+    JournalRow::Source source_ = JournalRow::Source::Goto;
+    QString stage_;
+    quint64 openRow_ = 0; // the sent row whose end is still to come
     TravelLimits limits_;
     std::optional<Xyz> inForce_;
     // Where the unit stood when the target in force was sent.

@@ -6,7 +6,10 @@ MovePlans::MovePlans(DeviceLink &link, MoveGate &gate, QObject *parent)
     : QObject(parent)
     , link_(link)
     , gate_(gate)
-    , sequence_([this](const Xyz &target) { return gate_.moveTo(target); })
+    , sequence_([this](const Xyz &target) {
+        gate_.setSource(source_, sequence_.stage());
+        return gate_.moveTo(target);
+    })
 {
     // Queued: a stage's send comes after the event loop has run, never in the
     // same stretch as the poll that read the arrival, so that a slow read and
@@ -31,6 +34,7 @@ ActResult MovePlans::go(const Xyz &target)
     const std::optional<Xyz> from = link_.liveReading();
     if (!from)
         return {ActResult::Kind::NoReading, tr("An ordered move needs a live reading of the position")};
+    source_ = gate_.source();
     return start(tr("Goto"), target, *from, target[gate_.limits().axis]);
 }
 
@@ -78,6 +82,7 @@ ActResult MovePlans::retract()
         retracted_.insert(device, *from);
         emit retractedChanged();
     }
+    source_ = JournalRow::Source::Retract;
     return sequence_.start(tr("Retract"), {{QStringLiteral("retract"), out}}, *from);
 }
 
@@ -97,5 +102,6 @@ ActResult MovePlans::returnFromRetract()
     const int over = limits.retracted(*from)[axis];
     if (limits.furtherOut(stop, over) && !limits.furtherOut(back[axis], over))
         stop = over;
+    source_ = JournalRow::Source::Return;
     return start(tr("Return"), back, *from, stop);
 }

@@ -3,6 +3,7 @@
 
 #include "actresult.h"
 #include "devicelink.h"
+#include "journalrow.h"
 #include "movesequence.h"
 
 #include <QMap>
@@ -60,6 +61,8 @@ private:
     DeviceLink &link_;
     MoveGate &gate_;
     MoveSequence sequence_;
+    // On whose behalf the plan under way moves the unit.
+    JournalRow::Source source_ = JournalRow::Source::Goto;
     QMap<int, Xyz> retracted_;
 };
 

@@ -1,5 +1,6 @@
 #include "panel.h"
 
+#include "journalwriter.h"
 #include "settingsstore.h"
 
 Panel::Panel(QObject *parent)
@@ -46,6 +47,13 @@ QString Panel::load(const QString &notSavingReason)
     if (!notSavingReason.isEmpty())
         settings_.store().switchSavingOff(notSavingReason);
     padGroup_ = settings_.load(&standing_);
+    // Every row also goes to the day's file; a journal that cannot be
+    // written turns itself off and says so, holding up nothing.
+    journalWriter_ = std::make_unique<JournalWriter>(journal_, JournalWriter::defaultFolder());
+    connect(journalWriter_.get(), &JournalWriter::turnedOff, this, [this](const QString &message) {
+        standing_ = standing_.isEmpty() ? message : standing_ + QStringLiteral("; ") + message;
+        emit standingChanged(standing_);
+    });
     emit limitsChanged();
     return standing_;
 }
@@ -123,6 +131,7 @@ ActResult Panel::setTarget(int axis, int value)
     wanted.at(axis) = value;
     if (!targets_.set(wanted) || !following_)
         return ActResult::done(QString());
+    const JournalRow::Source source = JournalRow::Source::FollowTarget;
     // While someone else moves the unit, a send would drive the other axes
     // back against that move.
     if (const auto at = gate_.movingElsewhere()) {
@@ -133,11 +142,12 @@ ActResult Panel::setTarget(int axis, int value)
         followOff(why);
         return {ActResult::Kind::Refused, why};
     }
-    return sendTargets();
+    return sendTargets(source);
 }
 
-ActResult Panel::sendTargets()
+ActResult Panel::sendTargets(JournalRow::Source source)
 {
+    gate_.setSource(source);
     const ActResult result = gate_.moveTo(targets_.values());
     // A move of the operator's replaces a plan under way; a refused one does not.
     if (result.ok())
@@ -145,14 +155,15 @@ ActResult Panel::sendTargets()
     return moved(result);
 }
 
-ActResult Panel::gotoTargets()
+ActResult Panel::gotoTargets(JournalRow::Source source)
 {
     if (gate_.limits().ordered) {
+        gate_.setSource(source);
         const ActResult result = moved(plans_.go(targets_.values()));
         link_.resumePolling();
         return result;
     }
-    const ActResult result = sendTargets();
+    const ActResult result = sendTargets(source);
     link_.resumePolling();
     return result;
 }
@@ -161,10 +172,14 @@ ActResult Panel::gotoTargets(int x, int y, int z)
 {
     // Refused before the targets change, so no view ever shows it.
     const ActResult checked = gate_.checkMove({x, y, z});
-    if (!checked.ok())
+    if (!checked.ok()) {
+        // Refused before the targets change, and journaled as refused.
+        gate_.setSource(JournalRow::Source::Script);
+        gate_.moveTo({x, y, z});
         return moved(checked);
+    }
     targets_.set(x, y, z);
-    return gotoTargets();
+    return gotoTargets(JournalRow::Source::Script);
 }
 
 ActResult Panel::setFollowing(bool on)
@@ -208,7 +223,7 @@ ActResult Panel::copy()
     // Under Follow Target the copied target is sent once, whole; a failed
     // send keeps its message.
     if (targets_.set(*live) && following_) {
-        const ActResult sent = sendTargets();
+        const ActResult sent = sendTargets(JournalRow::Source::Copy);
         if (!sent.ok())
             return sent;
     }
@@ -220,7 +235,7 @@ ActResult Panel::restore()
     Xyz target;
     const ActResult restored = gate_.lastTarget(&target);
     if (restored.ok() && targets_.set(target) && following_) {
-        const ActResult sent = sendTargets();
+        const ActResult sent = sendTargets(JournalRow::Source::Restore);
         if (!sent.ok())
             return sent;
     }
@@ -230,8 +245,9 @@ ActResult Panel::restore()
 // ---------------------------------------------------------------------------
 // Moves of their own
 
-ActResult Panel::jog(int dx, int dy, int dz, bool repeated)
+ActResult Panel::jog(int dx, int dy, int dz, bool repeated, JournalRow::Source source)
 {
+    gate_.setSource(source);
     const ActResult result = gate_.jog(dx, dy, dz, repeated);
     if (result.kind == ActResult::Kind::Sent)
         plans_.abort(tr("Replaced by another move"));
@@ -305,7 +321,7 @@ ActResult Panel::choose(int row)
         return recall(row);
     if (!fill(row))
         return {ActResult::Kind::Unknown, QString()};
-    return gotoTargets();
+    return gotoTargets(JournalRow::Source::ListEntry);
 }
 
 ActResult Panel::gotoNamedPosition(const QString &name)
@@ -315,7 +331,7 @@ ActResult Panel::gotoNamedPosition(const QString &name)
         return {ActResult::Kind::Unknown, tr("No position named %1").arg(name)};
     // Recalled without a send of its own; Goto sends it.
     recall(row);
-    return gotoTargets();
+    return gotoTargets(JournalRow::Source::Script);
 }
 
 ActResult Panel::store(const QString &name, PositionModel::StoreMatch match)

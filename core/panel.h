@@ -3,6 +3,7 @@
 
 #include "actresult.h"
 #include "devicelink.h"
+#include "journal.h"
 #include "movegate.h"
 #include "moveplans.h"
 #include "panelsettings.h"
@@ -11,6 +12,10 @@
 #include "targets.h"
 
 #include <QObject>
+
+#include <memory>
+
+class JournalWriter;
 
 // The panel itself, without a window: the link to the unit, the move gate
 // and the plans, the named positions with their history, the targets, the
@@ -50,6 +55,8 @@ public:
     PositionModel &positions() { return positions_; }
     const PositionModel &positions() const { return positions_; }
     PositionHistory &history() { return history_; }
+    // Every target sent, refused or failed, for the Journal window and scripts.
+    const Journal &journal() const { return journal_; }
 
     // Reads the store: the port settings, the device, the limits, Retract's
     // memory and the named positions. With a `notSavingReason` nothing is
@@ -84,7 +91,7 @@ public:
     bool setTargets(int x, int y, int z) { return targets_.set(x, y, z); }
     // Goto with the targets as they are, or after putting x, y, z in them (a
     // script's Goto; refused before the targets change).
-    ActResult gotoTargets();
+    ActResult gotoTargets(JournalRow::Source source = JournalRow::Source::Goto);
     ActResult gotoTargets(int x, int y, int z);
     bool following() const { return following_; }
     // Follow Target on takes the position now as the targets; without a
@@ -96,7 +103,8 @@ public:
     ActResult restore();
 
     // Moves of their own.
-    ActResult jog(int dx, int dy, int dz, bool repeated = false);
+    ActResult jog(int dx, int dy, int dz, bool repeated = false,
+                  JournalRow::Source source = JournalRow::Source::Script);
     // The jog key held came up: a jog still on its way halts, so the unit
     // stops with the hand.
     ActResult jogReleased();
@@ -142,18 +150,21 @@ signals:
     void nameStored(const QString &name);
     void limitsChanged();
     void raiseRequested();
+    // What the whole run must know changed (the journal turned itself off).
+    void standingChanged(const QString &standing);
 
 private:
     ActResult report(const ActResult &result, About about = About::Other);
     ActResult moved(const ActResult &result) { return report(result, About::Move); }
     // Sends the targets straight, as Follow Target does.
-    ActResult sendTargets();
+    ActResult sendTargets(JournalRow::Source source);
     void followOff(const QString &why);
     ActResult step(bool back);
     bool fill(int row);
 
     DeviceLink link_;
-    MoveGate gate_{link_};
+    Journal journal_;
+    MoveGate gate_{link_, journal_};
     MovePlans plans_{link_, gate_};
     PositionModel positions_;
     PositionHistory history_{positions_};
@@ -161,6 +172,7 @@ private:
     PanelSettings settings_{link_, gate_, plans_, positions_};
     QVariantMap padGroup_;
     QString standing_;
+    std::unique_ptr<JournalWriter> journalWriter_;
     bool following_ = false;
     QString lastFailure_;
 };

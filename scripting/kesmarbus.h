@@ -1,6 +1,7 @@
 #ifndef KESMARBUS_H
 #define KESMARBUS_H
 
+#include "journalrow.h"
 #include "position.h"
 
 #include <QList>
@@ -12,6 +13,8 @@ class QDBusArgument;
 // The named positions as they travel on the bus, a(siii). A name of its own,
 // since the interface's members include one called Position.
 using NamedPositionList = QList<Position>;
+// Rows of the journal of moves as they travel on the bus, a(txissbiiiiiiiiisssiiix).
+using JournalRowList = QList<JournalRow>;
 
 // Names of the panel's scripting interface on the session bus, shared by the
 // panel and the command-line client. org.quellmark.KesmarControl1.xml beside
@@ -28,14 +31,16 @@ extern const QString errorOutOfRange;
 extern const QString errorNoReading;
 extern const QString errorUnknownPosition;
 
-// Makes NamedPositionList known to QtDBus as a(siii). Call once before the
-// first call or reply that carries named positions.
+// Makes NamedPositionList and JournalRowList known to QtDBus. Call once
+// before the first call, reply or signal that carries them.
 void registerTypes();
 
 } // namespace KesmarBus
 
 QDBusArgument &operator<<(QDBusArgument &argument, const Position &position);
 const QDBusArgument &operator>>(const QDBusArgument &argument, Position &position);
+QDBusArgument &operator<<(QDBusArgument &argument, const JournalRow &row);
+const QDBusArgument &operator>>(const QDBusArgument &argument, JournalRow &row);
 
 Q_DECLARE_METATYPE(Position)
 

@@ -1,5 +1,6 @@
 #include "scriptbridge.h"
 
+#include "journal.h"
 #include "kesmarcontrol1adaptor.h"
 #include "panel.h"
 
@@ -242,4 +243,25 @@ QString ScriptBridge::Return()
 void ScriptBridge::Raise()
 {
     panel_.requestRaise();
+}
+
+void ScriptBridge::setJournal(const ::Journal *journal)
+{
+    if (journal_)
+        disconnect(journal_, nullptr, this, nullptr);
+    journal_ = journal;
+    if (!journal)
+        return;
+    // Queued: the bus's time is not the recorder's, who may be about to move.
+    connect(journal, &::Journal::rowAdded, this, &ScriptBridge::MoveJournaled, Qt::QueuedConnection);
+    connect(journal, &::Journal::rowChanged, this, &ScriptBridge::MoveJournaled, Qt::QueuedConnection);
+}
+
+JournalRowList ScriptBridge::Journal(int n)
+{
+    if (n < 0) {
+        reply({ActResult::Kind::OutOfRange, tr("The number of rows, %1, is negative").arg(n)});
+        return {};
+    }
+    return journal_ ? journal_->last(n) : JournalRowList();
 }

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+class Journal;
 class Panel;
 
 // The running panel's scripting interface on the session bus: a view of the
@@ -35,6 +36,10 @@ public:
     // process `pid`, to bring its window to the front; false when none did.
     static bool raiseRunningPanel(qint64 pid);
 
+    // The journal that Journal() reads and MoveJournaled follows; none
+    // before it is set. It must outlive the bridge.
+    void setJournal(const ::Journal *journal);
+
 public slots:
     int Position(int &y, int &z);
     int Target(int &y, int &z);
@@ -53,12 +58,14 @@ public slots:
     QString Retract();
     QString Return();
     void Raise();
+    JournalRowList Journal(int n);
 
 signals:
     void PositionChanged(int x, int y, int z);
     void StateChanged(const QString &state);
     void StageChanged(const QString &stage, bool failed, const QString &message);
     void Halted();
+    void MoveJournaled(const JournalRow &row);
 
 private:
     void reply(const ActResult &result);
@@ -67,6 +74,7 @@ private:
 
     Panel &panel_;
     bool registered_ = false;
+    const ::Journal *journal_ = nullptr;
 };
 
 #endif // SCRIPTBRIDGE_H

@@ -6,7 +6,7 @@
 #
 #   scripts/bench.sh                   everything
 #   scripts/bench.sh --quick           a short smoke run with fewer repetitions
-#   scripts/bench.sh --only PART       one part: startup, link, idle, scale or refresh (may repeat)
+#   scripts/bench.sh --only PART       one part: startup, link, idle, scale, refresh or journal (may repeat)
 #
 # The figures are not pass/fail: a busy machine changes them. Run it on a
 # quiet machine and compare ratios rather than absolute times.

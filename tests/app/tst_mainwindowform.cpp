@@ -320,10 +320,11 @@ void TestMainWindowForm::menuAndToolBar()
     }
     QCOMPARE(menus,
              QStringList({"&File:actionSettings actionLimits - actionE_xit", "&Edit:actionUndo actionRedo",
-                          "&Window:actionPad", "&Help:action_About"}));
+                          "&Window:actionPad actionJournal", "&Help:action_About"}));
     QCOMPARE(ui.menuBar->actions().first(), ui.menuMenu->menuAction());
 
     QCOMPARE(ui.actionPad->text(), QStringLiteral("&Pad"));
+    QCOMPARE(ui.actionJournal->text(), QStringLiteral("&Journal"));
     QCOMPARE(ui.actionSettings->text(), QStringLiteral("&Settings"));
     QCOMPARE(ui.action_About->text(), QStringLiteral("&About"));
     QCOMPARE(ui.actionE_xit->text(), QStringLiteral("E&xit"));

@@ -2,6 +2,7 @@
 // the device box shows the device that is driven.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
+#include "journalcheck.h"
 #include "positionview.h"
 #include "testsettings.h"
 #include "testwindow.h"
@@ -274,6 +275,10 @@ void TestOperatorSafety::play()
     for (const QString &a : acts)
         RUN_STEP(act(a));
     QCOMPARE(WindowFixture::sentTargets(), sent);
+    // Every target the library was given has its row in the journal, in
+    // order, and every row that says sent was given.
+    const QString unjournaled = JournalCheck::mismatch(w->panel().journal());
+    QVERIFY2(unjournaled.isEmpty(), qPrintable(unjournaled));
     for (const QString &p : probes)
         RUN_STEP(expect(p));
     const QList<QWidget *> windows = QApplication::topLevelWidgets();

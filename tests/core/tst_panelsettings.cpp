@@ -3,6 +3,7 @@
 // remembered goes with them, the pad's group goes as given, and nothing is
 // written before the store has been read.
 #include "devicelink.h"
+#include "journal.h"
 #include "movegate.h"
 #include "moveplans.h"
 #include "panelsettings.h"
@@ -65,7 +66,8 @@ private slots:
         QFETCH(QStringList, absent);
         TestSettings::writeStore(stored);
         DeviceLink link;
-        MoveGate gate(link);
+        Journal journal;
+        MoveGate gate(link, journal);
         MovePlans plans(link, gate);
         PositionModel positions;
         PanelSettings settings(link, gate, plans, positions);

@@ -46,6 +46,10 @@ void TestCommandLine::endsBeforeTouchingAnything_data()
     QTest::newRow("kesmar store, not UTF-8")
         << QStringLiteral("/bin/sh")
         << QStringList{"-c", "exec \"$0\" store \"$(printf 'Site\\377')\"", KESMAR_CLIENT_PATH} << 2 << QString();
+    QTest::newRow("kesmar journal -n -1")
+        << QStringLiteral(KESMAR_CLIENT_PATH) << QStringList{"journal", "-n", "-1"} << 2 << QString();
+    QTest::newRow("kesmar journal -n ten")
+        << QStringLiteral(KESMAR_CLIENT_PATH) << QStringList{"journal", "-n", "ten"} << 2 << QString();
     QTest::newRow("kesmarcontrol stray argument")
         << QStringLiteral(KESMARCONTROL_PATH) << QStringList{"/dev/ttyS0"} << 2 << QString();
 }

@@ -3,6 +3,7 @@
 // dbus-run-session).
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
+#include "journal.h"
 #include "kesmarbus.h"
 #include "testwindow.h"
 #include "runstep.h"
@@ -12,8 +13,10 @@
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
@@ -53,6 +56,13 @@ class TestScriptBridge : public FakeLibraryTest
 {
     Q_OBJECT
 
+public slots:
+    // MoveJournaled as a script receives it.
+    void onMoveJournaled(const QDBusMessage &message)
+    {
+        journaled << qdbus_cast<JournalRow>(message.arguments().value(0));
+    }
+
 private slots:
     void cleanup() { QDir(TestSettings::storeFile()).removeRecursively(); }
     void answers_data();
@@ -61,6 +71,13 @@ private slots:
     void storeByName();
     void everyHaltIsSignalled_data();
     void everyHaltIsSignalled();
+    void journal_data();
+    void journal();
+    void clientPrintsTheJournal_data();
+    void clientPrintsTheJournal();
+
+private:
+    QList<JournalRow> journaled;
 };
 
 void TestScriptBridge::answers_data()
@@ -235,6 +252,159 @@ void TestScriptBridge::everyHaltIsSignalled()
     halt(w);
 
     QTRY_COMPARE_WITH_TIMEOUT(halted.count(), 1, 10000);
+}
+
+// Journal(n) gives the last n rows, oldest first; MoveJournaled tells each
+// row and each settling with the same fields.
+void TestScriptBridge::journal_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QList<qulonglong>>("ids");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("none") << 0 << QList<qulonglong>{} << QString();
+    QTest::newRow("the last two") << 2 << QList<qulonglong>{2, 3} << QString();
+    QTest::newRow("more than kept") << 50 << QList<qulonglong>{1, 2, 3} << QString();
+    QTest::newRow("negative") << -1 << QList<qulonglong>{} << KesmarBus::errorOutOfRange;
+}
+
+void TestScriptBridge::journal()
+{
+    QFETCH(int, n);
+    QFETCH(QList<qulonglong>, ids);
+    QFETCH(QString, error);
+    BusPanel panelOnBus;
+    Journal journal;
+    panelOnBus.bridge.setJournal(&journal);
+    journaled.clear();
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString signal = QStringLiteral("MoveJournaled");
+    QVERIFY(bus.connect(KesmarBus::service, KesmarBus::path, KesmarBus::interface, signal, this,
+                        SLOT(onMoveJournaled(QDBusMessage))));
+    const auto stopListening = qScopeGuard([&] {
+        bus.disconnect(KesmarBus::service, KesmarBus::path, KesmarBus::interface, signal, this,
+                       SLOT(onMoveJournaled(QDBusMessage)));
+    });
+
+    JournalRow sent;
+    sent.device = 2;
+    sent.source = JournalRow::Source::Return;
+    sent.stage = QStringLiteral("approach");
+    sent.before = JournalRow::Xyz{10, 20, 30};
+    sent.target = {15, 20, 25};
+    JournalRow refused;
+    refused.source = JournalRow::Source::Script;
+    refused.target = {1, 2, 21000};
+    refused.outcome = JournalRow::Outcome::Refused;
+    refused.message = QStringLiteral("Z 21000, outside 0..20500");
+    journal.record(sent);
+    journal.record(refused);
+    journal.record(sent);
+    const JournalRow first = *journal.row(1);
+    QVERIFY(journal.settle(1, JournalRow::End::StoppedShort, {14, 20, 26}));
+
+    // Every field, as the panel keeps it.
+    const auto same = [](const JournalRow &a, const JournalRow &b) {
+        return a.csvLine() == b.csvLine();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(journaled.size(), 4, 10000);
+    QVERIFY(same(journaled.at(0), first));
+    QVERIFY(same(journaled.at(1), *journal.row(2)));
+    QCOMPARE(journaled.at(3).end, JournalRow::End::StoppedShort);
+    QVERIFY(same(journaled.at(3), *journal.row(1)));
+
+    QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
+    const QDBusMessage reply = panel.call(QStringLiteral("Journal"), n);
+    if (!error.isEmpty()) {
+        QCOMPARE(reply.errorName(), error);
+        return;
+    }
+    QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+    const JournalRowList rows = qdbus_cast<JournalRowList>(reply.arguments().value(0));
+    QList<qulonglong> got;
+    for (const JournalRow &row : rows) {
+        got << row.id;
+        QVERIFY(same(row, *journal.row(row.id)));
+    }
+    QCOMPARE(got, ids);
+}
+
+// kesmar journal against the bridge in this process: the last rows, as text
+// or as the files' CSV, and with --follow the rows and ends that come after.
+void TestScriptBridge::clientPrintsTheJournal_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("lines");
+    const QString time = QStringLiteral("2026-12-08T11:52:01.123Z");
+    const QString refused = time + " device 0 script to 1 2 21000: refused (Z 21000, outside 0..20500)";
+    const QString sent = time + " device 2 Return (approach) from 10 20 30 to 15 20 25: sent";
+    QTest::newRow("the last one") << QStringList{"journal", "-n", "1"} << QStringList{sent};
+    QTest::newRow("all, the first ended")
+        << QStringList{"journal"} << QStringList{sent + "; stopped short at 14 20 26", refused, sent};
+    QTest::newRow("CSV") << QStringList{"journal", "--csv", "-n", "1"}
+                         << QStringList{JournalRow::csvHeader(),
+                                        "3," + time + ",2,Return,approach,10,20,30,15,20,25,5,0,-5,sent,,,,,,"};
+    // The last row, then a new one and the end of the one before.
+    QTest::newRow("follow") << QStringList{"journal", "--follow", "-n", "1"}
+                            << QStringList{sent, refused, sent + "; halted at 1 1 1"};
+}
+
+void TestScriptBridge::clientPrintsTheJournal()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, lines);
+    BusPanel panelOnBus;
+    Journal journal;
+    panelOnBus.bridge.setJournal(&journal);
+    JournalRow sent;
+    sent.timeMs = QDateTime(QDate(2026, 12, 8), QTime(11, 52, 1, 123), Qt::UTC).toMSecsSinceEpoch();
+    sent.device = 2;
+    sent.source = JournalRow::Source::Return;
+    sent.stage = QStringLiteral("approach");
+    sent.before = JournalRow::Xyz{10, 20, 30};
+    sent.target = {15, 20, 25};
+    JournalRow refused = sent;
+    refused.device = 0;
+    refused.source = JournalRow::Source::Script;
+    refused.stage.clear();
+    refused.before.reset();
+    refused.target = {1, 2, 21000};
+    refused.outcome = JournalRow::Outcome::Refused;
+    refused.message = QStringLiteral("Z 21000, outside 0..20500");
+    const bool follow = arguments.contains("--follow");
+    if (follow) {
+        journal.record(sent);
+    } else {
+        journal.record(sent);
+        journal.record(refused);
+        journal.record(sent);
+        QVERIFY(journal.settle(1, JournalRow::End::StoppedShort, {14, 20, 26}));
+    }
+
+    QProcess client;
+    client.start(QStringLiteral(KESMAR_CLIENT_PATH), arguments);
+    QVERIFY(client.waitForStarted());
+    QStringList got;
+    const auto readLines = [&] {
+        while (client.canReadLine())
+            got << QString::fromUtf8(client.readLine()).chopped(1);
+        return got.size();
+    };
+    if (follow) {
+        // The client listens before it asks: once the last row is printed,
+        // every row after reaches it.
+        QTRY_COMPARE_WITH_TIMEOUT(readLines(), 1, 10000);
+        journal.record(refused);
+        QVERIFY(journal.settle(1, JournalRow::End::Halted, {1, 1, 1}));
+        QTRY_COMPARE_WITH_TIMEOUT(readLines(), lines.size(), 10000);
+        client.kill();
+        QVERIFY(client.waitForFinished());
+    } else {
+        // Its answer needs this process's event loop: no blocking wait.
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(client.exitCode(), 0);
+        readLines();
+    }
+    QCOMPARE(got, lines);
 }
 
 QTEST_MAIN(TestScriptBridge)
