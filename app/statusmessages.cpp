@@ -22,7 +22,9 @@ StatusMessages::StatusMessages(QStatusBar *bar)
 
 void StatusMessages::report(const ActResult &result, Failure failure)
 {
-    if (result.kind == ActResult::Kind::Failed) {
+    // A refusal or a failure stays until the next act replaces it, long
+    // enough to be read by an operator looking at the unit.
+    if (!result.ok() && !result.message.isEmpty()) {
         bar_->showMessage(result.message, 0);
         lastFailure_ = result.message;
         shown_ = failure;

@@ -67,6 +67,8 @@ void ToolWindows::showLimits()
     live();
     connect(&panel_.link(), &DeviceLink::positionRead, limits_, live);
     connect(&panel_.link(), &DeviceLink::stateChanged, limits_, live);
+    // Limits set meanwhile (a script) show at once, so OK applies what is shown.
+    connect(&panel_, &Panel::limitsChanged, limits_, [this] { limits_->showLimitsInForce(panel_.limits()); });
     connect(limits_, &QDialog::accepted, this, [this] { emit limitsAccepted(limits_->limits()); });
     limits_->show();
 }

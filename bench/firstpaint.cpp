@@ -12,9 +12,10 @@
 // costs the first paint). It prints "<extra> <ns>" for the time each took.
 #ifdef BENCH_PROGRAM
 #include "instancelock.h"
-#include "kesmarcontrol.h"
 #include "paddialog.h"
 #include "scriptbridge.h"
+#include "settingsstore.h"
+#include "testwindow.h"
 
 #include <QIcon>
 #include <memory>
@@ -77,12 +78,12 @@ int main(int argc, char *argv[])
             builtIn.addFile(QStringLiteral(":/icons/%1/kesmarcontrol.png").arg(size));
         QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kesmarcontrol"), builtIn));
     });
-    InstanceLock lock(KesmarControl::settingsFile());
+    InstanceLock lock(SettingsStore::fileName());
     timed("lock", [&lock] { lock.lock(); });
     std::unique_ptr<PadDialog> pad;
     timed("pad", [&pad] { pad = std::make_unique<PadDialog>(); });
-    KesmarControl window;
-    timed("bus", [&window] { (new ScriptBridge(&window))->registerOnSessionBus(); });
+    TestWindow window;
+    timed("bus", [&window] { (new ScriptBridge(window.panel(), &window))->registerOnSessionBus(); });
 #else
     QMainWindow window;
     window.resize(702, 300);

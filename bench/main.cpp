@@ -8,9 +8,9 @@
 #include "journalmodel.h"
 #include "journalwindow.h"
 #include "journalwriter.h"
-#include "kesmarcontrol.h"
 #include "scale.h"
 #include "simprocess.h"
+#include "testwindow.h"
 #include "widgetlookup.h"
 
 #include <QApplication>
@@ -365,8 +365,8 @@ void measureIdle(const Options &o, const QString &work)
 void measureScale(const Options &o, const QString &work)
 {
     section("Named positions through KesmarControl (offscreen, real library, no port), median of "
-            + std::to_string(o.scaleReps) + " runs (at most 3 at 100,000); each click: median of " + std::to_string(o.scaleOps)
-            + " per run (5 at 100,000)");
+            + std::to_string(o.scaleReps) + " runs (at most 3 at 100,000); each click: median of "
+            + std::to_string(o.scaleOps) + " per run (5 at 100,000)");
     std::vector<std::pair<int, Figures>> results;
     for (int n : o.sizes) {
         const bool huge = n >= 100000;
@@ -422,7 +422,7 @@ double refreshesPerSecond(const QString &work)
     QDir().mkpath(work);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, work);
     writeProgramStore(work, sim.linkPath());
-    KesmarControl w;
+    TestWindow w;
     w.show();
     const std::array<QLCDNumber *, 3> lcds{widget<QLCDNumber>(w, QStringLiteral("lcdNumberX")),
                                            widget<QLCDNumber>(w, QStringLiteral("lcdNumberY")),
@@ -560,9 +560,10 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     const QCommandLineOption quick(QStringLiteral("quick"),
                                    QStringLiteral("A short smoke run with fewer repetitions."));
-    const QCommandLineOption only(QStringLiteral("only"),
-                                  QStringLiteral("Only this part: startup, link, idle, scale, refresh or journal (may repeat)."),
-                                  QStringLiteral("part"));
+    const QCommandLineOption only(
+        QStringLiteral("only"),
+        QStringLiteral("Only this part: startup, link, idle, scale, refresh or journal (may repeat)."),
+        QStringLiteral("part"));
     const QCommandLineOption sizes(QStringLiteral("sizes"),
                                    QStringLiteral("The store sizes of the named-positions part, e.g. 10000,100000."),
                                    QStringLiteral("list"));

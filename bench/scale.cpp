@@ -1,6 +1,6 @@
 #include "scale.h"
 
-#include "kesmarcontrol.h"
+#include "testwindow.h"
 #include "widgetlookup.h"
 
 #include <QAction>
@@ -113,7 +113,7 @@ Figures measureScale(int n, int reps, int ops, const QString &work)
     // The first window of a process pays for fonts, style and the platform;
     // that is start-up, not loading.
     useStoreIn(work + QStringLiteral("/warm"));
-    delete new KesmarControl;
+    delete new TestWindow;
 
     Figures f;
     bool checked = true;
@@ -121,15 +121,15 @@ Figures measureScale(int n, int reps, int ops, const QString &work)
         const QString dir = work + QStringLiteral("/rep%1").arg(rep);
         // Loading: construction with the store minus construction without one.
         useStoreIn(dir + QStringLiteral("/empty"));
-        KesmarControl *w = nullptr;
-        const double empty = timed([&] { w = new KesmarControl; });
+        TestWindow *w = nullptr;
+        const double empty = timed([&] { w = new TestWindow; });
         delete w;
         const QString windowDir = freshCopy(templateDir, dir + QStringLiteral("/window"));
-        f["load"].push_back(timed([&] { w = new KesmarControl; }) - empty);
+        f["load"].push_back(timed([&] { w = new TestWindow; }) - empty);
         w->show();
 
         auto *stores = widget<QComboBox>(*w, QStringLiteral("stores"));
-        SettingsStore &settings = w->settingsStore();
+        SettingsStore &settings = w->panel().settingsStore();
         checked = checked && stores->count() == n;
         // Each click is timed on its own, with the event loop run in
         // between, as an operator's clicks come. A Store waits for the save

@@ -180,7 +180,8 @@ ActResult MoveGate::jog(int dx, int dy, int dz, bool repeated)
         Xyz to;
         QStringList stops;
         for (int i = 0; i < 3; ++i) {
-            const qint64 wanted = std::clamp<qint64>(from->at(i) + deltas[i], 0, positionMax);
+            const qint64 unclamped = from->at(i) + deltas[i];
+            const qint64 wanted = std::clamp<qint64>(unclamped, 0, positionMax);
             // A jog stops at the envelope's bound; an axis outside it may
             // only come closer.
             qint64 low = 0;
@@ -190,8 +191,16 @@ ActResult MoveGate::jog(int dx, int dy, int dz, bool repeated)
                 high = std::max(limits_.max[i], from->at(i));
             }
             to[i] = int(qBound(low, wanted, high));
-            if (to[i] != wanted)
-                stops << tr("%1 stopped at the limit %2").arg(QChar(u'X' + i)).arg(to[i]);
+            if (to[i] != unclamped) {
+                // The bound in the way: the envelope's while it is on, else
+                // the end of the travel; an axis outside may stay where it is.
+                const bool up = unclamped > to[i];
+                const int bound = limits_.enabled ? (up ? limits_.max[i] : limits_.min[i]) : (up ? positionMax : 0);
+                const QChar axis(u'X' + i);
+                stops << (to[i] == bound
+                              ? tr("%1 stopped at the limit %2").arg(axis).arg(bound)
+                              : tr("%1 stopped at %2, outside its limit %3").arg(axis).arg(to[i]).arg(bound));
+            }
         }
         if (send(to)) {
             jogBurst_ = JogBurst{link_.handle(), id, *start, to};

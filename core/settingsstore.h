@@ -112,9 +112,9 @@ public:
     QString savingOffMessage() const;
 
 signals:
-    // The saves numbered up to `upTo` have ended, as `result` says: a save
+    // The saves numbered up to `last` have ended, as `result` says: a save
     // replaced by a newer one ends as that one does.
-    void saveFinished(quint64 upTo, const SaveResult &result);
+    void saveFinished(quint64 last, const SaveResult &result);
 
 private:
     struct Job
@@ -128,8 +128,7 @@ private:
     void removeLeftovers();
     Job job(const StoredSettings &stored);
     void writeJobs();
-    void tell(quint64 upTo, const SaveResult &result);
-    static SaveResult write(const QString &file, const Job &job);
+    void tell(quint64 last, const SaveResult &result);
 
     const QString file = fileName();
     QString offReason;

@@ -29,8 +29,6 @@ LimitsDialog::LimitsDialog(const TravelLimits &limits)
         const QString name(QChar(u'X' + axis));
         guard->watch(mins_[axis], tr("%1 minimum").arg(name));
         guard->watch(maxs_[axis], tr("%1 maximum").arg(name));
-        mins_[axis]->setValue(limits.min[axis]);
-        maxs_[axis]->setValue(limits.max[axis]);
         connect(minHere[axis], &QPushButton::clicked, this, [this, axis] {
             if (reading_)
                 mins_[axis]->setValue(reading_->at(axis));
@@ -42,13 +40,30 @@ LimitsDialog::LimitsDialog(const TravelLimits &limits)
     }
     guard->watch(ui->safe, tr("Safe coordinate"));
     guard->watch(ui->approach, tr("Approach distance"));
+    fill(limits);
+    setLiveReading(std::nullopt);
+}
+
+void LimitsDialog::fill(const TravelLimits &limits)
+{
+    for (int axis = 0; axis < 3; ++axis) {
+        mins_[axis]->setValue(limits.min[axis]);
+        maxs_[axis]->setValue(limits.max[axis]);
+    }
     ui->envelope->setChecked(limits.enabled);
     ui->ordered->setChecked(limits.ordered);
     ui->axis->setCurrentIndex(limits.axis);
     ui->outward->setCurrentIndex(limits.outwardUp ? 0 : 1);
     ui->safe->setValue(limits.safe);
     ui->approach->setValue(limits.approach);
-    setLiveReading(std::nullopt);
+}
+
+void LimitsDialog::showLimitsInForce(const TravelLimits &limits)
+{
+    if (limits.toGroup() == this->limits().toGroup())
+        return;
+    fill(limits);
+    ui->problem->setText(tr("The limits were changed elsewhere; these are the limits in force now."));
 }
 
 LimitsDialog::~LimitsDialog()

@@ -28,6 +28,9 @@ public:
 
     // The limits as the dialog shows them.
     TravelLimits limits() const;
+    // Limits changed elsewhere (a script) while the dialog is open: it shows
+    // them, with a note, so that OK applies exactly what it shows.
+    void showLimitsInForce(const TravelLimits &limits);
     // The live reading, or none: the "from the position now" buttons are
     // enabled only with one.
     void setLiveReading(const std::optional<TravelLimits::Xyz> &reading);
@@ -36,6 +39,8 @@ public slots:
     void accept() override;
 
 private:
+    void fill(const TravelLimits &limits);
+
     Ui::LimitsDialog *ui;
     std::array<QSpinBox *, 3> mins_;
     std::array<QSpinBox *, 3> maxs_;

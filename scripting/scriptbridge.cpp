@@ -170,8 +170,8 @@ void ScriptBridge::StorePosition(const QString &name)
     QDBusConnection bus = connection();
     const quint64 save = store.lastSave();
     auto *answer = new QObject(this);
-    connect(&store, &SettingsStore::saveFinished, answer, [=, &store](quint64 upTo, const SaveResult &result) mutable {
-        if (upTo < save)
+    connect(&store, &SettingsStore::saveFinished, answer, [=, &store](quint64 last, const SaveResult &result) mutable {
+        if (last < save)
             return;
         bus.send(result.kind == SaveResult::Kind::Saved
                      ? call.createReply()

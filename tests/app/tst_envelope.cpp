@@ -6,8 +6,8 @@
 // envelope Z 5000..15000 (X and Y the whole travel) and straight moves.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "testwindow.h"
 #include "testsettings.h"
+#include "testwindow.h"
 #include "widgetlookup.h"
 
 #include <QAction>
@@ -90,6 +90,13 @@ private slots:
         QTest::newRow("jog past the bound") << "jog" << in << "10000 10000 17000"
                                             << "10000 10000 15000"
                                             << "Z stopped at the limit 15000";
+        // Outward from outside: the unit stays, and the limit in the way is named.
+        QTest::newRow("jog outward from outside")
+            << "jog" << below << "10000 10000 2000" << below << "Z stopped at 3000, outside its limit 5000";
+        QTest::newRow("jog past the end of the travel on X")
+            << "jog" << QString("20400 10000 10000") << "20600 10000 10000"
+            << "20500 10000 10000"
+            << "X stopped at the limit 20500";
         QTest::newRow("halt outside") << "halt" << below << below << below << "";
         QTest::newRow("the pad's halt outside") << "pad halt" << below << below << below << "";
         QTest::newRow("script goto outside") << "script" << in << "10000 10000 16000"

@@ -4,8 +4,8 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "settingsstore.h"
-#include "testwindow.h"
 #include "testsettings.h"
+#include "testwindow.h"
 #include "widgetlookup.h"
 
 #include <QAction>
@@ -63,6 +63,30 @@ private slots:
         // Saved at once, read back by the next start.
         SettingsStore::waitForAllSaves();
         QCOMPARE(TravelLimits::fromGroup(SettingsStore().load().groups.value("limits")).min[2], limits.min[2]);
+    }
+
+    // Limits a script sets while the dialog is open show in it at once, and
+    // its OK applies exactly what it shows.
+    void showsLimitsSetElsewhere()
+    {
+        auto w = std::make_unique<TestWindow>();
+        widget<QAction>(*w, "actionLimits")->trigger();
+        QDialog *dialog = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == QLatin1String("LimitsDialog") && top->isVisible())
+                dialog = qobject_cast<QDialog *>(top);
+        }
+        QVERIFY(dialog);
+        TravelLimits script;
+        script.enabled = true;
+        script.min[2] = 4000;
+        script.max[2] = 19500;
+        QVERIFY(w->panel().setLimits(script).ok());
+        QVERIFY(widget<QGroupBox>(*dialog, "envelope")->isChecked());
+        QCOMPARE(widget<QSpinBox>(*dialog, "zmin")->value(), 4000);
+        QVERIFY(!widget<QLabel>(*dialog, "problem")->text().isEmpty());
+        widget<QDialogButtonBox>(*dialog, "buttonBox")->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(w->panel().limits().toGroup(), script.toGroup());
     }
 };
 
