@@ -40,11 +40,15 @@ private slots:
         if (found == QLatin1String("held")) {
             QCOMPARE(first.lock(), InstanceLock::Result::Locked);
         } else if (found == QLatin1String("gone")) {
+            // A process of this machine that has ended.
             QProcess ended;
-            ended.start(QStringLiteral("true"), {});
+            ended.start(QStringLiteral("sleep"), QStringList{QStringLiteral("60")});
+            QVERIFY(ended.waitForStarted(10000));
+            const qint64 gone = ended.processId();
+            ended.kill();
             QVERIFY(ended.waitForFinished(10000));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray::number(ended.processId()) + "\nkesmarcontrol\n"
+            file.write(QByteArray::number(gone) + "\nkesmarcontrol\n"
                        + QSysInfo::machineHostName().toUtf8() + "\n");
             file.close();
         } else if (found == QLatin1String("empty") || found == QLatin1String("garbage")) {
