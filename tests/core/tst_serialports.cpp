@@ -33,9 +33,9 @@ void link(const QString &target, const QString &path)
 
 // Makes one terminal from its description "name device [maker/product] [by-id name]": device is
 // "usb", "platform" (a legacy 8250 placeholder), "pnp" (a real serial port) or "none" (virtual).
-void make(const QString &root, const QString &spec)
+void make(const QString &root, const QString &entry)
 {
-    const QStringList part = spec.split(QLatin1Char(' '));
+    const QStringList part = entry.split(QLatin1Char(' '));
     const QString name = part[0], kind = part[1];
     write(root + "/dev/" + name, {});
     if (kind == QLatin1String("none")) {
