@@ -29,6 +29,8 @@ struct JournalRow
         Script, // a script over the bus
         Retract,
         Return,
+        Advance, // along the pipette, forward
+        Withdraw, // along the pipette, back
         Halt
     };
     static constexpr int sourceCount = int(Source::Halt) + 1;

@@ -2,6 +2,9 @@
 
 #include "journalwriter.h"
 #include "settingsstore.h"
+#include "travel.h"
+
+#include <cmath>
 
 Panel::Panel(QObject *parent)
     : QObject(parent)
@@ -26,6 +29,8 @@ Panel::Panel(QObject *parent)
     connect(&link_, &DeviceLink::pollFailed, this, [this](const QString &message) { lastFailure_ = message; });
     // The targets are another device's, or another connection's.
     connect(&link_, &DeviceLink::forgetting, this, [this] { followOff(QString()); });
+    connect(&coordinates_, &Coordinates::changed, this, &Panel::frameChanged);
+    connect(&link_, &DeviceLink::deviceChanged, this, &Panel::frameChanged);
     connect(&link_, &DeviceLink::deviceSelected, this, [this](int n) {
         settings_.setDevice(n);
         save();
@@ -279,6 +284,82 @@ ActResult Panel::returnFromRetract()
     const ActResult result = moved(plans_.returnFromRetract());
     link_.resumePolling();
     return result;
+}
+
+ActResult Panel::setUnits(Coordinates::Units units)
+{
+    coordinates_.setUnits(units);
+    save();
+    return report(ActResult::done(tr("Positions shown in %1").arg(DeviceFrame::unitName(units))));
+}
+
+ActResult Panel::setZero()
+{
+    const std::optional<Xyz> live = link_.liveReading();
+    if (!live)
+        return report({ActResult::Kind::NoReading, tr("No live position to take as the zero")});
+    DeviceFrame frame = this->frame();
+    frame.zero = *live;
+    setFrame(link_.device(), frame);
+    return report(ActResult::done(tr("Zero set at %1 %2 %3 on device %4")
+                                      .arg(live->at(0))
+                                      .arg(live->at(1))
+                                      .arg(live->at(2))
+                                      .arg(link_.device())));
+}
+
+ActResult Panel::clearZero()
+{
+    DeviceFrame frame = this->frame();
+    if (!frame.zero)
+        return report({ActResult::Kind::Refused, tr("No zero set on device %1").arg(link_.device())});
+    frame.zero.reset();
+    setFrame(link_.device(), frame);
+    return report(
+        ActResult::done(tr("Zero cleared on device %1: positions from the unit's own 0").arg(link_.device())));
+}
+
+ActResult Panel::setFrame(int device, const DeviceFrame &frame)
+{
+    if (device < minDevice || device > maxDevice)
+        return report({ActResult::Kind::OutOfRange, tr("No device %1").arg(device)});
+    for (double scale : frame.scale) {
+        if (!(scale > 0) || !std::isfinite(scale))
+            return report({ActResult::Kind::OutOfRange, tr("A scale must be above 0 steps per µm")});
+    }
+    if (!(frame.angle >= 0 && frame.angle <= 90))
+        return report({ActResult::Kind::OutOfRange, tr("The pipette's angle must lie within 0..90 degrees")});
+    if (frame.zero && !MoveGate::checkTarget(*frame.zero).ok())
+        return report({ActResult::Kind::OutOfRange, tr("A zero must lie within the travel")});
+    coordinates_.setFrame(device, frame);
+    return save();
+}
+
+ActResult Panel::advance(double distance, Coordinates::Units units, JournalRow::Source source)
+{
+    const DeviceFrame frame = this->frame();
+    const Xyz step = frame.along(distance, units);
+    const QString amount = QStringLiteral("%1 %2").arg(std::abs(distance)).arg(DeviceFrame::unitName(units));
+    const QString what = distance < 0 ? tr("Withdraw by %1").arg(amount) : tr("Advance by %1").arg(amount);
+    if (step == Xyz{0, 0, 0})
+        return report({ActResult::Kind::OutOfRange, tr("%1 is less than a step").arg(what)});
+    QString failure;
+    const std::optional<Xyz> from = link_.positionNow(&failure);
+    if (!from)
+        return moved(ActResult::failed(failure));
+    Xyz target;
+    for (int axis = 0; axis < 3; ++axis)
+        target[axis] = from->at(axis) + step[axis];
+    gate_.setSource(source);
+    ActResult result = gate_.moveTo(target);
+    link_.resumePolling();
+    if (result.kind == ActResult::Kind::Sent) {
+        plans_.abort(tr("Replaced by another move"));
+        result.message = tr("%1 along the pipette: to %2 %3 %4").arg(what).arg(target[0]).arg(target[1]).arg(target[2]);
+    } else if (!result.ok()) {
+        result.message = tr("%1 not sent: %2").arg(what, result.message);
+    }
+    return moved(result);
 }
 
 ActResult Panel::setLimits(const TravelLimits &limits)

@@ -2,6 +2,7 @@
 #define PANEL_H
 
 #include "actresult.h"
+#include "coordinates.h"
 #include "devicelink.h"
 #include "journal.h"
 #include "movegate.h"
@@ -57,6 +58,10 @@ public:
     PositionHistory &history() { return history_; }
     // Every target sent, refused or failed, for the Journal window and scripts.
     const Journal &journal() const { return journal_; }
+    // The units every view shows and each device's frame.
+    const Coordinates &coordinates() const { return coordinates_; }
+    // The frame of the device driven.
+    DeviceFrame frame() const { return coordinates_.frame(link_.device()); }
 
     // Reads the store: the port settings, the device, the limits, Retract's
     // memory and the named positions. With a `notSavingReason` nothing is
@@ -114,6 +119,19 @@ public:
     // Takes the limits as OK in the Limits dialog does, and saves them.
     ActResult setLimits(const TravelLimits &limits);
 
+    // The coordinates shown; none of these moves the unit. setZero() takes
+    // the live position as the device's zero; clearZero() goes back to the
+    // unit's own. Each is saved.
+    ActResult setUnits(Coordinates::Units units);
+    ActResult setZero();
+    ActResult clearZero();
+    ActResult setFrame(int device, const DeviceFrame &frame);
+    // Moves `distance` along the pipette of the device driven from where the
+    // unit is now (negative: back), in `units`; both axes go in one target,
+    // so the unit moves straight along it. A target outside the travel or
+    // the envelope is refused whole: cut on one axis, it would leave the axis.
+    ActResult advance(double distance, Coordinates::Units units, JournalRow::Source source);
+
     // The named positions. recall() puts entry `row` into the targets;
     // choose() is the operator's choice of it, which under Follow Target
     // also sends it.
@@ -149,6 +167,9 @@ signals:
     // A store under `name` was done (or found done already).
     void nameStored(const QString &name);
     void limitsChanged();
+    // The units, the device driven or its frame changed: every shown
+    // position may read otherwise.
+    void frameChanged();
     void raiseRequested();
     // What the whole run must know changed (the journal turned itself off).
     void standingChanged(const QString &standing);
@@ -169,7 +190,8 @@ private:
     PositionModel positions_;
     PositionHistory history_{positions_};
     Targets targets_;
-    PanelSettings settings_{link_, gate_, plans_, positions_};
+    Coordinates coordinates_;
+    PanelSettings settings_{link_, gate_, plans_, positions_, coordinates_};
     QVariantMap padGroup_;
     QString standing_;
     std::unique_ptr<JournalWriter> journalWriter_;

@@ -1,5 +1,6 @@
 #include "panelsettings.h"
 
+#include "coordinates.h"
 #include "devicelink.h"
 #include "movegate.h"
 #include "moveplans.h"
@@ -13,6 +14,7 @@ namespace {
 
 const QString padGroup = QStringLiteral("pad");
 const QString limitsGroup = QStringLiteral("limits");
+const QString devicesGroup = QStringLiteral("devices");
 const QString retractKey = QStringLiteral("retract");
 
 using Xyz = DeviceLink::Xyz;
@@ -80,11 +82,13 @@ void addRetracted(const QMap<int, Xyz> &retracted, int driven, QVariantMap &grou
 
 } // namespace
 
-PanelSettings::PanelSettings(DeviceLink &link, MoveGate &gate, MovePlans &plans, PositionModel &positions)
+PanelSettings::PanelSettings(DeviceLink &link, MoveGate &gate, MovePlans &plans, PositionModel &positions,
+                             Coordinates &coordinates)
     : link_(link)
     , gate_(gate)
     , plans_(plans)
     , positions_(positions)
+    , coordinates_(coordinates)
 { }
 
 QVariantMap PanelSettings::load(QString *standing)
@@ -101,6 +105,7 @@ QVariantMap PanelSettings::load(QString *standing)
     gate_.setLimits(TravelLimits::fromGroup(limits));
     limitsKept_ = !limits.isEmpty();
     plans_.setRetracted(retractedFrom(limits));
+    coordinates_.fromGroup(stored.groups.value(devicesGroup));
     loaded_ = true;
     *standing = store_.isSavingOff() ? store_.savingOffMessage() : loaded.message;
     return stored.groups.value(padGroup);
@@ -114,6 +119,9 @@ StoredSettings PanelSettings::snapshot(const QVariantMap &pad) const
     StoredSettings stored{link_.portSettings(), device_, positions_.positions(), {{padGroup, pad}}};
     if (!limits.isEmpty())
         stored.groups.insert(limitsGroup, limits);
+    const QVariantMap devices = coordinates_.toGroup();
+    if (!devices.isEmpty())
+        stored.groups.insert(devicesGroup, devices);
     return stored;
 }
 

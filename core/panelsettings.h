@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariantMap>
 
+class Coordinates;
 class DeviceLink;
 class MoveGate;
 class MovePlans;
@@ -14,7 +15,8 @@ class PositionModel;
 // What the panel keeps between runs, read into and gathered from the objects
 // that hold it: the port settings and the device (the link), the limits (the
 // gate) with the positions Retract remembered (the plans), the named
-// positions (the list), and the pad's group, kept as it comes.
+// positions (the list), the units and the devices' frames (the
+// coordinates), and the pad's group, kept as it comes.
 //
 // Retract's memory is kept per device in the group "limits" as
 // "retract<n>=x y z"; the keys "retractdevice", "retractx", "retracty" and
@@ -23,7 +25,8 @@ class PositionModel;
 class PanelSettings
 {
 public:
-    PanelSettings(DeviceLink &link, MoveGate &gate, MovePlans &plans, PositionModel &positions);
+    PanelSettings(DeviceLink &link, MoveGate &gate, MovePlans &plans, PositionModel &positions,
+                  Coordinates &coordinates);
 
     SettingsStore &store() { return store_; }
 
@@ -57,6 +60,7 @@ private:
     MoveGate &gate_;
     MovePlans &plans_;
     PositionModel &positions_;
+    Coordinates &coordinates_;
     SettingsStore store_;
     int device_ = 1;
     bool loaded_ = false;

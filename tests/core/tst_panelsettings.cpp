@@ -2,6 +2,7 @@
 // once the store held them or they were set in this run, the position Retract
 // remembered goes with them, the pad's group goes as given, and nothing is
 // written before the store has been read.
+#include "coordinates.h"
 #include "devicelink.h"
 #include "journal.h"
 #include "movegate.h"
@@ -53,6 +54,21 @@ private slots:
             << "" << QStringList() << QStringList{"retract4=5 6 7"};
         QTest::newRow("the device selected since")
             << plain << "device 3" << QStringList{"dev=3"} << QStringList{"dev=2"};
+        QTest::newRow("units and frames never set stay out")
+            << plain << "" << QStringList() << QStringList{"[devices]", "units=steps"};
+        QTest::newRow("units chosen in this run")
+            << plain << "micrometres" << QStringList{"[devices]", "units=micrometres"} << QStringList();
+        const QByteArray framed = plain
+            + "[devices]\nunits=micrometres\n2\\scale=2 2 0.5\n2\\zero=100 200 300\n2\\angle=30\n"
+              "2\\plane=yz\n2\\direction=-+\n3\\scale=0 1 1\n3\\angle=91\n";
+        QTest::newRow("a frame the store held goes back")
+            << framed << ""
+            << QStringList{"units=micrometres", "2\\scale=2 2 0.5", "2\\zero=100 200 300", "2\\angle=30",
+                           "2\\plane=yz",       "2\\direction=-+",  "3\\scale=1 1 1",      "3\\angle=0"}
+            << QStringList();
+        // Written empty, so that the file no longer holds the zero.
+        QTest::newRow("a cleared zero") << framed << "clear zero" << QStringList{"2\\zero="}
+                                        << QStringList{"2\\zero=100 200 300"};
         QTest::newRow("the pad's group as given") << plain << "" << QStringList{"[pad]", "step=100"} << QStringList();
         QTest::newRow("nothing before the store is read")
             << plain << "save first" << QStringList{"port=/dev/ttyS3"} << QStringList{"[pad]"};
@@ -70,7 +86,8 @@ private slots:
         MoveGate gate(link, journal);
         MovePlans plans(link, gate);
         PositionModel positions;
-        PanelSettings settings(link, gate, plans, positions);
+        Coordinates coordinates;
+        PanelSettings settings(link, gate, plans, positions, coordinates);
         const QVariantMap pad{{QStringLiteral("step"), 100}};
         if (act == QLatin1String("save first")) {
             QCOMPARE(int(settings.save(pad).kind), int(SaveResult::Kind::Saved));
@@ -94,6 +111,13 @@ private slots:
             plans.setRetracted({{2, {100, 200, 20000}}, {5, {1, 2, 3}}});
         } else if (act == QLatin1String("device 3")) {
             settings.setDevice(3);
+        } else if (act == QLatin1String("micrometres")) {
+            coordinates.setUnits(Coordinates::Units::Micrometres);
+        } else if (act == QLatin1String("clear zero")) {
+            DeviceFrame frame = coordinates.frame(2);
+            QVERIFY(frame.zero);
+            frame.zero.reset();
+            coordinates.setFrame(2, frame);
         }
         QCOMPARE(int(settings.save(pad).kind), int(SaveResult::Kind::Saved));
 
