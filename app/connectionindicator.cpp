@@ -15,6 +15,7 @@ ConnectionIndicator::ConnectionIndicator(const Panel &panel, QWidget *parent)
     connect(&link, &DeviceLink::deviceChanged, this, &ConnectionIndicator::refresh);
     connect(&panel.plans(), &MovePlans::stageChanged, this, &ConnectionIndicator::refresh);
     connect(&panel, &Panel::limitsChanged, this, &ConnectionIndicator::refresh);
+    connect(&panel, &Panel::frameChanged, this, &ConnectionIndicator::refresh);
     // While the readings are live there is nothing to repair.
     connect(this, &QToolButton::clicked, this, [this] {
         if (panel_.link().state() != DeviceLink::State::Reading)
@@ -35,7 +36,18 @@ void ConnectionIndicator::refresh()
     const QString port = fontMetrics().elidedText(portName, Qt::ElideLeft, 300);
     // While a sequence moves the unit, its stage stands for the state.
     const QString stage = panel_.plans().stage();
-    const QString shown = stage.isEmpty() ? word : tr("moving: %1").arg(stage);
+    QString shown = stage.isEmpty() ? word : tr("moving: %1").arg(stage);
+    // Positions read from a zero of the operator's own, which the readouts
+    // alone do not tell.
+    QString zero;
+    if (const auto at = panel_.frame().zero) {
+        shown += tr(", zero set");
+        zero = QLatin1Char('\n')
+            + tr("Positions from the zero at %1 %2 %3 (View > Clear zero)")
+                  .arg(at->at(0))
+                  .arg(at->at(1))
+                  .arg(at->at(2));
+    }
     setText(tr("%1, device %2: %3").arg(port, device, shown));
     const TravelLimits &limits = panel_.limits();
     const QString envelope = limits.enabled ? tr("Limits on: X %1..%2, Y %3..%4, Z %5..%6")
@@ -46,7 +58,7 @@ void ConnectionIndicator::refresh()
                                                   .arg(limits.min[2])
                                                   .arg(limits.max[2])
                                             : tr("Limits off");
-    const QString whole = tr("%1, device %2: %3").arg(portName, device, shown) + QLatin1Char('\n') + envelope;
+    const QString whole = tr("%1, device %2: %3").arg(portName, device, shown) + QLatin1Char('\n') + envelope + zero;
     if (state == DeviceLink::State::Reading)
         setToolTip(whole);
     else

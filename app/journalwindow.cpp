@@ -33,6 +33,11 @@ JournalWindow::JournalWindow(const Journal &journal, QWidget *parent)
     connect(ui->spinBoxDevice, qOverload<int>(&QSpinBox::valueChanged), this, &JournalWindow::applyFilter);
 }
 
+void JournalWindow::setCoordinates(const Coordinates *coordinates)
+{
+    model_->setCoordinates(coordinates);
+}
+
 JournalWindow::~JournalWindow()
 {
     delete ui;

@@ -3,6 +3,7 @@
 
 #include <QWidget>
 
+class Coordinates;
 class Journal;
 class JournalFilter;
 class JournalModel;
@@ -20,6 +21,8 @@ class JournalWindow : public QWidget
 
 public:
     explicit JournalWindow(const Journal &journal, QWidget *parent = nullptr);
+    // Positions in the units of `coordinates` (micrometres or steps).
+    void setCoordinates(const Coordinates *coordinates);
     ~JournalWindow() override;
 
 signals:

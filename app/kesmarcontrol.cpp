@@ -1,8 +1,8 @@
 #include "kesmarcontrol.h"
 #include "ui_kesmarcontrol.h"
 
-#include "accessiblereadout.h"
 #include "connectionindicator.h"
+#include "coordinateview.h"
 #include "emptytoolbar.h"
 #include "haltkeys.h"
 #include "inputguard.h"
@@ -64,13 +64,17 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     ui->statusBar->addPermanentWidget(indicator);
     connect(indicator, &ConnectionIndicator::reconnectRequested, this, &KesmarControl::reconnect);
 
-    // Every reading goes to the main window's readouts and the pad's alike.
+    // Every reading goes to the main window's readouts and the pad's alike,
+    // in the coordinates chosen.
+    new CoordinateView({{ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ},
+                        ui->actionSteps,
+                        ui->actionMicrometres,
+                        ui->actionZeroHere,
+                        ui->actionClearZero,
+                        ui->actionShowAlong,
+                        ui->statusBar},
+                       panel_, pad, this);
     DeviceLink &link = panel_.link();
-    connect(&link, &DeviceLink::axisRead, this, [this](int axis, int value) {
-        QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
-        AccessibleReadout::display(readouts[axis], value);
-        pad.showReading(axis, value);
-    });
     connect(&link, &DeviceLink::positionRead, messages, [this] { messages->clearFailure(Failure::Poll); });
     connect(&link, &DeviceLink::pollFailed, messages, &StatusMessages::reportPollFailure);
     connect(&link, &DeviceLink::stateChanged, this, &KesmarControl::showLinkState);
@@ -86,9 +90,15 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
 
     // The pad asks the panel for its moves.
     pad.loadSettings(panel_.padGroup());
+    // Its step is in the units shown; the unit gets whole steps.
     connect(&pad, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated) {
-        panel_.jog(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0, repeated,
+        const int steps = panel_.frame().lengthSteps(axis, delta, panel_.coordinates().units());
+        panel_.jog(axis == 0 ? steps : 0, axis == 1 ? steps : 0, axis == 2 ? steps : 0, repeated,
                    JournalRow::Source::Pad);
+    });
+    connect(&pad, &PadDialog::advanceRequested, &panel_, [this](int distance) {
+        panel_.advance(distance, panel_.coordinates().units(),
+                       distance < 0 ? JournalRow::Source::Withdraw : JournalRow::Source::Advance);
     });
     connect(&pad, &PadDialog::jogReleased, &panel_, &Panel::jogReleased);
     connect(&pad, &PadDialog::haltRequested, &panel_, &Panel::halt);

@@ -1,5 +1,6 @@
 #include "targetcontrols.h"
 
+#include "coordinatebox.h"
 #include "inputguard.h"
 #include "panel.h"
 #include "statusmessages.h"
@@ -27,8 +28,10 @@ TargetControls::TargetControls(const Widgets &widgets, Panel &panel, StatusMessa
         guard->watch(ui_.boxes[axis], QString(QChar(u'X' + axis)));
         guard->watch(ui_.sliders[axis]);
     }
+    showFrame();
     const Targets::Xyz &now = panel_.targets().values();
     show(now[0], now[1], now[2]);
+    connect(&panel_, &Panel::frameChanged, this, &TargetControls::showFrame);
     connect(&panel_.targets(), &Targets::changed, this, &TargetControls::show);
     connect(&panel_, &Panel::limitsChanged, this, &TargetControls::showLimits);
     connect(&panel_, &Panel::followingChanged, ui_.follow, [this](bool on) {
@@ -61,6 +64,15 @@ void TargetControls::showLimits()
         fitRange(axis, shown[axis]);
 }
 
+void TargetControls::showFrame()
+{
+    const QScopedValueRollback<bool> showing(showing_, true);
+    const DeviceFrame frame = panel_.frame();
+    for (int axis = 0; axis < 3; ++axis)
+        ui_.boxes[axis]->setCoordinates(frame, axis, panel_.coordinates().units());
+    showLimits();
+}
+
 void TargetControls::fitRange(int axis, int value)
 {
     const QScopedValueRollback<bool> showing(showing_, true);
@@ -69,9 +81,10 @@ void TargetControls::fitRange(int axis, int value)
     const int high = limits.enabled ? limits.max[axis] : positionMax;
     ui_.boxes[axis]->setRange(std::min(low, value), std::max(high, value));
     ui_.sliders[axis]->setRange(std::min(low, value), std::max(high, value));
+    const CoordinateBox *box = ui_.boxes[axis];
     const QString band = limits.enabled
-        ? tr("%1 limits %2..%3 (File > Limits)").arg(QChar(u'X' + axis)).arg(low).arg(high)
-        : tr("%1: no limits set, 0..%2").arg(QChar(u'X' + axis)).arg(positionMax);
+        ? tr("%1 limits %2..%3 (File > Limits)").arg(QChar(u'X' + axis)).arg(box->shownText(low), box->shownText(high))
+        : tr("%1: no limits set, %2..%3").arg(QChar(u'X' + axis)).arg(box->shownText(0), box->shownText(positionMax));
     ui_.sliders[axis]->setToolTip(band);
     ui_.boxes[axis]->setToolTip(band);
 }

@@ -5,10 +5,10 @@
 
 #include <array>
 
+class CoordinateBox;
 class Panel;
 class QCheckBox;
 class QSlider;
-class QSpinBox;
 class StatusMessages;
 
 // The targets as three boxes with their sliders, and Follow Target: a view
@@ -18,7 +18,8 @@ class StatusMessages;
 // and say so in their tool tips; a box refuses a typed value outside it, and
 // neither takes the wheel without the focus. A box the operator changes is
 // an edit of the panel's targets, which under Follow Target sends it; a typed
-// value only with Enter.
+// value only with Enter. Boxes, sliders' tool tips and messages are in the
+// panel's units, from the device's zero; what is sent is whole steps.
 class TargetControls : public QObject
 {
     Q_OBJECT
@@ -26,7 +27,7 @@ class TargetControls : public QObject
 public:
     struct Widgets
     {
-        std::array<QSpinBox *, 3> boxes;
+        std::array<CoordinateBox *, 3> boxes;
         std::array<QSlider *, 3> sliders;
         QCheckBox *follow;
     };
@@ -43,6 +44,8 @@ private:
     void show(int x, int y, int z);
     // Fits the boxes and sliders to the envelope in force.
     void showLimits();
+    // Shows the boxes in the units and frame of the device driven.
+    void showFrame();
     // The envelope's band on `axis`, widened to take `value`, which the
     // program shows as it is (an axis that may still come closer).
     void fitRange(int axis, int value);

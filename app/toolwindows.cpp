@@ -69,6 +69,11 @@ void ToolWindows::showLimits()
     connect(&panel_.link(), &DeviceLink::stateChanged, limits_, live);
     // Limits set meanwhile (a script) show at once, so OK applies what is shown.
     connect(&panel_, &Panel::limitsChanged, limits_, [this] { limits_->showLimitsInForce(panel_.limits()); });
+    const auto coordinates = [this] {
+        limits_->setCoordinates(panel_.frame(), panel_.coordinates().units());
+    };
+    coordinates();
+    connect(&panel_, &Panel::frameChanged, limits_, coordinates);
     connect(limits_, &QDialog::accepted, this, [this] { emit limitsAccepted(limits_->limits()); });
     limits_->show();
 }
@@ -78,6 +83,7 @@ void ToolWindows::showJournal()
     if (!journal_ || raiseIfOpen(journalWindow_))
         return;
     journalWindow_ = new JournalWindow(*journal_);
+    journalWindow_->setCoordinates(&panel_.coordinates());
     journalWindow_->setAttribute(Qt::WA_DeleteOnClose);
     connect(journalWindow_, &JournalWindow::haltRequested, this, &ToolWindows::haltRequested);
     journalWindow_->show();

@@ -97,6 +97,8 @@ const QCommandLineOption followOption(QStringLiteral("follow"),
 const QCommandLineOption rowsOption(QStringLiteral("n"),
                                     QStringLiteral("Print the last <N> rows (default 10; the panel keeps 10000)."),
                                     QStringLiteral("N"), QStringLiteral("10"));
+const QCommandLineOption relativeOption(QStringLiteral("relative"),
+                                        QStringLiteral("Count from the zero set on the device (Zero here)."));
 const QCommandLineOption csvOption(QStringLiteral("csv"), QStringLiteral("Comma-separated values with a header line."));
 
 int sent(PanelClient &client, QDBusPendingCall call)
@@ -199,9 +201,55 @@ const QList<Command> &commands()
          0,
          0,
          false,
+         {relativeOption},
+         [](const Invocation &in, PanelClient &c) {
+             return printTriple(c,
+                                in.parser.isSet(relativeOption) ? c.panel().PositionRelative() : c.panel().Position());
+         }},
+        {QStringLiteral("zero"),
+         QString(),
+         QStringLiteral("Zero here: count the readouts and position --relative from where the unit is now, on the "
+                        "selected device. Nothing moves."),
+         {},
+         0,
+         0,
+         false,
          {},
          [](const Invocation &, PanelClient &c) {
-             return printTriple(c, c.panel().Position());
+             return sent(c, c.panel().SetZero());
+         }},
+        {QStringLiteral("clear-zero"),
+         QString(),
+         QStringLiteral("Clear zero: count from the unit's own 0 again. Nothing moves."),
+         {},
+         0,
+         0,
+         false,
+         {},
+         [](const Invocation &, PanelClient &c) {
+             return sent(c, c.panel().ClearZero());
+         }},
+        {QStringLiteral("advance"),
+         QStringLiteral("DIST"),
+         QStringLiteral("Move DIST micrometres forward along the pipette's axis, both axes at once."),
+         {{QStringLiteral("DIST"), QStringLiteral("Micrometres, above 0.")}},
+         1,
+         1,
+         false,
+         {},
+         [](const Invocation &in, PanelClient &c) {
+             return sent(c, c.panel().Advance(in.args.first().toDouble()));
+         }},
+        {QStringLiteral("withdraw"),
+         QStringLiteral("DIST"),
+         QStringLiteral("Move DIST micrometres back along the pipette's axis, both axes at once."),
+         {{QStringLiteral("DIST"), QStringLiteral("Micrometres, above 0.")}},
+         1,
+         1,
+         false,
+         {},
+         [](const Invocation &in, PanelClient &c) {
+             return sent(c, c.panel().Withdraw(in.args.first().toDouble()));
          }},
         {QStringLiteral("goto"),
          QStringLiteral("X Y Z [--wait [--timeout MS]]"),

@@ -1,5 +1,7 @@
 #include "deviceframe.h"
 
+#include "travel.h"
+
 #include <QStringList>
 
 #include <cmath>
@@ -90,6 +92,17 @@ double DeviceFrame::alongDistance(const Xyz &at, Units units) const
     for (int i = 0; i < 2; ++i)
         distance += shown(plane[i], at[plane[i]], units) * u[i];
     return distance;
+}
+
+int DeviceFrame::readoutDigits(Units units) const
+{
+    // A readout shows its decimal point between two digits.
+    int digits = 5;
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int end : {0, positionMax})
+            digits = std::max(digits, int(text(axis, end, units).remove(QLatin1Char('.')).size()));
+    }
+    return digits;
 }
 
 DeviceFrame DeviceFrame::fromGroup(const QVariantMap &group)

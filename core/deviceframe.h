@@ -55,6 +55,9 @@ struct DeviceFrame
     // How far `at` lies along the pipette from the zero (or the unit's 0).
     double alongDistance(const Xyz &at, Units units) const;
 
+    // How many digits a readout needs for any position of the travel.
+    int readoutDigits(Units units) const;
+
     // The frame's keys in the group of its device ("scale", "zero", "angle",
     // "plane", "direction"); a key that cannot be read keeps its default.
     static DeviceFrame fromGroup(const QVariantMap &group);

@@ -81,6 +81,8 @@ public:
     // The last good reading of this connection and device, whatever the
     // state; empty before the first.
     std::optional<Xyz> lastReading() const { return reading_; }
+    // What the readouts show, axis by axis, live or not.
+    const Xyz &readouts() const { return readouts_; }
     // The reading while polling keeps it live, else empty.
     std::optional<Xyz> liveReading() const;
 

@@ -1,5 +1,6 @@
 #include "journalmodel.h"
 
+#include "coordinates.h"
 #include "journal.h"
 
 #include <QDateTime>
@@ -37,8 +38,29 @@ const JournalRow *JournalModel::rowAt(int row) const
     return row >= 0 && row < count_ ? journal_.row(newest_ - quint64(row)) : nullptr;
 }
 
-QString JournalModel::cellText(const JournalRow &row, int column)
+void JournalModel::setCoordinates(const Coordinates *coordinates)
 {
+    coordinates_ = coordinates;
+    if (coordinates_)
+        connect(coordinates_, &Coordinates::changed, this, [this] {
+            if (count_ > 0)
+                emit dataChanged(index(0, Before), index(count_ - 1, End));
+            emit headerDataChanged(Qt::Horizontal, Before, Distance);
+        });
+}
+
+QString JournalModel::cellText(const JournalRow &row, int column, const Coordinates *coordinates)
+{
+    const bool micrometres = coordinates && coordinates->units() == DeviceFrame::Units::Micrometres;
+    const auto xyzText = [&](const std::optional<JournalRow::Xyz> &xyz) {
+        if (!micrometres || !xyz)
+            return JournalRow::xyzText(xyz);
+        const DeviceFrame frame = coordinates->frame(row.device);
+        QStringList texts;
+        for (int axis = 0; axis < 3; ++axis)
+            texts << frame.lengthText(axis, xyz->at(axis), DeviceFrame::Units::Micrometres);
+        return texts.join(QLatin1Char(' '));
+    };
     switch (column) {
     case Time:
         return QDateTime::fromMSecsSinceEpoch(row.timeMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
@@ -48,11 +70,11 @@ QString JournalModel::cellText(const JournalRow &row, int column)
         return row.stage.isEmpty() ? JournalRow::sourceName(row.source)
                                    : tr("%1 (%2)").arg(JournalRow::sourceName(row.source), row.stage);
     case Before:
-        return JournalRow::xyzText(row.before);
+        return xyzText(row.before);
     case Target:
-        return JournalRow::xyzText(row.target);
+        return xyzText(row.target);
     case Distance:
-        return JournalRow::xyzText(row.distance());
+        return xyzText(row.distance());
     case Outcome:
         return row.message.isEmpty() ? JournalRow::outcomeName(row.outcome)
                                      : tr("%1: %2").arg(JournalRow::outcomeName(row.outcome), row.message);
@@ -64,7 +86,7 @@ QString JournalModel::cellText(const JournalRow &row, int column)
             return JournalRow::endName(row.end);
         case JournalRow::End::StoppedShort:
         case JournalRow::End::Halted:
-            return tr("%1 at %2").arg(JournalRow::endName(row.end), JournalRow::xyzText(row.at));
+            return tr("%1 at %2").arg(JournalRow::endName(row.end), xyzText(row.at));
         }
     }
     return QString();
@@ -78,7 +100,7 @@ QVariant JournalModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-        return cellText(*row, index.column());
+        return cellText(*row, index.column(), coordinates_);
     case SourceRole:
         return int(row->source);
     case DeviceRole:
@@ -104,11 +126,12 @@ QVariant JournalModel::headerData(int section, Qt::Orientation orientation, int 
     case Source:
         return tr("Source");
     case Before:
-        return tr("Before");
     case Target:
-        return tr("Target");
-    case Distance:
-        return tr("Distance");
+    case Distance: {
+        const QString name = section == Before ? tr("Before") : section == Target ? tr("Target") : tr("Distance");
+        const bool micrometres = coordinates_ && coordinates_->units() == DeviceFrame::Units::Micrometres;
+        return micrometres ? tr("%1, µm").arg(name) : name;
+    }
     case Outcome:
         return tr("Outcome");
     case End:

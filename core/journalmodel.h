@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QTimer>
 
+class Coordinates;
 class Journal;
 
 // The journal's rows as a table, newest at the top, following the journal
@@ -50,7 +51,12 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     // The text of a row's cell in `column`, as the view shows it.
-    static QString cellText(const JournalRow &row, int column);
+    // With `coordinates` in micrometres, positions and distances are shown
+    // in micrometres by the scale of the row's device (never from a zero:
+    // a journal row does not change with a zero set later).
+    static QString cellText(const JournalRow &row, int column, const Coordinates *coordinates = nullptr);
+    // The units the positions are shown in; none: steps.
+    void setCoordinates(const Coordinates *coordinates);
 
 private:
     void showNewRows();
@@ -63,6 +69,7 @@ private:
     quint64 newest_ = 0;
     int count_ = 0;
     QTimer showTimer_;
+    const Coordinates *coordinates_ = nullptr;
 };
 
 #endif // JOURNALMODEL_H

@@ -252,6 +252,9 @@ ActResult Panel::restore()
 
 ActResult Panel::jog(int dx, int dy, int dz, bool repeated, JournalRow::Source source)
 {
+    // A step in micrometres shorter than half the unit's own.
+    if (dx == 0 && dy == 0 && dz == 0)
+        return moved({ActResult::Kind::OutOfRange, tr("The step is less than one of the unit's: nothing sent")});
     gate_.setSource(source);
     const ActResult result = gate_.jog(dx, dy, dz, repeated);
     if (result.kind == ActResult::Kind::Sent)

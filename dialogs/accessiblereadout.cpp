@@ -29,11 +29,12 @@ void AccessibleReadout::install()
     Q_UNUSED(installed)
 }
 
-void AccessibleReadout::display(QLCDNumber *readout, int value)
+void AccessibleReadout::display(QLCDNumber *readout, const QString &text)
 {
     install();
-    const bool changed = readout->intValue() != value;
-    readout->display(value);
+    const double value = text.toDouble();
+    const bool changed = readout->value() != value;
+    readout->display(text);
     if (!changed)
         return;
     QAccessibleValueChangeEvent valueChange(readout, value);
@@ -49,7 +50,7 @@ QLCDNumber *AccessibleReadout::readout() const
 
 QString AccessibleReadout::text(QAccessible::Text t) const
 {
-    const QString value = QString::number(readout()->intValue());
+    const QString value = QString::number(readout()->value());
     if (t == QAccessible::Value)
         return value;
     if (t == QAccessible::Name) {
@@ -68,7 +69,7 @@ void *AccessibleReadout::interface_cast(QAccessible::InterfaceType t)
 
 QVariant AccessibleReadout::currentValue() const
 {
-    return readout()->intValue();
+    return readout()->value();
 }
 
 QVariant AccessibleReadout::maximumValue() const

@@ -14,9 +14,11 @@ class AccessibleReadout : public QAccessibleWidget, public QAccessibleValueInter
 public:
     explicit AccessibleReadout(QLCDNumber *readout);
 
-    // Shows `value` in the readout and tells a screen reader when it changed.
-    // Installs the interface for every QLCDNumber on its first call.
-    static void display(QLCDNumber *readout, int value);
+    // Shows `text` (a number: whole steps, or micrometres with a decimal) in
+    // the readout and tells a screen reader when it changed. Installs the
+    // interface for every QLCDNumber on its first call.
+    static void display(QLCDNumber *readout, const QString &text);
+    static void display(QLCDNumber *readout, int value) { display(readout, QString::number(value)); }
     // Installs the interface for every QLCDNumber of the program (once).
     static void install();
 

@@ -1,5 +1,7 @@
 #include "inputguard.h"
 
+#include "coordinatebox.h"
+
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -51,11 +53,16 @@ bool InputGuard::eventFilter(QObject *watched, QEvent *event)
         const auto *key = static_cast<QKeyEvent *>(event);
         if (!key->text().isEmpty() && key->text().at(0).isDigit() && typedOutOfRange(box, key->text())) {
             showValueInForce(box);
+            const auto *coordinate = qobject_cast<CoordinateBox *>(box);
             emit refused(box,
-                         tr("%1 takes a whole number from %2 to %3")
-                             .arg(labels_.value(box))
-                             .arg(box->minimum())
-                             .arg(box->maximum()));
+                         coordinate && !coordinate->plainSteps()
+                             ? tr("%1 takes a value from %2 to %3")
+                                   .arg(labels_.value(box), coordinate->shownText(box->minimum()),
+                                        coordinate->shownText(box->maximum()))
+                             : tr("%1 takes a whole number from %2 to %3")
+                                   .arg(labels_.value(box))
+                                   .arg(box->minimum())
+                                   .arg(box->maximum()));
             return true;
         }
         break;
@@ -84,6 +91,8 @@ bool InputGuard::typedOutOfRange(QSpinBox *box, const QString &typed)
         text.remove(at, edit->selectedText().size());
     }
     text.insert(at, typed);
+    if (const auto *coordinate = qobject_cast<CoordinateBox *>(box); coordinate && !coordinate->plainSteps())
+        return coordinate->beyondRange(text);
     text.remove(box->locale().groupSeparator());
     bool ok = false;
     const qlonglong value = box->locale().toLongLong(text, &ok);
@@ -106,6 +115,10 @@ bool InputGuard::typedOutOfRange(QSpinBox *box, const QString &typed)
 void InputGuard::showValueInForce(QSpinBox *box)
 {
     if (QLineEdit *edit = box->findChild<QLineEdit *>()) {
+        if (const auto *coordinate = qobject_cast<CoordinateBox *>(box)) {
+            edit->setText(coordinate->shownText(box->value()));
+            return;
+        }
         QString text = box->locale().toString(box->value());
         if (!box->isGroupSeparatorShown())
             text.remove(box->locale().groupSeparator());

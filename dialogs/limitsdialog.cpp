@@ -2,8 +2,10 @@
 #include "ui_limitsdialog.h"
 
 #include "altletters.h"
+#include "coordinatebox.h"
 #include "inputguard.h"
 
+#include <QComboBox>
 #include <QPushButton>
 #include <QToolTip>
 
@@ -40,8 +42,27 @@ LimitsDialog::LimitsDialog(const TravelLimits &limits)
     }
     guard->watch(ui->safe, tr("Safe coordinate"));
     guard->watch(ui->approach, tr("Approach distance"));
+    connect(ui->axis, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &LimitsDialog::showCoordinates);
     fill(limits);
     setLiveReading(std::nullopt);
+}
+
+void LimitsDialog::setCoordinates(const DeviceFrame &frame, DeviceFrame::Units units)
+{
+    frame_ = frame;
+    units_ = units;
+    showCoordinates();
+}
+
+void LimitsDialog::showCoordinates()
+{
+    for (int axis = 0; axis < 3; ++axis) {
+        mins_[axis]->setCoordinates(frame_, axis, units_);
+        maxs_[axis]->setCoordinates(frame_, axis, units_);
+    }
+    const int retractAxis = std::clamp(ui->axis->currentIndex(), 0, 2);
+    ui->safe->setCoordinates(frame_, retractAxis, units_);
+    ui->approach->setCoordinates(frame_, retractAxis, units_, true);
 }
 
 void LimitsDialog::fill(const TravelLimits &limits)

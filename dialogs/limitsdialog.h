@@ -1,6 +1,7 @@
 #ifndef LIMITSDIALOG_H
 #define LIMITSDIALOG_H
 
+#include "deviceframe.h"
 #include "travellimits.h"
 
 #include <QDialog>
@@ -8,7 +9,7 @@
 #include <array>
 #include <optional>
 
-class QSpinBox;
+class CoordinateBox;
 
 namespace Ui {
 class LimitsDialog;
@@ -34,16 +35,23 @@ public:
     // The live reading, or none: the "from the position now" buttons are
     // enabled only with one.
     void setLiveReading(const std::optional<TravelLimits::Xyz> &reading);
+    // Shows the bounds in the device's frame and the units chosen (the
+    // safe coordinate and the approach on the retract axis chosen); the
+    // limits themselves stay in the unit's steps.
+    void setCoordinates(const DeviceFrame &frame, DeviceFrame::Units units);
 
 public slots:
     void accept() override;
 
 private:
     void fill(const TravelLimits &limits);
+    void showCoordinates();
 
     Ui::LimitsDialog *ui;
-    std::array<QSpinBox *, 3> mins_;
-    std::array<QSpinBox *, 3> maxs_;
+    std::array<CoordinateBox *, 3> mins_;
+    std::array<CoordinateBox *, 3> maxs_;
+    DeviceFrame frame_;
+    DeviceFrame::Units units_ = DeviceFrame::Units::Steps;
     std::optional<TravelLimits::Xyz> reading_;
 };
 

@@ -55,6 +55,8 @@ PadDialog::PadDialog(QWidget *parent)
         connect(b.button, &QPushButton::clicked, this,
                 [this, axis, sign] { emit jogRequested(axis, sign * step_, false); });
     }
+    connect(ui->pushButtonAdvance, &QPushButton::clicked, this, [this] { emit advanceRequested(step_); });
+    connect(ui->pushButtonWithdraw, &QPushButton::clicked, this, [this] { emit advanceRequested(-step_); });
     connect(ui->pushButtonHalt, &QPushButton::clicked, this, &PadDialog::haltRequested);
 
     ui->comboBoxStep->setValidator(new QIntValidator(1, positionMax, ui->comboBoxStep));
@@ -81,10 +83,21 @@ PadDialog::~PadDialog()
     delete ui;
 }
 
-void PadDialog::showReading(int axis, int value)
+void PadDialog::showReading(int axis, const QString &text)
 {
     QLCDNumber *const readouts[] = {ui->X, ui->Y, ui->Z};
-    AccessibleReadout::display(readouts[axis], value);
+    AccessibleReadout::display(readouts[axis], text);
+}
+
+void PadDialog::setStepUnits(const QString &units)
+{
+    ui->label_4->setText(units.isEmpty() ? tr("&Step") : tr("&Step, %1").arg(units));
+}
+
+void PadDialog::setReadoutDigits(int digits)
+{
+    for (QLCDNumber *readout : {ui->X, ui->Y, ui->Z})
+        readout->setDigitCount(digits);
 }
 
 void PadDialog::setReadoutsEnabled(bool enabled)
@@ -166,6 +179,13 @@ bool PadDialog::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    // Along the pipette one step a press, whatever the Shift a "+" may need;
+    // a held key does not repeat it.
+    if (key->key() == Qt::Key_Plus || key->key() == Qt::Key_Equal || key->key() == Qt::Key_Minus) {
+        if (!key->isAutoRepeat() && !(mods & ~Qt::ShiftModifier))
+            emit advanceRequested(key->key() == Qt::Key_Minus ? -step_ : step_);
+        return true;
+    }
     if (mods & ~(Qt::ShiftModifier | Qt::ControlModifier))
         return QDialog::eventFilter(watched, event);
     for (const KeyJog &jog : keyJogs) {

@@ -26,8 +26,14 @@ public:
     explicit PadDialog(QWidget *parent = nullptr);
     ~PadDialog() override;
 
-    // Shows `value` in the readout of `axis` (0 X, 1 Y, 2 Z).
-    void showReading(int axis, int value);
+    // Shows `value` in the readout of `axis` (0 X, 1 Y, 2 Z), as the main
+    // window shows it.
+    void showReading(int axis, int value) { showReading(axis, QString::number(value)); }
+    void showReading(int axis, const QString &text);
+    // The readouts' digits: more when a zero or micrometres are shown.
+    void setReadoutDigits(int digits);
+    // What the step is counted in, named beside it unless empty (steps).
+    void setStepUnits(const QString &units);
     // Greys the readouts while they may be out of date.
     void setReadoutsEnabled(bool enabled);
 
@@ -45,6 +51,9 @@ signals:
     // Move `axis` (0 X, 1 Y, 2 Z) by `delta`, negative for down; `repeated`
     // when a held key repeats the press.
     void jogRequested(int axis, int delta, bool repeated);
+    // Move along the pipette by `distance` (negative: back), in the units
+    // the pad's step is in.
+    void advanceRequested(int distance);
     // The jog key held down came up: the unit is to stop.
     void jogReleased();
     void haltRequested();

@@ -9,6 +9,8 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 
+#include <cmath>
+
 ScriptBridge::ScriptBridge(Panel &panel, QObject *parent)
     : QObject(parent)
     , panel_(panel)
@@ -100,13 +102,13 @@ void ScriptBridge::reply(const ActResult &result)
     sendErrorReply(name, result.message);
 }
 
-int ScriptBridge::Position(int &y, int &z)
+std::optional<std::array<int, 3>> ScriptBridge::liveReading()
 {
     const DeviceLink &link = panel_.link();
     const std::optional<DeviceLink::Xyz> reading = link.lastReading();
     if (!reading) {
         reply({ActResult::Kind::NoReading, tr("No reading yet")});
-        return 0;
+        return std::nullopt;
     }
     // Only readings that polling keeps live are the position now.
     if (link.state() != DeviceLink::State::Reading) {
@@ -116,11 +118,55 @@ int ScriptBridge::Position(int &y, int &z)
                    .arg(reading->at(1))
                    .arg(reading->at(2))
                    .arg(QString::fromLatin1(DeviceLink::stateWord(link.state())))});
-        return 0;
+        return std::nullopt;
     }
+    return reading;
+}
+
+int ScriptBridge::Position(int &y, int &z)
+{
+    const auto reading = liveReading();
+    if (!reading)
+        return 0;
     y = reading->at(1);
     z = reading->at(2);
     return reading->at(0);
+}
+
+int ScriptBridge::PositionRelative(int &y, int &z)
+{
+    const auto reading = liveReading();
+    if (!reading)
+        return 0;
+    const std::optional<DeviceLink::Xyz> zero = panel_.frame().zero;
+    const DeviceLink::Xyz origin = zero.value_or(DeviceLink::Xyz{0, 0, 0});
+    y = reading->at(1) - origin[1];
+    z = reading->at(2) - origin[2];
+    return reading->at(0) - origin[0];
+}
+
+void ScriptBridge::SetZero()
+{
+    reply(panel_.setZero());
+}
+
+void ScriptBridge::ClearZero()
+{
+    reply(panel_.clearZero());
+}
+
+void ScriptBridge::Advance(double distance)
+{
+    if (!(distance > 0) || !std::isfinite(distance))
+        return reply({ActResult::Kind::OutOfRange, tr("Advance takes a distance above 0 µm")});
+    reply(panel_.advance(distance, DeviceFrame::Units::Micrometres, JournalRow::Source::Script));
+}
+
+void ScriptBridge::Withdraw(double distance)
+{
+    if (!(distance > 0) || !std::isfinite(distance))
+        return reply({ActResult::Kind::OutOfRange, tr("Withdraw takes a distance above 0 µm")});
+    reply(panel_.advance(-distance, DeviceFrame::Units::Micrometres, JournalRow::Source::Script));
 }
 
 int ScriptBridge::Target(int &y, int &z)

@@ -9,6 +9,9 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
+#include <optional>
+
 class Journal;
 class Panel;
 
@@ -59,6 +62,11 @@ public slots:
     QString Return();
     void Raise();
     JournalRowList Journal(int n);
+    int PositionRelative(int &y, int &z);
+    void SetZero();
+    void ClearZero();
+    void Advance(double distance);
+    void Withdraw(double distance);
 
 signals:
     void PositionChanged(int x, int y, int z);
@@ -69,6 +77,8 @@ signals:
 
 private:
     void reply(const ActResult &result);
+    // The live reading, or none after an error reply saying why.
+    std::optional<std::array<int, 3>> liveReading();
     // The stage under way after an act that may start one.
     QString stageAfter(const ActResult &result);
 

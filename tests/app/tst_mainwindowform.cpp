@@ -3,10 +3,10 @@
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "limitsdialog.h"
-#include "testwindow.h"
 #include "paddialog.h"
 #include "settings.h"
 #include "testsettings.h"
+#include "testwindow.h"
 #include "ui_kesmarcontrol.h"
 #include "widgetlookup.h"
 
@@ -308,7 +308,7 @@ void TestMainWindowForm::menuAndToolBar()
     QCOMPARE(window.statusBar(), ui.statusBar);
     QCOMPARE(window.centralWidget(), ui.centralWidget);
     QCOMPARE(ui.menuBar->geometry(), QRect(0, 0, 702, 26));
-    // Menus named for what they hold: File, Window, Help.
+    // Menus named for what they hold: File, Edit, View, Window, Help.
     QStringList menus;
     for (QAction *menu : ui.menuBar->actions()) {
         QVERIFY(menu->menu());
@@ -320,6 +320,7 @@ void TestMainWindowForm::menuAndToolBar()
     }
     QCOMPARE(menus,
              QStringList({"&File:actionSettings actionLimits - actionE_xit", "&Edit:actionUndo actionRedo",
+                          "&View: - actionZeroHere actionClearZero - actionShowAlong",
                           "&Window:actionPad actionJournal", "&Help:action_About"}));
     QCOMPARE(ui.menuBar->actions().first(), ui.menuMenu->menuAction());
 
@@ -402,9 +403,10 @@ void TestMainWindowForm::keyboardAndScreenReaders_data()
                                                 "connectionIndicator"};
     QTest::newRow("settings") << "Settings"
                               << QStringList{"port", "ports", "update", "timeout", "cuInPCmode", "buttonBox"};
-    QTest::newRow("pad") << "PadDialog"
-                         << QStringList{"pushButtonYPlus", "pushButtonZPlus",  "pushButtonXMinus", "pushButtonHalt",
-                                        "pushButtonXPlus", "pushButtonYMinus", "pushButtonZMinus", "comboBoxStep"};
+    QTest::newRow("pad") << "PadDialog" << QStringList{"pushButtonYPlus",  "pushButtonZPlus",  "pushButtonAdvance",
+                                                       "pushButtonXMinus", "pushButtonHalt",   "pushButtonXPlus",
+                                                       "pushButtonYMinus", "pushButtonZMinus", "pushButtonWithdraw",
+                                                       "comboBoxStep"};
     QTest::newRow("limits") << "LimitsDialog" << QStringList{"envelope", "xmin",     "xminHere", "xmax",     "xmaxHere",
                                                              "ymin",     "yminHere", "ymax",     "ymaxHere", "zmin",
                                                              "zminHere", "zmax",     "zmaxHere", "ordered",  "axis",

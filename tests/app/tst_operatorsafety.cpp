@@ -52,6 +52,8 @@ private slots:
     void theList() { play(); }
     void readoutsWaitAndFollow_data();
     void readoutsWaitAndFollow() { play(); }
+    void coordinates_data();
+    void coordinates() { play(); }
 
 private:
     void columns();
@@ -303,8 +305,8 @@ PadDialog &pad(KesmarControl &w)
 
 int padKey(const QString &name)
 {
-    static const QMap<QString, int> keys{
-        {"Right", Qt::Key_Right}, {"Left", Qt::Key_Left}, {"Up", Qt::Key_Up}, {"Down", Qt::Key_Down}};
+    static const QMap<QString, int> keys{{"Right", Qt::Key_Right}, {"Left", Qt::Key_Left}, {"Up", Qt::Key_Up},
+                                         {"Down", Qt::Key_Down},   {"Plus", Qt::Key_Plus}, {"Minus", Qt::Key_Minus}};
     return keys.value(name);
 }
 
@@ -405,6 +407,16 @@ void TestOperatorSafety::act(const QString &act)
             QTest::mouseClick(indicator, Qt::LeftButton);
     } else if (verb == "goto") {
         widget<QPushButton>(*w, "pushButtonGoto")->click();
+    } else if (verb == "zero" || verb == "clearzero" || verb == "micrometres" || verb == "steps") {
+        const char *action = verb == "zero" ? "actionZeroHere"
+            : verb == "clearzero"           ? "actionClearZero"
+            : verb == "steps"               ? "actionSteps"
+                                            : "actionMicrometres";
+        widget<QAction>(*w, action)->trigger();
+    } else if (verb == "step") {
+        pad(*w).setStep(a[1].toInt());
+    } else if (verb == "advance" || verb == "withdraw") {
+        widget<QPushButton>(pad(*w), verb == "advance" ? "pushButtonAdvance" : "pushButtonWithdraw")->click();
     } else if (verb == "store") {
         widget<QLineEdit>(*w, "storeName")->setText(a[1]);
         widget<QPushButton>(*w, "pushButtonStore")->click();
@@ -435,6 +447,17 @@ void TestOperatorSafety::expect(const QString &probe)
     } else if (name == "state") {
         QCOMPARE(QString::fromLatin1(DeviceLink::stateWord(w->panel().link().state())), value);
         QVERIFY(w->findChild<QToolButton *>("connectionIndicator")->text().endsWith(value));
+    } else if (name == "shown") {
+        QStringList shown;
+        for (const char *readout : {"lcdNumberX", "lcdNumberY", "lcdNumberZ"})
+            shown << QString::number(widget<QLCDNumber>(*w, readout)->value());
+        QCOMPARE(shown.join(' '), value);
+    } else if (name == "boxes") {
+        QCOMPARE(QStringList({target(*w, "X")->text(), target(*w, "Y")->text(), target(*w, "Z")->text()}).join(' '),
+                 value);
+    } else if (name == "indicator") {
+        const QString text = w->findChild<QToolButton *>("connectionIndicator")->text();
+        QVERIFY2(value.startsWith('-') ? !text.contains(value.mid(1)) : text.contains(value), qPrintable(text));
     } else if (name == "readouts") {
         QCOMPARE(widget<QLCDNumber>(*w, "lcdNumberX")->isEnabled(), value == "1");
     } else if (name == "dev") {
@@ -646,6 +669,47 @@ void TestOperatorSafety::readoutsWaitAndFollow_data()
         << QByteArray() << QStringList{"X+"} << QStringList{"100 0 0"} << QStringList{"polled"};
     QTest::newRow("a poll follows a Halt")
         << QByteArray() << QStringList{"halt"} << QStringList{"0 0 0"} << QStringList{"polled"};
+}
+
+// Micrometres, a zero of one's own and the pipette's axis change what is
+// shown and typed; what is sent is the nearest whole step, and a move along
+// the pipette goes whole or not at all.
+void TestOperatorSafety::coordinates_data()
+{
+    columns();
+    const QString at = QStringLiteral("at 1000 2000 3000");
+    // Two steps per micrometre (three on X where it says so); the pipette at
+    // 30 degrees, forward on X and down on Z.
+    const QByteArray framed = "[devices]\nunits=micrometres\n1\\scale=2 2 2\n1\\angle=30\n";
+    const QByteArray thirds = "[devices]\nunits=micrometres\n1\\scale=3 2 2\n";
+    QTest::newRow("from a zero in micrometres, below it negative")
+        << framed << QStringList{at, "poll", "zero", "at 1201 2000 2990", "poll"} << QStringList()
+        << QStringList{"shown=100.5 0 -5", "indicator=zero set", "message=Zero set at 1000 2000 3000"};
+    QTest::newRow("a zero cleared: the unit's own again")
+        << framed << QStringList{at, "poll", "zero", "clearzero"} << QStringList()
+        << QStringList{"shown=500 1000 1500", "indicator=-zero set"};
+    QTest::newRow("steps chosen again, with a zero")
+        << framed << QStringList{at, "poll", "zero", "at 1201 2000 2990", "poll", "micrometres", "steps"}
+        << QStringList() << QStringList{"shown=201 0 -10"};
+    QTest::newRow("a typed value goes as the nearest whole step")
+        << thirds << QStringList{at, "poll", "follow", "type X 12.3", "enter X"} << QStringList{"37 2000 3000"}
+        << QStringList{"boxes=12.3 1000.0 1500.0"};
+    QTest::newRow("a typed value below the zero")
+        << thirds << QStringList{at, "poll", "zero", "follow", "type X -100", "enter X"} << QStringList{"700 2000 3000"}
+        << QStringList{"boxes=-100.0 0.0 0.0"};
+    // 100 cos 30 um = 173.2 steps on X, 100 sin 30 um = 100 steps down on Z.
+    QTest::newRow("an advance at 30 degrees, both axes in one target")
+        << framed << QStringList{at, "poll", "step 100", "advance"} << QStringList{"1173 2000 2900"}
+        << QStringList{"message=Advance by 100 µm along the pipette"};
+    QTest::newRow("a withdraw by its key")
+        << framed << QStringList{at, "poll", "step 10", "key Minus"} << QStringList{"983 2000 3010"} << QStringList();
+    QTest::newRow("an advance past the limits goes not at all")
+        << QByteArray(framed + "[limits]\nenabled=true\nzmin=2950\nzmax=20500\n")
+        << QStringList{at, "poll", "step 100", "advance"} << QStringList()
+        << QStringList{"message=Advance by 100 µm not sent: Z 2900 is below"};
+    QTest::newRow("a step shorter than the unit's sends nothing")
+        << QByteArray("[devices]\nunits=micrometres\n1\\scale=0.4 1 1\n") << QStringList{at, "poll", "step 1", "X+"}
+        << QStringList() << QStringList{"message=less than one of the unit's"};
 }
 
 QTEST_MAIN(TestOperatorSafety)

@@ -1,6 +1,7 @@
 // The program with the real control library, against the simulated unit: it
 // opens the port named in its settings, polls, sends the manipulator to its
-// target and reads the last target back.
+// target and reads the last target back; the pad jogs by its step and
+// advances along the pipette.
 #include "simfixture.h"
 #include "testsettings.h"
 
@@ -11,6 +12,8 @@
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QtTest>
+
+#include <cmath>
 
 namespace {
 
@@ -28,7 +31,7 @@ private slots:
     void init() { TestSettings::clear(); }
 
     void gotoMovesTheManipulatorAndRestoreReadsTheTargetBack();
-    void padJogMovesTheUnitByTheStep();
+    void padJogAndAdvanceMoveTheUnitByTheStep();
 };
 
 void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
@@ -77,11 +80,14 @@ void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
     QCOMPARE(p.message(), QStringLiteral("Previous target position restored"));
 }
 
-void TestEndToEnd::padJogMovesTheUnitByTheStep()
+void TestEndToEnd::padJogAndAdvanceMoveTheUnitByTheStep()
 {
     SimProcess sim(E2E::Waits);
     QVERIFY2(sim.start({"--start", "1000,1000,1000"}), qPrintable(sim.lastError()));
     E2E::writeStore(sim.linkPath(), Timeout, Update, false);
+    // Two steps per micrometre; the pipette at 30 degrees, forward on X and down on Z.
+    TestSettings::writeStore(TestSettings::readStore()
+                             + "[devices]\n1\\scale=2 2 2\n1\\angle=30\n1\\plane=xz\n1\\direction=+-\n");
     E2E::Program p;
     RUN_STEP(p.start(sim.linkPath()));
     QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1000, 1000, 1000}), E2E::WaitMs);
@@ -93,6 +99,16 @@ void TestEndToEnd::padJogMovesTheUnitByTheStep()
 
     QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1100, 1000, 1000}), E2E::WaitMs);
     QCOMPARE(widget<QLCDNumber>(p.window(), QStringLiteral("X"))->intValue(), 1100);
+
+    // In micrometres the step is 100 um: along the pipette that is
+    // 100 cos 30 um on X and 100 sin 30 um down on Z, each to the nearest step.
+    widget<QAction>(p.window(), QStringLiteral("actionMicrometres"))->trigger();
+    widget<QPushButton>(p.window(), QStringLiteral("pushButtonAdvance"))->click();
+    const int x = 1100 + int(std::lround(100 * std::cos(M_PI / 6) * 2));
+    const int z = 1000 - int(std::lround(100 * std::sin(M_PI / 6) * 2));
+    QTRY_COMPARE_WITH_TIMEOUT(p.link().readouts(), (DeviceLink::Xyz{x, 1000, z}), E2E::WaitMs);
+    QCOMPARE(widget<QLCDNumber>(p.window(), QStringLiteral("lcdNumberX"))->value(), x / 2.0);
+    QCOMPARE(widget<QLCDNumber>(p.window(), QStringLiteral("Z"))->value(), z / 2.0);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -5,10 +5,10 @@
 #include "fakelibrarytest.h"
 #include "journal.h"
 #include "kesmarbus.h"
-#include "testwindow.h"
 #include "runstep.h"
 #include "scriptbridge.h"
 #include "testsettings.h"
+#include "testwindow.h"
 
 #include <QDBusConnection>
 #include <QDBusInterface>
@@ -86,7 +86,7 @@ void TestScriptBridge::answers_data()
     QTest::addColumn<QString>("method");
     QTest::addColumn<QVariantList>("args");
     QTest::addColumn<QString>("error"); // empty for success
-    QTest::addColumn<QString>("message"); // part of the error's text
+    QTest::addColumn<QString>("message"); // part of the error's text, or the answer's values
     QTest::addColumn<int>("deviceAfter");
 
     const Setup nothing = [](KesmarControl &) {
@@ -144,6 +144,32 @@ void TestScriptBridge::answers_data()
         << nothing << "Retract" << QVariantList{} << KesmarBus::errorNoReading << "needs a live reading" << 1;
     QTest::newRow("return before a retract")
         << nothing << "Return" << QVariantList{} << failed << "Nothing to return to" << 1;
+
+    // A zero taken at 1000 2000 3000, the unit read since at 1100 1900 20400.
+    const Setup zeroSet = [](KesmarControl &w) {
+        w.panel().link().setPollInterval(3600 * 1000);
+        w.panel().link().resumePolling();
+        Fake::script().position = {0, 1000, 2000, 3000};
+        w.panel().link().poll();
+        QVERIFY(w.panel().setZero().ok());
+        Fake::script().position = {0, 1100, 1900, 20400};
+        w.panel().link().poll();
+    };
+    QTest::newRow("position from the zero")
+        << zeroSet << "PositionRelative" << QVariantList{} << QString() << "100 -100 17400" << 1;
+    QTest::newRow("position from no zero")
+        << staleReading << "PositionRelative" << QVariantList{} << KesmarBus::errorNoReading << "is stale" << 1;
+    QTest::newRow("zero without a live reading")
+        << nothing << "SetZero" << QVariantList{} << KesmarBus::errorNoReading << "No live position" << 1;
+    QTest::newRow("no zero to clear") << nothing << "ClearZero" << QVariantList{} << failed << "No zero set" << 1;
+    // The pipette lies along X by default.
+    QTest::newRow("an advance past the travel goes not at all")
+        << zeroSet << "Advance" << QVariantList{19500.0} << KesmarBus::errorOutOfRange
+        << "Advance by 19500 µm not sent: X 20600 is outside 0..20500" << 1;
+    QTest::newRow("less than a step") << zeroSet << "Withdraw" << QVariantList{0.4} << KesmarBus::errorOutOfRange
+                                      << "Withdraw by 0.4 µm is less than a step" << 1;
+    QTest::newRow("a negative distance") << zeroSet << "Withdraw" << QVariantList{-5.0} << KesmarBus::errorOutOfRange
+                                         << "above 0" << 1;
 }
 
 void TestScriptBridge::answers()
@@ -164,6 +190,11 @@ void TestScriptBridge::answers()
     const QDBusMessage reply = callAsScript(method, args);
     if (error.isEmpty()) {
         QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(reply.errorMessage()));
+        QStringList values;
+        for (const QVariant &value : reply.arguments())
+            values << value.toString();
+        if (!message.isEmpty())
+            QCOMPARE(values.join(' '), message);
     } else {
         QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
         QCOMPARE(reply.errorName(), error);

@@ -154,6 +154,18 @@ class Panel:
         """The last reading of the selected device as (x, y, z); NoReading when none is live."""
         return tuple(self._call("Position"))
 
+    def position_relative(self):
+        """The last reading as (x, y, z) steps counted from the zero set on the device (Zero here)."""
+        return tuple(self._call("PositionRelative"))
+
+    def set_zero(self):
+        """Zero here: the live position becomes the origin of the readouts; nothing moves."""
+        self._call("SetZero")
+
+    def clear_zero(self):
+        """Clear zero: the readouts count from the unit's own 0 again; nothing moves."""
+        self._call("ClearZero")
+
     def target(self):
         """The target spin boxes as (x, y, z)."""
         return tuple(self._call("Target"))
@@ -206,6 +218,17 @@ class Panel:
     def move_by(self, dx, dy, dz):
         """Jogs by dx, dy, dz steps, as the pad's arrow buttons do."""
         self._call("MoveBy", "iii", dx, dy, dz)
+
+    def advance(self, distance):
+        """Moves `distance` micrometres forward along the pipette's axis, both axes in one target.
+
+        OutOfRange, with nothing sent, when the target lies outside the travel or the envelope.
+        """
+        self._call("Advance", "d", float(distance))
+
+    def withdraw(self, distance):
+        """Moves `distance` micrometres back along the pipette's axis, both axes in one target."""
+        self._call("Withdraw", "d", float(distance))
 
     def halt(self):
         """Stops the manipulator where it is, as the pad's Halt button does."""
