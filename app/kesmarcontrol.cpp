@@ -45,6 +45,8 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     tools = new ToolWindows(panel_, this);
     connect(tools, &ToolWindows::portSettingsAccepted, &panel_, &Panel::applyPortSettings);
     connect(tools, &ToolWindows::limitsAccepted, &panel_, &Panel::setLimits);
+    connect(tools, &ToolWindows::deviceFrameAccepted, &panel_, &Panel::setFrame);
+    connect(ui->actionDeviceFrame, &QAction::triggered, tools, &ToolWindows::showDeviceFrame);
     tools->setJournal(&panel_.journal());
     connect(ui->actionJournal, &QAction::triggered, tools, &ToolWindows::showJournal);
     connect(tools, &ToolWindows::haltRequested, &panel_, &Panel::halt);

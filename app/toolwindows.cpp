@@ -1,6 +1,7 @@
 #include "toolwindows.h"
 
 #include "about.h"
+#include "deviceframedialog.h"
 #include "journalwindow.h"
 #include "limitsdialog.h"
 #include "panel.h"
@@ -89,8 +90,31 @@ void ToolWindows::showJournal()
     journalWindow_->show();
 }
 
+void ToolWindows::showDeviceFrame()
+{
+    if (raiseIfOpen(deviceFrame_))
+        return;
+    const int device = panel_.link().device();
+    deviceFrame_ = new DeviceFrameDialog(device, panel_.frame());
+    deviceFrame_->setAttribute(Qt::WA_DeleteOnClose);
+    // Another device selected meanwhile: the dialog still edits the one it names.
+    connect(deviceFrame_, &QDialog::accepted, this, [this] {
+        const DeviceFrame edited = deviceFrame_->frame();
+        // The zero in force now, which Zero here may have set meanwhile.
+        DeviceFrame frame = panel_.coordinates().frame(deviceFrame_->device());
+        frame.scale = edited.scale;
+        frame.angle = edited.angle;
+        frame.plane = edited.plane;
+        frame.direction = edited.direction;
+        emit deviceFrameAccepted(deviceFrame_->device(), frame);
+    });
+    deviceFrame_->show();
+}
+
 void ToolWindows::closeAll()
 {
+    if (deviceFrame_)
+        deviceFrame_->close();
     if (settings_)
         settings_->close();
     if (limits_)

@@ -303,7 +303,8 @@ ActResult Panel::setZero()
         return report({ActResult::Kind::NoReading, tr("No live position to take as the zero")});
     DeviceFrame frame = this->frame();
     frame.zero = *live;
-    setFrame(link_.device(), frame);
+    coordinates_.setFrame(link_.device(), frame);
+    save();
     return report(ActResult::done(tr("Zero set at %1 %2 %3 on device %4")
                                       .arg(live->at(0))
                                       .arg(live->at(1))
@@ -317,7 +318,8 @@ ActResult Panel::clearZero()
     if (!frame.zero)
         return report({ActResult::Kind::Refused, tr("No zero set on device %1").arg(link_.device())});
     frame.zero.reset();
-    setFrame(link_.device(), frame);
+    coordinates_.setFrame(link_.device(), frame);
+    save();
     return report(
         ActResult::done(tr("Zero cleared on device %1: positions from the unit's own 0").arg(link_.device())));
 }
@@ -335,7 +337,14 @@ ActResult Panel::setFrame(int device, const DeviceFrame &frame)
     if (frame.zero && !MoveGate::checkTarget(*frame.zero).ok())
         return report({ActResult::Kind::OutOfRange, tr("A zero must lie within the travel")});
     coordinates_.setFrame(device, frame);
-    return save();
+    save();
+    return report(ActResult::done(tr("Device %1: %2 %3 %4 steps per µm, pipette at %5° in the %6 plane")
+                                      .arg(device)
+                                      .arg(frame.scale[0])
+                                      .arg(frame.scale[1])
+                                      .arg(frame.scale[2])
+                                      .arg(frame.angle)
+                                      .arg(frame.toGroup().value(QStringLiteral("plane")).toString().toUpper())));
 }
 
 ActResult Panel::advance(double distance, Coordinates::Units units, JournalRow::Source source)

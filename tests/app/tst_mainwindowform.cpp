@@ -320,7 +320,7 @@ void TestMainWindowForm::menuAndToolBar()
     }
     QCOMPARE(menus,
              QStringList({"&File:actionSettings actionLimits - actionE_xit", "&Edit:actionUndo actionRedo",
-                          "&View: - actionZeroHere actionClearZero - actionShowAlong",
+                          "&View: - actionZeroHere actionClearZero - actionShowAlong actionDeviceFrame",
                           "&Window:actionPad actionJournal", "&Help:action_About"}));
     QCOMPARE(ui.menuBar->actions().first(), ui.menuMenu->menuAction());
 

@@ -10,6 +10,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QLCDNumber>
 #include <QLineEdit>
 #include <QSlider>
@@ -413,6 +415,18 @@ void TestOperatorSafety::act(const QString &act)
             : verb == "steps"               ? "actionSteps"
                                             : "actionMicrometres";
         widget<QAction>(*w, action)->trigger();
+    } else if (verb == "frame") {
+        // Device coordinates: the pipette's angle and plane (as listed), OK.
+        widget<QAction>(*w, "actionDeviceFrame")->trigger();
+        QWidget *dialog = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == "DeviceFrameDialog" && top->isVisible())
+                dialog = top;
+        }
+        QVERIFY(dialog);
+        widget<QDoubleSpinBox>(*dialog, "angle")->setValue(a[1].toDouble());
+        widget<QComboBox>(*dialog, "plane")->setCurrentIndex(a[2].toInt());
+        widget<QDialogButtonBox>(*dialog, "buttonBox")->button(QDialogButtonBox::Ok)->click();
     } else if (verb == "step") {
         pad(*w).setStep(a[1].toInt());
     } else if (verb == "advance" || verb == "withdraw") {
@@ -707,6 +721,11 @@ void TestOperatorSafety::coordinates_data()
         << QByteArray(framed + "[limits]\nenabled=true\nzmin=2950\nzmax=20500\n")
         << QStringList{at, "poll", "step 100", "advance"} << QStringList()
         << QStringList{"message=Advance by 100 µm not sent: Z 2900 is below"};
+    // Set in its dialog, the pipette straight down in the Y and Z plane;
+    // the zero set before stays.
+    QTest::newRow("the pipette set in Device coordinates")
+        << framed << QStringList{at, "poll", "zero", "frame 90 1", "step 10", "advance"}
+        << QStringList{"1000 2000 2980"} << QStringList{"indicator=zero set"};
     QTest::newRow("a step shorter than the unit's sends nothing")
         << QByteArray("[devices]\nunits=micrometres\n1\\scale=0.4 1 1\n") << QStringList{at, "poll", "step 1", "X+"}
         << QStringList() << QStringList{"message=less than one of the unit's"};
