@@ -72,6 +72,7 @@ class PanelTest(unittest.TestCase):
             (lambda: self.panel.store(""), kesmar.OutOfRange),
             (lambda: self.panel.goto_position("no such entry"), kesmar.UnknownPosition),
             (lambda: self.panel.set_limits(0, 100, 0, 100, 200, 100), kesmar.OutOfRange),
+            (lambda: self.panel.advance(30000), kesmar.OutOfRange),
         ]:
             with self.assertRaises(error) as caught:
                 call()
@@ -105,6 +106,19 @@ class PanelTest(unittest.TestCase):
         self.panel.goto(*START, timeout=30)
         self.panel.goto_position("Slice ✓", timeout=30)
         self.assertEqual(self.panel.position(), (4000, 5000, 6000))
+
+    def test_zero_and_an_advance_along_the_pipette(self):
+        self.panel.goto(*START, timeout=30)
+        self.panel.set_zero()
+        self.addCleanup(self.panel.clear_zero)
+        self.assertEqual(self.panel.position_relative(), (0, 0, 0))
+        # The pipette lies along X until a device's coordinates say otherwise.
+        self.panel.advance(100)
+        for reading in self.panel.changes(timeout=30):
+            if reading == (START[0] + 100, START[1], START[2]):
+                break
+        self.assertEqual(self.panel.position_relative(), (100, 0, 0))
+        self.assertEqual(self.panel.position(), (START[0] + 100, START[1], START[2]))
 
     def test_limits_set_and_read_back(self):
         before = self.panel.limits()
