@@ -1,6 +1,7 @@
 // The Journal window over a journal: newest on top as rows come, the
 // refused and failed rows marked, the filter by source and by device, and
 // Halt at hand.
+#include "coordinates.h"
 #include "journal.h"
 #include "journalmodel.h"
 #include "journalwindow.h"
@@ -105,6 +106,39 @@ private slots:
         QCOMPARE(cell.data().toString(), text);
         QCOMPARE(cell.data(Qt::ForegroundRole).isValid(), marked);
         QCOMPARE(cell.data(Qt::DecorationRole).isValid(), marked);
+    }
+
+    // Positions in the units chosen, by the scale of each row's device;
+    // switching the units shows the rows anew.
+    void units_data()
+    {
+        QTest::addColumn<QString>("units");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("header");
+        QTest::newRow("steps") << "steps"
+                               << "1 2 3"
+                               << "Target";
+        QTest::newRow("micrometres") << "micrometres"
+                                     << "0.5 1.0 6.0"
+                                     << "Target, µm";
+    }
+
+    void units()
+    {
+        QFETCH(QString, units);
+        QFETCH(QString, target);
+        QFETCH(QString, header);
+        Journal journal;
+        Coordinates coordinates;
+        coordinates.fromGroup({{"units", units == "steps" ? "micrometres" : "steps"}, {"1/scale", "2 2 0.5"}});
+        JournalWindow window(journal);
+        window.setCoordinates(&coordinates);
+        journal.record(row(JournalRow::Source::Key, 1));
+        QAbstractItemModel *shown = widget<QTableView>(window, "tableView")->model();
+        QTRY_COMPARE(shown->rowCount(), 1);
+        coordinates.setUnits(units == "steps" ? Coordinates::Units::Steps : Coordinates::Units::Micrometres);
+        QCOMPARE(shown->index(0, JournalModel::Target).data().toString(), target);
+        QCOMPARE(shown->headerData(JournalModel::Target, Qt::Horizontal).toString(), header);
     }
 
     void halt()
