@@ -1,7 +1,9 @@
 // A pipette change against the simulator, with the real library: Retract
 // takes the unit out along Z alone; after a move sideways, Return goes over
 // sideways first and then in along Z, stopping the approach distance short.
-// The order of the axes is read from the program's readings.
+// The order of the axes is read from the program's readings. A stage the
+// unit stops short of ends the plan for good: when the front panel then
+// takes the unit to the stage's target, the simulator receives no move.
 #include "testwindow.h"
 #include "runstep.h"
 #include "simprocess.h"
@@ -104,6 +106,52 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
         QVERIFY2(ended->ok(), qPrintable(ended->message));
         QCOMPARE(axisRuns(readings), (QStringList{"Z", "XY", "Z"}));
+    }
+
+    void stoppedStageStaysStopped()
+    {
+        SimProcess sim(SimProcess::Waits::EventLoop);
+        // The simulator logs every frame it receives on its standard error.
+        sim.process().setProcessChannelMode(QProcess::SeparateChannels);
+        QVERIFY2(sim.start({QStringLiteral("--verbose"), QStringLiteral("--speed"), QStringLiteral("2000"),
+                            QStringLiteral("--start"), QStringLiteral("3000,4000,10000")}),
+                 qPrintable(sim.lastError()));
+        TestSettings::writeStore(QStringLiteral("[settings]\nport=%1\ndev=1\ntimeout=100\nupdate=50\n"
+                                                "[limits]\nenabled=true\nxmin=0\nxmax=20500\nymin=0\nymax=20500\n"
+                                                "zmin=0\nzmax=20500\nordered=true\naxis=Z\noutward=up\n"
+                                                "safe=18000\napproach=500\nretract1=12000 12000 10000\n")
+                                     .arg(sim.linkPath())
+                                     .toUtf8());
+        auto w = std::make_unique<TestWindow>();
+        QTRY_COMPARE_WITH_TIMEOUT(w->panel().link().state(), DeviceLink::State::Reading, SimProcess::ReactionMs);
+        std::optional<ActResult> ended;
+        connect(&w->panel().plans(), &MovePlans::finished, this, [&](const ActResult &r) { ended = r; });
+        const auto movesReceived = [&sim] {
+            const QString log = QString::fromLocal8Bit(sim.process().readAllStandardError());
+            return log.count(QStringLiteral("(store memory position)")) + log.count(QStringLiteral("(go to memory position)"));
+        };
+
+        // The retract stage sets off for Z 18000; the front panel stops the
+        // unit on its way, at Z 14655.
+        widget<QPushButton>(*w, QStringLiteral("pushButtonReturn"))->click();
+        QCOMPARE(w->panel().plans().stage(), QStringLiteral("retract"));
+        QCOMPARE(sim.command(QStringLiteral("move 49 3000 4000 14655")), QStringLiteral("ok move 49 3000 4000 14655"));
+        QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 30000);
+        QCOMPARE(ended->message,
+                 QStringLiteral("Return stopped in the retract stage at 3000 4000 14655: the unit stopped short"));
+        QCOMPARE(w->panel().plans().stage(), QString());
+        QVERIFY(movesReceived() > 0);
+
+        // The front panel completes the stage; the unit stays where it took it.
+        QCOMPARE(sim.command(QStringLiteral("move 49 3000 4000 18000")), QStringLiteral("ok move 49 3000 4000 18000"));
+        QTRY_COMPARE_WITH_TIMEOUT(w->panel().link().liveReading(), std::optional<Xyz>(Xyz{3000, 4000, 18000}), 30000);
+        int polls = 0;
+        connect(&w->panel().link(), &DeviceLink::positionRead, this, [&polls] { ++polls; });
+        QTRY_VERIFY_WITH_TIMEOUT(polls >= 10, SimProcess::ReactionMs);
+        QCOMPARE(movesReceived(), 0);
+        sim.command(QStringLiteral("status"));
+        QVERIFY2(sim.lastOutput().contains(QStringLiteral("device 49 3000 4000 18000 stopped")),
+                 qPrintable(sim.lastOutput().join('\n')));
     }
 };
 
