@@ -6,8 +6,8 @@
 
 #include <QIntValidator>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTimer>
 
 #include <algorithm>
@@ -41,9 +41,9 @@ struct ButtonJog
     int sign;
 };
 constexpr ButtonJog buttonJogs[] = {
-    {&Ui::PadDialog::pushButtonXPlus, 0, 1},   {&Ui::PadDialog::pushButtonXMinus, 0, -1},
-    {&Ui::PadDialog::pushButtonYPlus, 1, 1},   {&Ui::PadDialog::pushButtonYMinus, 1, -1},
-    {&Ui::PadDialog::pushButtonZPlus, 2, 1},   {&Ui::PadDialog::pushButtonZMinus, 2, -1},
+    {&Ui::PadDialog::pushButtonXPlus, 0, 1}, {&Ui::PadDialog::pushButtonXMinus, 0, -1},
+    {&Ui::PadDialog::pushButtonYPlus, 1, 1}, {&Ui::PadDialog::pushButtonYMinus, 1, -1},
+    {&Ui::PadDialog::pushButtonZPlus, 2, 1}, {&Ui::PadDialog::pushButtonZMinus, 2, -1},
 };
 
 } // namespace

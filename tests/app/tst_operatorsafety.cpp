@@ -165,8 +165,8 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
         << start << 1 << -1;
     QTest::newRow("refused after the open: falls back to 1 and drives 1")
         << QByteArray("[settings]\ndev=2\n") << 50 << -1 << false << pressGoto
-        << QStringList{"open", "select 50", "select 49"} << QStringList{"49: 0 0 10000"} << QVector<int>{0, 0, 10000} << 1
-        << -1;
+        << QStringList{"open", "select 50", "select 49"} << QStringList{"49: 0 0 10000"} << QVector<int>{0, 0, 10000}
+        << 1 << -1;
     QTest::newRow("rename keeps the selection and sends nothing")
         << entries << 0 << 1 << true << Act([](KesmarControl &w) { store(w, {rec("bee", 2, 2, 2)}); }) << open1
         << QStringList() << QVector<int>{2, 2, 2} << 1 << 1;

@@ -158,8 +158,8 @@ void TestPad::jogArithmetic_data()
     // No targets: they stay as they were at start.
     QTest::newRow("failed read: nothing sent")
         << at << QStringList{"read fails", "X+"} << QStringList() << 1 << Triple() << failed;
-    QTest::newRow("failed read: no halt") << at << QStringList{"read fails", "halt"} << QStringList() << 1 << Triple()
-                                          << failed;
+    QTest::newRow("failed read: no halt")
+        << at << QStringList{"read fails", "halt"} << QStringList() << 1 << Triple() << failed;
     QTest::newRow("failed goto: the targets keep the last jog sent")
         << at << QStringList{"X+", "goto fails", "X+"} << QStringList{"1100 2000 3000", "1200 2000 3000"} << 1
         << Triple{1100, 2000, 3000} << failed;

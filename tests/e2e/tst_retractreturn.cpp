@@ -42,6 +42,19 @@ QStringList axisRuns(const QList<Xyz> &readings)
     return runs;
 }
 
+// The program against `sim`, with ordered moves out along Z, upwards, and
+// the rest of the limits from `limits`; once its readings are live.
+void startProgram(std::unique_ptr<TestWindow> &w, const SimProcess &sim, const QString &limits)
+{
+    TestSettings::writeStore(QStringLiteral("[settings]\nport=%1\ndev=1\ntimeout=100\nupdate=50\n"
+                                            "[limits]\nenabled=true\nxmin=0\nxmax=20500\nymin=0\nymax=20500\n"
+                                            "ordered=true\naxis=Z\noutward=up\n%2")
+                                 .arg(sim.linkPath(), limits)
+                                 .toUtf8());
+    w = std::make_unique<TestWindow>();
+    QTRY_COMPARE_WITH_TIMEOUT(w->panel().link().state(), DeviceLink::State::Reading, SimProcess::ReactionMs);
+}
+
 } // namespace
 
 class TestRetractReturn : public QObject
@@ -57,14 +70,8 @@ private slots:
         QVERIFY2(sim.start({QStringLiteral("--speed"), QStringLiteral("10000"), QStringLiteral("--start"),
                             QStringLiteral("12000,9000,6000")}),
                  qPrintable(sim.lastError()));
-        TestSettings::writeStore(QStringLiteral("[settings]\nport=%1\ndev=1\ntimeout=100\nupdate=50\n"
-                                                "[limits]\nenabled=true\nxmin=0\nxmax=20500\nymin=0\nymax=20500\n"
-                                                "zmin=2000\nzmax=19000\nordered=true\naxis=Z\noutward=up\n"
-                                                "safe=16000\napproach=300\n")
-                                     .arg(sim.linkPath())
-                                     .toUtf8());
-        auto w = std::make_unique<TestWindow>();
-        QTRY_COMPARE_WITH_TIMEOUT(w->panel().link().state(), DeviceLink::State::Reading, SimProcess::ReactionMs);
+        std::unique_ptr<TestWindow> w;
+        RUN_STEP(startProgram(w, sim, QStringLiteral("zmin=2000\nzmax=19000\nsafe=16000\napproach=300\n")));
 
         QList<Xyz> readings;
         connect(&w->panel().link(), &DeviceLink::positionRead, this, [&](int x, int y, int z) {
@@ -116,19 +123,15 @@ private slots:
         QVERIFY2(sim.start({QStringLiteral("--verbose"), QStringLiteral("--speed"), QStringLiteral("2000"),
                             QStringLiteral("--start"), QStringLiteral("3000,4000,10000")}),
                  qPrintable(sim.lastError()));
-        TestSettings::writeStore(QStringLiteral("[settings]\nport=%1\ndev=1\ntimeout=100\nupdate=50\n"
-                                                "[limits]\nenabled=true\nxmin=0\nxmax=20500\nymin=0\nymax=20500\n"
-                                                "zmin=0\nzmax=20500\nordered=true\naxis=Z\noutward=up\n"
-                                                "safe=18000\napproach=500\nretract1=12000 12000 10000\n")
-                                     .arg(sim.linkPath())
-                                     .toUtf8());
-        auto w = std::make_unique<TestWindow>();
-        QTRY_COMPARE_WITH_TIMEOUT(w->panel().link().state(), DeviceLink::State::Reading, SimProcess::ReactionMs);
+        std::unique_ptr<TestWindow> w;
+        RUN_STEP(startProgram(
+            w, sim, QStringLiteral("zmin=0\nzmax=20500\nsafe=18000\napproach=500\nretract1=12000 12000 10000\n")));
         std::optional<ActResult> ended;
         connect(&w->panel().plans(), &MovePlans::finished, this, [&](const ActResult &r) { ended = r; });
         const auto movesReceived = [&sim] {
             const QString log = QString::fromLocal8Bit(sim.process().readAllStandardError());
-            return log.count(QStringLiteral("(store memory position)")) + log.count(QStringLiteral("(go to memory position)"));
+            return log.count(QStringLiteral("(store memory position)"))
+                + log.count(QStringLiteral("(go to memory position)"));
         };
 
         // The retract stage sets off for Z 18000; the front panel stops the
