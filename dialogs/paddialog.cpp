@@ -57,7 +57,7 @@ PadDialog::PadDialog(QWidget *parent)
     AccessibleReadout::install();
 
     // A click from the keyboard or an assistive tool jogs one step; the
-    // mouse holds the button down (see eventFilter()).
+    // mouse holds the button down (see holdButton()).
     for (const ButtonJog &b : buttonJogs) {
         const int axis = b.axis;
         const int sign = b.sign;
