@@ -27,6 +27,14 @@ MovePlans::MovePlans(DeviceLink &link, MoveGate &gate, QObject *parent)
             [this] { sequence_.abort(tr("Stopped: the connection or the device changed")); });
 }
 
+void MovePlans::stopWhereItIs(const QString &why)
+{
+    if (const std::optional<Xyz> at = link_.liveReading())
+        sequence_.abortAt(*at, why);
+    else
+        sequence_.abort(tr("Stopped: %1").arg(why));
+}
+
 ActResult MovePlans::go(const Xyz &target)
 {
     if (!gate_.limits().ordered)

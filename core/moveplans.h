@@ -44,6 +44,9 @@ public:
     bool isRunning() const { return sequence_.isRunning(); }
     // Ends the plan under way, if any, nothing more sent.
     void abort(const QString &why) { sequence_.abort(why); }
+    // As abort(), the message naming the stage and where the unit was
+    // ("Goto stopped in the lateral stage at 1 2 3: the limits changed").
+    void stopWhereItIs(const QString &why);
     // The times a plan's stages are judged by; tests shorten them.
     void setTiming(const MoveSequence::Timing &timing) { sequence_.setTiming(timing); }
 

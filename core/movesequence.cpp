@@ -115,6 +115,12 @@ void MoveSequence::abort(const QString &why)
         end(ActResult::failed(why));
 }
 
+void MoveSequence::abortAt(const Xyz &at, const QString &why)
+{
+    if (isRunning())
+        stop(at, why);
+}
+
 void MoveSequence::end(const ActResult &result)
 {
     deadline_.stop();

@@ -64,6 +64,8 @@ public slots:
     void takeReading(int x, int y, int z);
     // Ends the plan where it is, nothing more sent.
     void abort(const QString &why);
+    // As abort(), saying in which stage and at `at`.
+    void abortAt(const Xyz &at, const QString &why);
 
 signals:
     void stageChanged(const QString &stage);

@@ -13,6 +13,15 @@ Panel::Panel(QObject *parent)
         report(result.kind == SaveResult::Kind::Saved ? ActResult::done(QString()) : ActResult::failed(result.message),
                About::Save);
     });
+    // With no entry recalled at start, the targets start where the unit
+    // stands, so a Goto right away does not send it across the travel.
+    connect(&targets_, &Targets::changed, this, [this] { targetsSet_ = true; });
+    connect(&link_, &DeviceLink::positionRead, this, [this](int x, int y, int z) {
+        if (!targetsSet_) {
+            targetsSet_ = true;
+            targets_.set(x, y, z);
+        }
+    });
     // Whatever sent it, a move's target is the target shown.
     connect(&gate_, &MoveGate::targetSent, &targets_, [this](int x, int y, int z) { targets_.set(x, y, z); });
     connect(&gate_, &MoveGate::restedElsewhere, this, [this](int x, int y, int z) {
@@ -381,7 +390,7 @@ ActResult Panel::setLimits(const TravelLimits &limits)
         return result;
     settings_.keepLimits();
     // A plan's stages were checked against the limits before.
-    plans_.abort(tr("Stopped: the limits changed"));
+    plans_.stopWhereItIs(tr("the limits changed"));
     emit limitsChanged();
     save();
     return result;
@@ -427,8 +436,10 @@ ActResult Panel::gotoNamedPosition(const QString &name)
     return gotoTargets(JournalRow::Source::Script);
 }
 
-ActResult Panel::store(const QString &name, PositionModel::StoreMatch match)
+ActResult Panel::store(const QString &typed, PositionModel::StoreMatch match)
 {
+    // "Site B " is "Site B": white space at either end is no part of a name.
+    const QString name = typed.trimmed();
     if (!name.isEmpty() || match == PositionModel::StoreMatch::NameOnly) {
         const ActResult checked = PositionModel::checkName(name);
         if (!checked.ok())

@@ -141,8 +141,9 @@ public:
     ActResult gotoNamedPosition(const QString &name);
     // Stores the targets under `name`, which the window's Store may leave
     // empty for a generated one (see PositionModel::plan()). A name that
-    // cannot be stored is refused whole, never cut.
-    ActResult store(const QString &name, PositionModel::StoreMatch match);
+    // cannot be stored is refused whole, never cut; white space at its ends
+    // is left out.
+    ActResult store(const QString &typed, PositionModel::StoreMatch match);
     // Removes entry `row`. Undo and redo change the list as Store and Remove
     // do, and save it; none of them touches the targets or moves the unit.
     ActResult remove(int row);
@@ -196,6 +197,9 @@ private:
     QString standing_;
     std::unique_ptr<JournalWriter> journalWriter_;
     bool following_ = false;
+    // Whether anything has set the targets in this run: until then the
+    // first reading does.
+    bool targetsSet_ = false;
     QString lastFailure_;
 };
 

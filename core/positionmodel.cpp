@@ -91,8 +91,11 @@ ActResult PositionModel::checkName(const QString &name)
 
 int PositionModel::find(const QString &name) const
 {
-    const auto found
-        = std::find_if(positions_.cbegin(), positions_.cend(), [&name](const Position &p) { return p.name == name; });
+    // A name stored with white space at an end, by an earlier version or by
+    // hand, is still found under its name without it.
+    const QString wanted = name.trimmed();
+    const auto found = std::find_if(positions_.cbegin(), positions_.cend(),
+                                    [&wanted](const Position &p) { return p.name.trimmed() == wanted; });
     return found == positions_.cend() ? -1 : int(found - positions_.cbegin());
 }
 
@@ -106,9 +109,10 @@ QString PositionModel::defaultName() const
     const QString after = pattern.mid(at + 2);
     std::vector<bool> taken(size_t(positions_.size()) + 2, false);
     for (const Position &p : positions_) {
-        if (p.name.size() <= before.size() + after.size() || !p.name.startsWith(before) || !p.name.endsWith(after))
+        const QString name = p.name.trimmed();
+        if (name.size() <= before.size() + after.size() || !name.startsWith(before) || !name.endsWith(after))
             continue;
-        const QString number = p.name.mid(before.size(), p.name.size() - before.size() - after.size());
+        const QString number = name.mid(before.size(), name.size() - before.size() - after.size());
         bool ok = false;
         const int n = number.toInt(&ok);
         // Only the name defaultName() would give: "Pos 01" is not "Pos 1".

@@ -62,7 +62,8 @@ public:
     void insert(int row, const Position &position);
     void replace(int row, const Position &position);
     void remove(int row);
-    // The row of the first entry called `name`, or -1.
+    // The row of the first entry called `name`, white space at the ends of
+    // either left out, or -1.
     int find(const QString &name) const;
     // Done when `name` can be stored, else OutOfRange saying why: see
     // Position::maxNameLength and Position::isNameCharacter().

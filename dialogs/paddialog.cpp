@@ -7,9 +7,11 @@
 #include <QIntValidator>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTimer>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -30,6 +32,20 @@ constexpr KeyJog keyJogs[] = {
     {Qt::Key_Down, 1, -1}, {Qt::Key_PageUp, 2, 1}, {Qt::Key_PageDown, 2, -1},
 };
 
+// The buttons that move an axis; held down with the mouse, they repeat as a
+// held key does.
+struct ButtonJog
+{
+    QPushButton *Ui::PadDialog::*button;
+    int axis;
+    int sign;
+};
+constexpr ButtonJog buttonJogs[] = {
+    {&Ui::PadDialog::pushButtonXPlus, 0, 1}, {&Ui::PadDialog::pushButtonXMinus, 0, -1},
+    {&Ui::PadDialog::pushButtonYPlus, 1, 1}, {&Ui::PadDialog::pushButtonYMinus, 1, -1},
+    {&Ui::PadDialog::pushButtonZPlus, 2, 1}, {&Ui::PadDialog::pushButtonZMinus, 2, -1},
+};
+
 } // namespace
 
 PadDialog::PadDialog(QWidget *parent)
@@ -40,23 +56,22 @@ PadDialog::PadDialog(QWidget *parent)
     ui->setupUi(this);
     AccessibleReadout::install();
 
-    const struct
-    {
-        QPushButton *button;
-        int axis;
-        int sign;
-    } buttons[] = {
-        {ui->pushButtonXPlus, 0, 1},   {ui->pushButtonXMinus, 0, -1}, {ui->pushButtonYPlus, 1, 1},
-        {ui->pushButtonYMinus, 1, -1}, {ui->pushButtonZPlus, 2, 1},   {ui->pushButtonZMinus, 2, -1},
-    };
-    for (const auto &b : buttons) {
+    // A click from the keyboard or an assistive tool jogs one step; the
+    // mouse holds the button down (see holdButton()).
+    for (const ButtonJog &b : buttonJogs) {
         const int axis = b.axis;
         const int sign = b.sign;
-        connect(b.button, &QPushButton::clicked, this,
+        connect(ui->*b.button, &QPushButton::clicked, this,
                 [this, axis, sign] { emit jogRequested(axis, sign * step_, false); });
     }
     connect(ui->pushButtonAdvance, &QPushButton::clicked, this, [this] { emit advanceRequested(step_); });
     connect(ui->pushButtonWithdraw, &QPushButton::clicked, this, [this] { emit advanceRequested(-step_); });
+    hold_ = new QTimer(this);
+    connect(hold_, &QTimer::timeout, this, [this] {
+        const ButtonJog &b = buttonJogs[heldButton_];
+        hold_->start((ui->*b.button)->autoRepeatInterval());
+        emit jogRequested(b.axis, b.sign * step_, true);
+    });
     connect(ui->pushButtonHalt, &QPushButton::clicked, this, &PadDialog::haltRequested);
 
     ui->comboBoxStep->setValidator(new QIntValidator(1, positionMax, ui->comboBoxStep));
@@ -154,13 +169,53 @@ QVariantMap PadDialog::settings() const
 // Every way of closing the pad (Escape, its close control, the Pad action) ends here.
 void PadDialog::done(int result)
 {
+    letGo();
     geometry_ = saveGeometry();
     QDialog::done(result);
     emit settingsChanged();
 }
 
+bool PadDialog::holdButton(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonRelease && heldButton_ >= 0) {
+        letGo();
+        return true;
+    }
+    if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick)
+        || static_cast<QMouseEvent *>(event)->button() != Qt::LeftButton)
+        return false;
+    for (int i = 0; i < int(std::size(buttonJogs)); ++i) {
+        QPushButton *button = ui->*buttonJogs[i].button;
+        if (watched != button || !button->isEnabled())
+            continue;
+        letGo();
+        heldButton_ = i;
+        button->setDown(true);
+        hold_->start(button->autoRepeatDelay());
+        emit jogRequested(buttonJogs[i].axis, buttonJogs[i].sign * step_, false);
+        return true;
+    }
+    return false;
+}
+
+void PadDialog::letGo()
+{
+    if (heldButton_ < 0)
+        return;
+    hold_->stop();
+    (ui->*buttonJogs[heldButton_].button)->setDown(false);
+    heldButton_ = -1;
+    emit jogReleased();
+}
+
 bool PadDialog::eventFilter(QObject *watched, QEvent *event)
 {
+    if (holdButton(watched, event))
+        return true;
+    // The step box turns under the wheel only once the operator chose it.
+    if (event->type() == QEvent::Wheel && watched == ui->comboBoxStep && !ui->comboBoxStep->hasFocus())
+        return true;
     // Leaving the step box with an unfinished number shows the step in force again.
     if (event->type() == QEvent::FocusOut && watched == ui->comboBoxStep->lineEdit())
         ui->comboBoxStep->setEditText(QString::number(step_));

@@ -54,7 +54,7 @@ signals:
     // Move along the pipette by `distance` (negative: back), in the units
     // the pad's step is in.
     void advanceRequested(int distance);
-    // The jog key held down came up: the unit is to stop.
+    // The jog key or button held down came up: the unit is to stop.
     void jogReleased();
     void haltRequested();
     // The step or the window's place changed: what settings() gives is new.
@@ -68,12 +68,21 @@ protected:
 
 private:
     void takeTypedStep(const QString &text);
+    // A jog button pressed with the mouse jogs, repeats while held down and
+    // asks to stop when it comes up, as a held key does. True when `event`
+    // was such a press or release.
+    bool holdButton(QObject *watched, QEvent *event);
+    // Ends the hold of a jog button, if one is held.
+    void letGo();
 
     Ui::PadDialog *ui;
     // A release of the jog key held, unless a press of it follows at once:
     // a platform that does not flag its auto-repeats sends such pairs.
     QTimer *release_;
     int heldKey_ = 0;
+    // Repeats the jog of the button held down, the index of which is in heldButton_.
+    QTimer *hold_;
+    int heldButton_ = -1;
     int step_;
     // The step was read from the store or chosen by the operator: only then is it saved.
     bool stepChosen_ = false;

@@ -37,6 +37,7 @@ private slots:
     void pollShowsLow16BitsOfNonNegativeValues();
     void pollTimeArgumentAndReceive_data();
     void pollTimeArgumentAndReceive();
+    void receivedInputBringsExtraPolls_data();
     void receivedInputBringsExtraPolls();
     void failedPollsMarkTheReadoutsStale_data();
     void failedPollsMarkTheReadoutsStale();
@@ -319,8 +320,16 @@ void TestDeviceLink::pollTimeArgumentAndReceive()
         QCOMPARE(Fake::callsNamed("recv").first().args, QVariantList({handle(*w)}));
 }
 
+void TestDeviceLink::receivedInputBringsExtraPolls_data()
+{
+    QTest::addColumn<bool>("regular");
+    QTest::newRow("after a poll of its own") << false;
+    QTest::newRow("after a regular poll") << true;
+}
+
 void TestDeviceLink::receivedInputBringsExtraPolls()
 {
+    QFETCH(bool, regular);
     RUN_STEP(WindowFixture::start(w, true));
     QVERIFY(!w->panel().link().isPolling());
     // Input arrives for two receives, then the line is quiet.
@@ -329,9 +338,16 @@ void TestDeviceLink::receivedInputBringsExtraPolls()
         return (*pending)-- > 0 ? 1 : 0;
     };
 
-    poll();
-    QCOMPARE(Fake::count("get_position_ext"), 1);
-    // The extra polls run although the timer is stopped.
+    constexpr int interval = 3000;
+    if (regular) {
+        w->panel().link().setPollInterval(interval);
+        w->panel().link().resumePolling();
+        QTRY_COMPARE_WITH_TIMEOUT(Fake::count("get_position_ext"), 1, 10000);
+    } else {
+        poll();
+        QCOMPARE(Fake::count("get_position_ext"), 1);
+    }
+    // The extra polls run although the timer is stopped or far off.
     QTRY_COMPARE_WITH_TIMEOUT(Fake::count("get_position_ext"), 3, 10000);
     // Nothing schedules a fourth; allow its 50 ms to pass several times over.
     QTest::qWait(300);
@@ -341,6 +357,8 @@ void TestDeviceLink::receivedInputBringsExtraPolls()
     const QList<Fake::Call> polls = Fake::callsNamed("get_position_ext");
     for (int i = 1; i < polls.size(); ++i)
         QVERIFY2(polls[i].atMs - polls[i - 1].atMs >= 45, "an extra poll came before 50 ms had passed");
+    if (regular)
+        QVERIFY2(polls[2].atMs - polls[0].atMs < interval, "the extra polls waited for the regular one");
 }
 
 void TestDeviceLink::pollWith(const QString &results)

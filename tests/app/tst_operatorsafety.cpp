@@ -154,20 +154,23 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
         click(w, "pushButtonCopy");
     };
     const QStringList open1{"open", "select 49"};
-    const QVector<int> start{0, 0, 10000};
+    // The targets take the unit's first reading (the test double's 0 0 0);
+    // without one they keep 0 0 10000.
+    const QVector<int> start{0, 0, 0};
 
     QTest::newRow("stored device 2 is shown and driven")
         << QByteArray("[settings]\ndev=2\n") << 0 << -1 << false << pressGoto << QStringList{"open", "select 50"}
-        << QStringList{"50: 0 0 10000"} << start << 2 << -1;
+        << QStringList{"50: 0 0 0"} << start << 2 << -1;
     QTest::newRow("stored device out of range starts as 1")
-        << QByteArray("[settings]\ndev=150\n") << 0 << -1 << false << pressGoto << open1 << QStringList{"49: 0 0 10000"}
+        << QByteArray("[settings]\ndev=150\n") << 0 << -1 << false << pressGoto << open1 << QStringList{"49: 0 0 0"}
         << start << 1 << -1;
     QTest::newRow("stored device not a number starts as 1")
-        << QByteArray("[settings]\ndev=two\n") << 0 << -1 << false << pressGoto << open1 << QStringList{"49: 0 0 10000"}
+        << QByteArray("[settings]\ndev=two\n") << 0 << -1 << false << pressGoto << open1 << QStringList{"49: 0 0 0"}
         << start << 1 << -1;
     QTest::newRow("refused after the open: falls back to 1 and drives 1")
         << QByteArray("[settings]\ndev=2\n") << 50 << -1 << false << pressGoto
-        << QStringList{"open", "select 50", "select 49"} << QStringList{"49: 0 0 10000"} << start << 1 << -1;
+        << QStringList{"open", "select 50", "select 49"} << QStringList{"49: 0 0 10000"} << QVector<int>{0, 0, 10000}
+        << 1 << -1;
     QTest::newRow("rename keeps the selection and sends nothing")
         << entries << 0 << 1 << true << Act([](KesmarControl &w) { store(w, {rec("bee", 2, 2, 2)}); }) << open1
         << QStringList() << QVector<int>{2, 2, 2} << 1 << 1;
@@ -181,7 +184,7 @@ void TestOperatorSafety::onlyExplicitActsMove_data()
                QTest::keyClicks(x, QStringLiteral("19000"));
                QTest::keyClick(x, Qt::Key_Enter);
            })
-        << open1 << QStringList{"49: 19000 0 10000"} << QVector<int>{19000, 0, 10000} << 1 << -1;
+        << open1 << QStringList{"49: 19000 0 0"} << QVector<int>{19000, 0, 0} << 1 << -1;
     QTest::newRow("Copy sends the whole target once") << QByteArray() << 0 << -1 << true << copy567 << open1
                                                       << QStringList{"49: 5 6 7"} << QVector<int>{5, 6, 7} << 1 << -1;
     QTest::newRow("Copy without a live reading sends nothing")
@@ -239,7 +242,9 @@ void TestOperatorSafety::onlyExplicitActsMove()
 //   poll             a poll with polling on, so a good read is live
 //   follow, unfollow a click on Follow Target
 //   X+, Z-           a click on the pad's button; key K, repeat K: a pad key
-//                    (Right, Left, ...) pressed, or auto-repeated
+//                    (Right, Left, ...) pressed, or auto-repeated; hold X+,
+//                    lift X+: the mouse pressed on the button, let go; held:
+//                    held down until the button repeats a jog
 //   halt, pad halt, space   the main window's Halt, the pad's, the Halt key
 //   settings, about  Menu > Settings or About (left open)
 //   arrow X          one click on the up arrow of target X
@@ -305,6 +310,12 @@ PadDialog &pad(KesmarControl &w)
     return *widget<PadDialog>(w, "PadDialog");
 }
 
+// The pad's button for "X+", "Z-" and so on.
+QPushButton *padButton(KesmarControl &w, const QString &jog)
+{
+    return widget<QPushButton>(pad(w), QStringLiteral("pushButton") + jog[0] + (jog[1] == '+' ? "Plus" : "Minus"));
+}
+
 int padKey(const QString &name)
 {
     static const QMap<QString, int> keys{{"Right", Qt::Key_Right}, {"Left", Qt::Key_Left}, {"Up", Qt::Key_Up},
@@ -329,8 +340,15 @@ void TestOperatorSafety::act(const QString &act)
     } else if (verb == "follow" || verb == "unfollow") {
         QTest::mouseClick(follow, Qt::LeftButton, {}, QPoint(5, follow->height() / 2));
     } else if (verb.size() == 2 && (verb[1] == '+' || verb[1] == '-')) {
-        widget<QPushButton>(pad(*w), QStringLiteral("pushButton") + verb[0] + (verb[1] == '+' ? "Plus" : "Minus"))
-            ->click();
+        padButton(*w, verb)->click();
+    } else if (verb == "hold") {
+        QTest::mousePress(padButton(*w, a[1]), Qt::LeftButton);
+    } else if (verb == "lift") {
+        QTest::mouseRelease(padButton(*w, a[1]), Qt::LeftButton);
+    } else if (verb == "held") {
+        // Held on until the button repeats its jog.
+        const int sent = int(WindowFixture::sentTargets().size());
+        QTRY_VERIFY_WITH_TIMEOUT(WindowFixture::sentTargets().size() > sent, 10000);
     } else if (verb == "key" || verb == "repeat") {
         QKeyEvent press(QEvent::KeyPress, padKey(a[1]), Qt::NoModifier, QString(), verb == "repeat");
         QApplication::sendEvent(&pad(*w), &press);
@@ -566,6 +584,9 @@ void TestOperatorSafety::heldKeyStopsWithTheHand_data()
     QTest::newRow("an unflagged repeat is a repeat, not a release")
         << QByteArray() << QStringList{at, "key Right", "flicker Right", "flicker Right"}
         << QStringList{"1100 2000 3000"} << QStringList();
+    QTest::newRow("a pad button held repeats after arrival, and let go on the way halts")
+        << QByteArray() << QStringList{at, "hold X+", "at 1100 2000 3000", "poll", "held", "lift X+"}
+        << QStringList{"1100 2000 3000", "1200 2000 3000", "1100 2000 3000"} << QStringList();
     QTest::newRow("a fresh press still adds up") << QByteArray() << QStringList{at, "key Up", "key Up"}
                                                  << QStringList{"1000 2100 3000", "1000 2200 3000"} << QStringList();
 }
@@ -632,12 +653,12 @@ void TestOperatorSafety::sliderAgreesWithItsBox_data()
 {
     columns();
     QTest::newRow("a click in the groove moves the box by a page")
-        << QByteArray() << QStringList{"groove X"} << QStringList() << QStringList{"targets=2050 0 10000"};
+        << QByteArray() << QStringList{"groove X"} << QStringList() << QStringList{"targets=2050 0 0"};
     QTest::newRow("and is sent under Follow Target")
         << QByteArray() << QStringList{"at 0 0 10000", "poll", "follow", "groove X"} << QStringList{"2050 0 10000"}
         << QStringList{"targets=2050 0 10000"};
     QTest::newRow("the wheel with focus moves both") << QByteArray() << QStringList{"focus sliderY", "wheel sliderY"}
-                                                     << QStringList() << QStringList{"targets=0 3 10000"};
+                                                     << QStringList() << QStringList{"targets=0 3 0"};
 }
 
 void TestOperatorSafety::theList_data()
@@ -651,6 +672,9 @@ void TestOperatorSafety::theList_data()
     QTest::newRow("and sends it under Follow Target")
         << entries << QStringList{"at 5 5 5", "poll", "follow", "choose 0"} << QStringList{"1 1 1"}
         << QStringList{"targets=1 1 1"};
+    QTest::newRow("under Follow Target a chosen entry tells of its send")
+        << entries << QStringList{"at 5 5 5", "poll", "follow", "choose 1"} << QStringList{"2 2 2"}
+        << QStringList{"targets=2 2 2", "message=Goto command sent"};
     QTest::newRow("browsing under Follow Target only shows the entries")
         << entries << QStringList{"at 5 5 5", "poll", "follow", "browse Down", "browse Up", "browse Down"}
         << QStringList() << QStringList{"index=1", "targets=5 5 5", "follow=1"};
@@ -677,7 +701,7 @@ void TestOperatorSafety::readoutsWaitAndFollow_data()
                                                 << QStringList() << QStringList{"state=waiting", "readouts=0"};
     QTest::newRow("after a reconnect by Return") << QByteArray() << QStringList{"fail", "poll", "reconnect return"}
                                                  << QStringList() << QStringList{"state=waiting", "readouts=0"};
-    QTest::newRow("a poll follows Goto") << QByteArray() << QStringList{"goto"} << QStringList{"0 0 10000"}
+    QTest::newRow("a poll follows Goto") << QByteArray() << QStringList{"goto"} << QStringList{"0 0 0"}
                                          << QStringList{"polled"};
     QTest::newRow("a poll follows a jog")
         << QByteArray() << QStringList{"X+"} << QStringList{"100 0 0"} << QStringList{"polled"};

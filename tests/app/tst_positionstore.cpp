@@ -134,17 +134,18 @@ void TestPositionStore::storeRules_data()
     QTest::newRow("case-changed name at the same place")
         << QStringList{rec("home", 1, 1, 1)} << rec("Home", 1, 1, 1) << "Position renamed as Home"
         << QStringList{rec("Home", 1, 1, 1)};
-    QTest::newRow("names are not trimmed")
-        << QStringList{a} << rec(" a", 1, 2, 3) << "Position  a added" << QStringList{a, rec(" a", 1, 2, 3)};
+    QTest::newRow("white space at the ends of a name is left out")
+        << QStringList{rec("Site B", 1, 1, 1)} << rec(" Site B ", 2, 2, 2) << "Position Site B updated"
+        << QStringList{rec("Site B", 2, 2, 2)};
     QTest::newRow("placeholder in a name stays")
         << QStringList{a} << rec("%1 %2", 1, 2, 3) << "Position %1 %2 added" << QStringList{a, rec("%1 %2", 1, 2, 3)};
     // A generated name takes the smallest number no record has in its name.
     QTest::newRow("empty name at a new place")
         << QStringList{a, b} << rec("", 7, 8, 9) << "Position Pos 1 added" << QStringList{a, b, rec("Pos 1", 7, 8, 9)};
     QTest::newRow("generated name skips the used numbers")
-        << QStringList{rec("Pos 1", 1, 1, 1), rec("Pos 3", 3, 3, 3), rec("Pos 2", 2, 2, 2), rec("Pos 4 ", 4, 4, 4)}
+        << QStringList{rec("Pos 1", 1, 1, 1), rec("Pos 3", 3, 3, 3), rec("Pos 2", 2, 2, 2), rec("Pos 04", 4, 4, 4)}
         << rec("", 5, 5, 5) << "Position Pos 4 added"
-        << QStringList{rec("Pos 1", 1, 1, 1), rec("Pos 3", 3, 3, 3), rec("Pos 2", 2, 2, 2), rec("Pos 4 ", 4, 4, 4),
+        << QStringList{rec("Pos 1", 1, 1, 1), rec("Pos 3", 3, 3, 3), rec("Pos 2", 2, 2, 2), rec("Pos 04", 4, 4, 4),
                        rec("Pos 4", 5, 5, 5)};
 }
 

@@ -50,6 +50,13 @@ private:
         if (on)
             WindowFixture::followFrom(*w, box(0)->value(), box(1)->value(), box(2)->value());
     }
+    // The window against a unit at 0 0 10000, which its first reading puts
+    // into the targets.
+    void start()
+    {
+        Fake::script().position = {0, 0, 0, 10000};
+        WindowFixture::start(w, true);
+    }
     void pressGoto() { widget<QPushButton>(*w, QStringLiteral("pushButtonGoto"))->click(); }
     QStringList sent() { return WindowFixture::sentTargets(); }
 
@@ -150,7 +157,7 @@ void TestTargetMotion::boxAndSliderKeepInStep()
     QFETCH(QStringList, sent);
     QFETCH(int, sliderAfter);
 
-    RUN_STEP(WindowFixture::start(w, true));
+    RUN_STEP(start());
     follow(following);
     Triple targets = boxes();
     Triple slid = sliders();
@@ -186,7 +193,7 @@ void TestTargetMotion::sliderKeysSetTheBox()
     QFETCH(int, key);
     QFETCH(int, position);
 
-    RUN_STEP(WindowFixture::start(w, true));
+    RUN_STEP(start());
     follow(true);
     slider(0)->setFocus();
     QTest::keyClick(slider(0), Qt::Key(key));
@@ -222,7 +229,7 @@ void TestTargetMotion::copyTakesTheLiveReading()
     QFETCH(int, z);
     QFETCH(QStringList, sent);
 
-    RUN_STEP(WindowFixture::start(w, true));
+    RUN_STEP(start());
     follow(true);
     // Polling on and a good poll make the reading live.
     Fake::script().position = {0, x, y, z};
@@ -266,7 +273,7 @@ void TestTargetMotion::restoreBringsBackTheLastTarget()
     QFETCH(QStringList, sent);
     QFETCH(QString, message);
 
-    RUN_STEP(WindowFixture::start(w, true));
+    RUN_STEP(start());
     box(0)->setValue(11);
     box(1)->setValue(55);
     slider(1)->setValue(66);

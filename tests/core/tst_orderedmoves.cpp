@@ -51,6 +51,11 @@ private slots:
             << "first stage only"
             << "1000 2000 4000" << QStringList{"retract", "lateral", ""}
             << QStringList{"1000 2000 18000", "9000 7000 18000", "1000 2000 18000"} << false << "Halted";
+        QTest::newRow("limits changed on the way: says where")
+            << "first stage only"
+            << "1000 2000 4000" << QStringList{"retract", "lateral", ""}
+            << QStringList{"1000 2000 18000", "9000 7000 18000"} << false
+            << "Goto stopped in the lateral stage at 1000 2000 18000: the limits changed";
     }
 
     void sequence()
@@ -99,9 +104,17 @@ private slots:
         QStringList seen;
         connect(&panel.plans(), &MovePlans::stageChanged, this, [&](const QString &stage) {
             seen << stage;
-            // Halted while the unit is on its way sideways.
-            if (unit == QLatin1String("first stage only") && stage == QLatin1String("lateral"))
-                QTimer::singleShot(0, &panel, [&panel] { panel.halt(); });
+            // Halted, or the limits changed, while the unit is on its way sideways.
+            if (unit == QLatin1String("first stage only") && stage == QLatin1String("lateral")) {
+                QTimer::singleShot(0, &panel, [&panel, &limits, &message] {
+                    if (message == QLatin1String("Halted")) {
+                        panel.halt();
+                    } else {
+                        limits.safe = 19000;
+                        panel.setLimits(limits);
+                    }
+                });
+            }
         });
         std::optional<ActResult> result;
         connect(&panel.plans(), &MovePlans::finished, this, [&](const ActResult &r) { result = r; });

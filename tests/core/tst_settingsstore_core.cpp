@@ -135,6 +135,10 @@ void TestSettingsStoreCore::loadRules_data()
     QTest::newRow("entry 1") << "[positions]\n" + a + "size=1\n" << 1 << usb0 << 1000 << QStringList{"a 1,2,3"};
     QTest::newRow("01 is not entry 1") << QByteArray("[positions]\n01\\name=a\n01\\x=1\n01\\y=2\n01\\z=3\nsize=1\n")
                                        << 1 << usb0 << 1000 << QStringList();
+    // Stored so by hand or an earlier version; Store would leave the spaces out.
+    QTest::newRow("a name with spaces at its ends loads as it is")
+        << QByteArray("[positions]\n1\\name=\" Site B \"\n1\\x=1\n1\\y=2\n1\\z=3\nsize=1\n") << 1 << usb0 << 1000
+        << QStringList{" Site B  1,2,3"};
     QTest::newRow("entry past the size") << "[positions]\n" + a + "size=0\n" << 1 << usb0 << 1000 << QStringList();
 }
 

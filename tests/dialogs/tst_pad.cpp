@@ -60,6 +60,14 @@ void TestPad::run(const QString &action)
     } else if (action == "goto fails") {
         Fake::script().gotoResult = -1;
         moves = false;
+    } else if (verb == "wheel") {
+        // A notch up over the step box, which has not the focus.
+        QComboBox *box = widget<QComboBox>(*w, "comboBoxStep");
+        const QPointF at = QRectF(box->rect()).center();
+        QWheelEvent wheel(at, box->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(box, &wheel);
+        moves = false;
     } else if (verb == "step") {
         stepBox()->selectAll();
         QTest::keyClicks(stepBox(), a[1]);
@@ -112,6 +120,8 @@ void TestPad::jogArithmetic_data()
         << at << QStringList{"X+"} << QStringList{"1100 2000 3000"} << 1 << Triple{1100, 2000, 3000} << ok;
     QTest::newRow("typed step") << at << QStringList{"step 250", "Z-"} << QStringList{"1000 2000 2750"} << 1
                                 << Triple{1000, 2000, 2750} << ok;
+    QTest::newRow("a wheel over the step box without the focus keeps the step")
+        << at << QStringList{"wheel", "X+"} << QStringList{"1100 2000 3000"} << 1 << Triple{1100, 2000, 3000} << ok;
     QTest::newRow("an unfinished step keeps the one before")
         << at << QStringList{"step 30", "step 0", "Y+"} << QStringList{"1000 2030 3000"} << 1
         << Triple{1000, 2030, 3000} << ok;
@@ -145,10 +155,11 @@ void TestPad::jogArithmetic_data()
     QTest::newRow("another device starts afresh")
         << at << QStringList{"X+", "dev 2", "X+"} << QStringList{"1100 2000 3000", "1100 2000 3000"} << 2
         << Triple{1100, 2000, 3000} << ok;
+    // No targets: they stay as they were at start.
     QTest::newRow("failed read: nothing sent")
-        << at << QStringList{"read fails", "X+"} << QStringList() << 1 << Triple{0, 0, 10000} << failed;
+        << at << QStringList{"read fails", "X+"} << QStringList() << 1 << Triple() << failed;
     QTest::newRow("failed read: no halt")
-        << at << QStringList{"read fails", "halt"} << QStringList() << 1 << Triple{0, 0, 10000} << failed;
+        << at << QStringList{"read fails", "halt"} << QStringList() << 1 << Triple() << failed;
     QTest::newRow("failed goto: the targets keep the last jog sent")
         << at << QStringList{"X+", "goto fails", "X+"} << QStringList{"1100 2000 3000", "1200 2000 3000"} << 1
         << Triple{1100, 2000, 3000} << failed;
@@ -164,6 +175,8 @@ void TestPad::jogArithmetic()
     QFETCH(QString, message);
 
     RUN_STEP(WindowFixture::start(w, true));
+    if (targets.isEmpty())
+        targets = boxes();
     Fake::script().position = {0, position[0], position[1], position[2]};
     for (const QString &action : actions)
         RUN_STEP(run(action));
