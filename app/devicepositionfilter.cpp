@@ -32,8 +32,10 @@ int DevicePositionFilter::row(int entry) const
 
 QVariant DevicePositionFilter::data(const QModelIndex &index, int role) const
 {
+    if (role != Qt::FontRole && role != Qt::ToolTipRole)
+        return QSortFilterProxyModel::data(index, role);
     const int at = mapToSource(index).row();
-    if (at < 0 || positions_.at(at).device != Position::noDevice || (role != Qt::FontRole && role != Qt::ToolTipRole))
+    if (at < 0 || positions_.at(at).device != Position::noDevice)
         return QSortFilterProxyModel::data(index, role);
     if (role == Qt::ToolTipRole)
         return positions_.at(at).name + QLatin1Char('\n') + tr("Stored before positions had a device");
