@@ -38,9 +38,8 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     }
     // Whatever asked for it, what came of an act shows here.
     connect(&panel_, &Panel::reported, this, &KesmarControl::showReport);
-    // The list opens on its first entry, whose recall sends nothing.
-    if (panel_.positions().rowCount() > 0)
-        panel_.recall(0);
+    // The list opens on the device's first entry, whose recall sends nothing.
+    panel_.recall(panel_.positions().nearestFor(0, panel_.link().device()));
     connect(&panel_, &Panel::raiseRequested, this, &KesmarControl::bringToFront);
     tools = new ToolWindows(panel_, this);
     connect(tools, &ToolWindows::portSettingsAccepted, &panel_, &Panel::applyPortSettings);

@@ -1,5 +1,6 @@
 #include "positionpanel.h"
 
+#include "devicepositionfilter.h"
 #include "panel.h"
 
 #include <QAction>
@@ -24,11 +25,12 @@ PositionPanel::PositionPanel(const Widgets &widgets, Panel &panel, QObject *pare
     : QObject(parent)
     , ui_(widgets)
     , panel_(panel)
+    , shown_(new DevicePositionFilter(panel.positions(), panel.link().device(), this))
 {
     {
         // The list shows the first entry, which the panel recalled on loading.
         const QSignalBlocker quiet(ui_.list);
-        ui_.list->setModel(&panel_.positions());
+        ui_.list->setModel(shown_);
     }
     bindHistory();
     // A choice of the operator's recalls the entry, also the one the list
@@ -36,27 +38,41 @@ PositionPanel::PositionPanel(const Widgets &widgets, Panel &panel, QObject *pare
     // list's own recalls it without a send.
     connect(ui_.list, QOverload<int>::of(&QComboBox::activated), this, [this](int row) {
         if (!browsing_ || !panel_.following())
-            panel_.choose(row);
+            panel_.choose(shown_->entry(row));
     });
     ui_.list->installEventFilter(this);
     // The list itself shows the current entry's full name as its tool tip.
     connect(ui_.list, &QComboBox::currentTextChanged, ui_.list, &QWidget::setToolTip);
     connect(&panel_, &Panel::entryRecalled, this, [this](int row, const QString &name) {
-        {
-            const QSignalBlocker quiet(ui_.list);
-            ui_.list->setCurrentIndex(row);
-        }
-        ui_.list->setToolTip(ui_.list->currentText());
+        show(row);
         ui_.name->setText(name);
     });
-    connect(&panel_, &Panel::entryChanged, this, [this](int row) {
+    connect(&panel_, &Panel::entryChanged, this, &PositionPanel::show);
+    connect(&panel_, &Panel::nameStored, ui_.name, &QLineEdit::setText);
+    // Another device: its entries, and still the entry shown if it is one of
+    // them, else none. Nothing is recalled; the targets stay as they are.
+    connect(&panel_.link(), &DeviceLink::deviceChanged, this, [this](int n) {
+        const int entry = currentEntry();
         {
             const QSignalBlocker quiet(ui_.list);
-            ui_.list->setCurrentIndex(row);
+            shown_->setDevice(n);
         }
-        ui_.list->setToolTip(ui_.list->currentText());
+        show(entry);
     });
-    connect(&panel_, &Panel::nameStored, ui_.name, &QLineEdit::setText);
+}
+
+void PositionPanel::show(int entry)
+{
+    {
+        const QSignalBlocker quiet(ui_.list);
+        ui_.list->setCurrentIndex(shown_->row(entry));
+    }
+    ui_.list->setToolTip(ui_.list->currentText());
+}
+
+int PositionPanel::currentEntry() const
+{
+    return shown_->entry(ui_.list->currentIndex());
 }
 
 // Undo and Redo with their standard shortcuts, each naming the change it
@@ -88,7 +104,7 @@ void PositionPanel::currentChanged(int row)
     // Under Follow Target the targets change only with a choice: recalled
     // while browsing, they would go out with the next nudge of a box.
     if (!browsing_ || !panel_.following())
-        panel_.recall(row);
+        panel_.recall(shown_->entry(row));
 }
 
 // Keys and the wheel on the closed list browse it; Enter chooses the entry
@@ -100,7 +116,7 @@ bool PositionPanel::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<const QKeyEvent *>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && panel_.following()) {
-            panel_.choose(ui_.list->currentIndex());
+            panel_.choose(currentEntry());
             return true;
         }
         browsing_ = true;
@@ -115,7 +131,7 @@ bool PositionPanel::eventFilter(QObject *watched, QEvent *event)
 void PositionPanel::removeCurrent()
 {
     const QSignalBlocker quiet(ui_.list);
-    panel_.remove(ui_.list->currentIndex());
+    panel_.remove(currentEntry());
 }
 
 void PositionPanel::step(bool back)

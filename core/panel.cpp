@@ -399,21 +399,32 @@ ActResult Panel::setLimits(const TravelLimits &limits)
 // ---------------------------------------------------------------------------
 // The named positions
 
-bool Panel::fill(int row)
+// Puts entry `row` into the targets. Without such an entry that is Unknown,
+// with no message; another device's entry is refused and changes nothing.
+ActResult Panel::fill(int row)
 {
     if (row < 0 || row >= positions_.rowCount())
-        return false;
+        return {ActResult::Kind::Unknown, QString()};
     const Position &p = positions_.at(row);
+    // Another device's site, sent to this one, would drive it somewhere nobody meant.
+    const int device = link_.device();
+    if (!p.isFor(device))
+        return report({ActResult::Kind::Refused,
+                       tr("Position %1 belongs to device %2, not to device %3: nothing sent")
+                           .arg(p.name)
+                           .arg(p.device)
+                           .arg(device)});
     // A negative coordinate stands for the lower end of the travel here.
     targets_.set(qMax(0, p.x), qMax(0, p.y), qMax(0, p.z));
     emit entryRecalled(row, p.name);
-    return true;
+    return ActResult::done(QString());
 }
 
 ActResult Panel::recall(int row)
 {
-    if (!fill(row))
-        return {ActResult::Kind::Unknown, QString()};
+    const ActResult filled = fill(row);
+    if (!filled.ok())
+        return filled;
     return report(ActResult::done(tr("Position %1 restored").arg(positions_.at(row).name)));
 }
 
@@ -421,8 +432,9 @@ ActResult Panel::choose(int row)
 {
     if (!following_)
         return recall(row);
-    if (!fill(row))
-        return {ActResult::Kind::Unknown, QString()};
+    const ActResult filled = fill(row);
+    if (!filled.ok())
+        return filled;
     return gotoTargets(JournalRow::Source::ListEntry);
 }
 
@@ -432,7 +444,9 @@ ActResult Panel::gotoNamedPosition(const QString &name)
     if (row < 0)
         return {ActResult::Kind::Unknown, tr("No position named %1").arg(name)};
     // Recalled without a send of its own; Goto sends it.
-    recall(row);
+    const ActResult recalled = recall(row);
+    if (!recalled.ok())
+        return recalled;
     return gotoTargets(JournalRow::Source::Script);
 }
 
@@ -446,12 +460,15 @@ ActResult Panel::store(const QString &typed, PositionModel::StoreMatch match)
             return report(checked);
     }
     const auto [x, y, z] = targets_.values();
-    const PositionModel::StoreResult stored = positions_.plan(name, x, y, z, match);
+    const int device = link_.device();
+    const PositionModel::StoreResult stored = positions_.plan(name, x, y, z, device, match);
+    if (stored.outcome == PositionModel::StoreOutcome::Elsewhere)
+        return report({ActResult::Kind::Refused, positions_.describe(stored)});
     if (stored.changed())
-        history_.store(stored, x, y, z);
+        history_.store(stored, x, y, z, device);
     if (!name.isEmpty())
         emit nameStored(name);
-    const ActResult result = report(ActResult::done(PositionModel::describe(stored)));
+    const ActResult result = report(ActResult::done(positions_.describe(stored)));
     if (stored.changed())
         save();
     return result;
@@ -463,10 +480,10 @@ ActResult Panel::remove(int row)
         return {ActResult::Kind::Unknown, QString()};
     const QString name = positions_.at(row).name;
     history_.remove(row);
-    // The entry in its place goes into the targets, except under Follow
-    // Target, where that would send it.
+    // The device's entry in its place goes into the targets, except under
+    // Follow Target, where that would send it.
     if (!following_)
-        recall(qMin(row, positions_.rowCount() - 1));
+        recall(positions_.nearestFor(row, link_.device()));
     save();
     return report(ActResult::done(tr("Position %1 removed").arg(name)));
 }
@@ -476,8 +493,7 @@ ActResult Panel::step(bool back)
     const std::optional<PositionHistory::Step> step = history_.step(back);
     if (!step)
         return ActResult::done(QString());
-    const int row = qMin(step->row, positions_.rowCount() - 1);
-    emit entryChanged(row);
+    emit entryChanged(positions_.nearestFor(step->row, link_.device()));
     save();
     return report(ActResult::done((back ? tr("Undone: %1") : tr("Redone: %1")).arg(step->change)));
 }

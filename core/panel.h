@@ -134,15 +134,17 @@ public:
 
     // The named positions. recall() puts entry `row` into the targets;
     // choose() is the operator's choice of it, which under Follow Target
-    // also sends it.
+    // also sends it. An entry stored for another device than the one driven
+    // is refused by these and by gotoNamedPosition(): nothing changes.
     ActResult recall(int row);
     ActResult choose(int row);
     // Recalls the entry called `name` and goes there.
     ActResult gotoNamedPosition(const QString &name);
-    // Stores the targets under `name`, which the window's Store may leave
-    // empty for a generated one (see PositionModel::plan()). A name that
-    // cannot be stored is refused whole, never cut; white space at its ends
-    // is left out.
+    // Stores the targets under `typed` for the device driven; the window's
+    // Store may leave the name empty for a generated one (see
+    // PositionModel::plan()). A name that cannot be stored, or that another
+    // device's entry has, is refused whole, never cut; white space at its
+    // ends is left out.
     ActResult store(const QString &typed, PositionModel::StoreMatch match);
     // Removes entry `row`. Undo and redo change the list as Store and Remove
     // do, and save it; none of them touches the targets or moves the unit.
@@ -162,8 +164,9 @@ signals:
     // Entry `row` was put into the targets: the list shows it, the name
     // field its name.
     void entryRecalled(int row, const QString &name);
-    // An undo or redo changed entry `row`, or the one now in its place: the
-    // list shows it, the targets and the name field stay as they are.
+    // An undo or redo changed entry `row`, or the device's entry nearest its
+    // place (-1 when none): the list shows it, the targets and the name
+    // field stay as they are.
     void entryChanged(int row);
     // A store under `name` was done (or found done already).
     void nameStored(const QString &name);
@@ -182,7 +185,7 @@ private:
     ActResult sendTargets(JournalRow::Source source);
     void followOff(const QString &why);
     ActResult step(bool back);
-    bool fill(int row);
+    ActResult fill(int row);
 
     DeviceLink link_;
     Journal journal_;

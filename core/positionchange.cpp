@@ -9,9 +9,10 @@ PositionChange::PositionChange(PositionModel &model, int row, const std::optiona
     , after_(after)
 { }
 
-PositionChange *PositionChange::store(PositionModel &model, const PositionModel::StoreResult &plan, int x, int y, int z)
+PositionChange *PositionChange::store(PositionModel &model, const PositionModel::StoreResult &plan, int x, int y, int z,
+                                      int device)
 {
-    const Position after(plan.name, x, y, z);
+    const Position after(plan.name, x, y, z, device);
     switch (plan.outcome) {
     case PositionModel::StoreOutcome::Added:
         return new PositionChange(model, plan.row, std::nullopt, after, tr("add %1").arg(plan.name));
@@ -23,6 +24,7 @@ PositionChange *PositionChange::store(PositionModel &model, const PositionModel:
     }
     case PositionModel::StoreOutcome::Exists:
     case PositionModel::StoreOutcome::ExistsAs:
+    case PositionModel::StoreOutcome::Elsewhere:
         break;
     }
     return nullptr;

@@ -22,9 +22,10 @@ class PositionChange : public QUndoCommand
     Q_DECLARE_TR_FUNCTIONS(PositionChange)
 
 public:
-    // The change that `plan`, a result of PositionModel::plan() for x, y, z,
-    // stands for; only for a plan that changes something.
-    static PositionChange *store(PositionModel &model, const PositionModel::StoreResult &plan, int x, int y, int z);
+    // The change that `plan`, a result of PositionModel::plan() for x, y, z
+    // of `device`, stands for; only for a plan that changes something.
+    static PositionChange *store(PositionModel &model, const PositionModel::StoreResult &plan, int x, int y, int z,
+                                 int device);
     // The removal of the entry at `row`, which exists.
     static PositionChange *remove(PositionModel &model, int row);
 

@@ -7,9 +7,9 @@ PositionHistory::PositionHistory(PositionModel &model, QObject *parent)
     , model_(model)
 { }
 
-void PositionHistory::store(const PositionModel::StoreResult &plan, int x, int y, int z)
+void PositionHistory::store(const PositionModel::StoreResult &plan, int x, int y, int z, int device)
 {
-    stack_.push(PositionChange::store(model_, plan, x, y, z));
+    stack_.push(PositionChange::store(model_, plan, x, y, z, device));
 }
 
 void PositionHistory::remove(int row)

@@ -23,8 +23,9 @@ public:
     // undo or redo, and its name ("remove Site A").
     const QUndoStack &stack() const { return stack_; }
 
-    // Makes a plan of PositionModel::plan() for x, y, z that changes something.
-    void store(const PositionModel::StoreResult &plan, int x, int y, int z);
+    // Makes a plan of PositionModel::plan() for x, y, z of `device` that
+    // changes something.
+    void store(const PositionModel::StoreResult &plan, int x, int y, int z, int device);
     // Removes the entry at `row`, which exists.
     void remove(int row);
 

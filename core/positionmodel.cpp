@@ -28,19 +28,23 @@ void PositionModel::setPositions(const QList<Position> &positions)
     endResetModel();
 }
 
-PositionModel::StoreResult PositionModel::plan(const QString &name, int x, int y, int z, StoreMatch match) const
+PositionModel::StoreResult PositionModel::plan(const QString &name, int x, int y, int z, int device,
+                                               StoreMatch match) const
 {
     // A name already stored decides first: two entries never share a name.
     const int named = name.isEmpty() ? -1 : find(name);
     if (named >= 0) {
         const Position &p = positions_.at(named);
+        // Another device's site is not taken over from here.
+        if (!p.isFor(device))
+            return {StoreOutcome::Elsewhere, named, name};
         const bool same = p.x == x && p.y == y && p.z == z;
         return {same ? StoreOutcome::Exists : StoreOutcome::Updated, named, name};
     }
     if (match == StoreMatch::NameOrPlace) {
         for (int row = 0; row < positions_.size(); ++row) {
             const Position &p = positions_.at(row);
-            if (p.x != x || p.y != y || p.z != z)
+            if (!p.isFor(device) || p.x != x || p.y != y || p.z != z)
                 continue;
             if (name.isEmpty())
                 return {StoreOutcome::ExistsAs, row, p.name};
@@ -99,6 +103,19 @@ int PositionModel::find(const QString &name) const
     return found == positions_.cend() ? -1 : int(found - positions_.cbegin());
 }
 
+int PositionModel::nearestFor(int row, int device) const
+{
+    for (int after = qMax(row, 0); after < positions_.size(); ++after) {
+        if (positions_.at(after).isFor(device))
+            return after;
+    }
+    for (int before = qMin(row, int(positions_.size())) - 1; before >= 0; --before) {
+        if (positions_.at(before).isFor(device))
+            return before;
+    }
+    return -1;
+}
+
 QString PositionModel::defaultName() const
 {
     // One pass over the names: n up to the list's size + 1 is all that can be
@@ -125,7 +142,7 @@ QString PositionModel::defaultName() const
     return pattern.arg(n);
 }
 
-QString PositionModel::describe(const StoreResult &result)
+QString PositionModel::describe(const StoreResult &result) const
 {
     switch (result.outcome) {
     case StoreOutcome::Added:
@@ -138,6 +155,10 @@ QString PositionModel::describe(const StoreResult &result)
         return tr("Position %1 exists already").arg(result.name);
     case StoreOutcome::ExistsAs:
         return tr("Same position exists as %1").arg(result.name);
+    case StoreOutcome::Elsewhere:
+        return tr("Position %1 belongs to device %2: not stored, choose another name")
+            .arg(result.name)
+            .arg(positions_.at(result.row).device);
     }
     return QString();
 }

@@ -21,7 +21,8 @@ public:
         Updated, // the entry of that name got the coordinates
         Renamed, // the entry at those coordinates got the name
         Exists, // an entry has that name and those coordinates already
-        ExistsAs // no name given; the coordinates are stored under `name`
+        ExistsAs, // no name given; the coordinates are stored under `name`
+        Elsewhere // the entry of that name is another device's; nothing stored
     };
     Q_ENUM(StoreOutcome)
 
@@ -37,7 +38,11 @@ public:
         StoreOutcome outcome;
         int row; // the entry concerned
         QString name; // its name
-        bool changed() const { return outcome != StoreOutcome::Exists && outcome != StoreOutcome::ExistsAs; }
+        bool changed() const
+        {
+            return outcome == StoreOutcome::Added || outcome == StoreOutcome::Updated
+                || outcome == StoreOutcome::Renamed;
+        }
     };
 
     explicit PositionModel(QObject *parent = nullptr);
@@ -49,15 +54,18 @@ public:
     void setPositions(const QList<Position> &positions);
     const Position &at(int row) const { return positions_.at(row); }
 
-    // What keeping x, y, z under `name` does, without doing it. An entry of
-    // that name decides first: same place, nothing to do; else its
-    // coordinates are updated. Else, matching NameOrPlace, the first entry at
-    // those coordinates is renamed in place (or, with no name, named in the
-    // result). Anything else is added at the end, under defaultName() when no
-    // name is given. The caller checks the name first (checkName()).
-    StoreResult plan(const QString &name, int x, int y, int z, StoreMatch match) const;
+    // What keeping x, y, z of `device` under `name` does, without doing it.
+    // An entry of that name decides first: another device's, nothing is
+    // stored (names are unique across all devices); same place, nothing to
+    // do; else its coordinates are updated and it becomes the device's.
+    // Else, matching NameOrPlace, the first entry for the device (see
+    // Position::isFor()) at those coordinates is renamed in place (or, with
+    // no name, named in the result). Anything else is added at the end, under
+    // defaultName() when no name is given. The caller checks the name first
+    // (checkName()).
+    StoreResult plan(const QString &name, int x, int y, int z, int device, StoreMatch match) const;
     // The operator's message for what a store did: "Position Site A added".
-    static QString describe(const StoreResult &result);
+    QString describe(const StoreResult &result) const;
     // The changes themselves, as a plan or its undoing makes them.
     void insert(int row, const Position &position);
     void replace(int row, const Position &position);
@@ -65,6 +73,9 @@ public:
     // The row of the first entry called `name`, white space at the ends of
     // either left out, or -1.
     int find(const QString &name) const;
+    // The entry for `device` at `row` or the first after it, else the last
+    // before it; -1 when the device has none.
+    int nearestFor(int row, int device) const;
     // Done when `name` can be stored, else OutOfRange saying why: see
     // Position::maxNameLength and Position::isNameCharacter().
     static ActResult checkName(const QString &name);

@@ -74,6 +74,25 @@ std::optional<int> storedCoordinate(const QSettings &settings, const QString &ke
     return value;
 }
 
+// The device of the current entry, or why it cannot be one: an entry stored
+// before positions had a device has no key and belongs to none; else a
+// device number is read, anything else is not (loaded as none, the entry
+// would be offered to every device).
+std::optional<int> storedDevice(const QSettings &settings, QString *why)
+{
+    const QString key = QStringLiteral("device");
+    if (!settings.contains(key))
+        return Position::noDevice;
+    bool ok = false;
+    const QString text = settings.value(key).toString();
+    const int device = text.toInt(&ok);
+    if (!ok || device < minDevice || device > maxDevice) {
+        *why = QStringLiteral("device is \"%1\", not one of %2..%3").arg(text.left(40)).arg(minDevice).arg(maxDevice);
+        return std::nullopt;
+    }
+    return device;
+}
+
 // Whether the file at `path` may be opened for reading: a pipe, a device or a
 // socket in its place could hold the reader for ever.
 bool mayRead(const QString &path)
@@ -188,6 +207,7 @@ StoredSettings SettingsStore::load(LoadReport *report)
         const std::optional<int> x = storedCoordinate(settings, QStringLiteral("x"), &why);
         const std::optional<int> y = x ? storedCoordinate(settings, QStringLiteral("y"), &why) : std::nullopt;
         const std::optional<int> z = y ? storedCoordinate(settings, QStringLiteral("z"), &why) : std::nullopt;
+        const std::optional<int> device = z ? storedDevice(settings, &why) : std::nullopt;
         if (name.isEmpty())
             why = QStringLiteral("it has no name");
         // Loaded as 0, a damaged coordinate would send the manipulator there
@@ -199,7 +219,7 @@ StoredSettings SettingsStore::load(LoadReport *report)
             qWarning("Stored position %d%s not loaded: %s", i + 1, qPrintable(named), qPrintable(why));
             continue;
         }
-        stored.positions.append(Position(name, *x, *y, *z));
+        stored.positions.append(Position(name, *x, *y, *z, *device));
     }
     settings.endArray();
 

@@ -80,10 +80,11 @@ public:
 
     // Reads the store. Missing or damaged values load as their defaults, the
     // polling interval has its floor, and only entries "1".."size" of the
-    // positions array with a name and three whole coordinates load. When any
-    // entry is skipped, the file as it was is first copied beside it; if no
-    // copy can be made, saving is switched off for this run. Files left
-    // beside the store by a save that was cut short are removed first.
+    // positions array with a name, three whole coordinates and, when they
+    // have one, a device number load. When any entry is skipped, the file as
+    // it was is first copied beside it; if no copy can be made, saving is
+    // switched off for this run. Files left beside the store by a save that
+    // was cut short are removed first.
     StoredSettings load(LoadReport *report = nullptr);
 
     // Writes the whole store: the program's keys as given, the positions

@@ -182,6 +182,9 @@ SaveResult StoreFile::write(const QString &file, const QMap<QString, QVariant> &
         writer.setValue(QStringLiteral("x"), p.x);
         writer.setValue(QStringLiteral("y"), p.y);
         writer.setValue(QStringLiteral("z"), p.z);
+        // An entry stored before positions had a device is written as it was read.
+        if (p.device != Position::noDevice)
+            writer.setValue(QStringLiteral("device"), p.device);
     }
     writer.endArray();
     for (auto group = stored.groups.cbegin(); group != stored.groups.cend(); ++group) {

@@ -2,9 +2,9 @@
 // list, the store file and the unit see.
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "testwindow.h"
 #include "settingsstore.h"
 #include "testsettings.h"
+#include "testwindow.h"
 #include "widgetlookup.h"
 
 #include <QAction>
@@ -20,12 +20,12 @@
 
 namespace {
 
-// "name:x,y,z" for each entry, in the list's order.
+// "name:x,y,z@device" for each entry, in the list's order.
 QStringList records(const QList<Position> &positions)
 {
     QStringList list;
     for (const Position &p : positions)
-        list << QStringLiteral("%1:%2,%3,%4").arg(p.name).arg(p.x).arg(p.y).arg(p.z);
+        list << QStringLiteral("%1:%2,%3,%4@%5").arg(p.name).arg(p.x).arg(p.y).arg(p.z).arg(p.device);
     return list;
 }
 
@@ -96,8 +96,15 @@ void TestPositionHistory::undoAndRedo_data()
                          << "add Site C";
     QTest::newRow("update") << Change([](ListWidgets &p) { p.store("Site A", 5, 6, 7); }) << "Position Site A updated"
                             << "update Site A";
-    QTest::newRow("rename") << Change([](ListWidgets &p) { p.store("Site Z", 2, 2, 2); }) << "Position renamed as Site Z"
+    QTest::newRow("rename") << Change([](ListWidgets &p) { p.store("Site Z", 2, 2, 2); })
+                            << "Position renamed as Site Z"
                             << "rename Site B as Site Z";
+    QTest::newRow("add on device 2") << Change([](ListWidgets &p) {
+        QVERIFY(p.w.panel().selectDevice(2).ok());
+        p.w.panel().link().poll();
+        p.store("Site E", 5, 5, 5);
+    }) << "Position Site E added"
+                                     << "add Site E";
     QTest::newRow("remove") << Change([](ListWidgets &p) {
         widget<QComboBox>(p.w, "stores")->setCurrentIndex(0);
         widget<QPushButton>(p.w, "pushButtonRemove")->click();
@@ -178,11 +185,11 @@ void TestPositionHistory::namesRefused()
 
     p.store(name, 2, 2, 2);
     if (message.isEmpty()) {
-        QCOMPARE(p.records(), QStringList({"Home:1,1,1", name + ":2,2,2"}));
+        QCOMPARE(p.records(), QStringList({"Home:1,1,1@1", name + ":2,2,2@1"}));
         return;
     }
     QCOMPARE(p.message(), message);
-    QCOMPARE(p.records(), QStringList{"Home:1,1,1"});
+    QCOMPARE(p.records(), QStringList{"Home:1,1,1@1"});
     SettingsStore::waitForAllSaves();
     QCOMPARE(TestSettings::readStore(), file);
     // The name stays in the field, whole, to be mended.

@@ -9,6 +9,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFont>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -96,6 +97,8 @@ private slots:
     void removeRestoresTheItemThatBecomesCurrent();
     void removeWithNothingToRestore();
     void selectionRestoresXThenYThenZThenName();
+    void positionsBelongToTheirDevice_data();
+    void positionsBelongToTheirDevice();
 };
 
 void TestPositionStore::storeRules_data()
@@ -270,8 +273,8 @@ void TestPositionStore::longNamesKeepTheWindowOnTheScreen()
     QVERIFY2(w.frameGeometry().width() <= 800, qPrintable(QString::number(w.frameGeometry().width())));
 
     // The full names are there to read: as tool tips, and in the popup,
-    // which is wider than the list.
-    QCOMPARE(p.stores->itemData(1, Qt::ToolTipRole).toString(), loaded);
+    // which is wider than the list. The loaded entry has no device.
+    QCOMPARE(p.stores->itemData(1, Qt::ToolTipRole).toString(), loaded + "\nStored before positions had a device");
     QCOMPARE(p.stores->itemData(2, Qt::ToolTipRole).toString(), stored);
     p.stores->setCurrentIndex(2);
     QCOMPARE(p.stores->toolTip(), stored);
@@ -397,6 +400,81 @@ void TestPositionStore::selectionRestoresXThenYThenZThenName()
     QCOMPARE(p.sliderValues(), QList<int>({1, 2, 3}));
     QCOMPARE(p.storeName->text(), QStringLiteral("a"));
     QCOMPARE(p.message(), QStringLiteral("Position a restored"));
+}
+
+void TestPositionStore::positionsBelongToTheirDevice_data()
+{
+    QTest::addColumn<QString>("input"); // stored on device 2; empty for no store
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("onDevice2"); // the list's items there, "*" before an entry without a device
+    QTest::addColumn<QStringList>("onDevice1"); // the same after going back to device 1
+
+    const QStringList untouched2{"*old", "two"};
+    const QStringList untouched1{"*old", "one"};
+    QTest::newRow("device 2's own and those without a device")
+        << QString() << "Device 2 selected" << untouched2 << untouched1;
+    QTest::newRow("a new name is device 2's")
+        << rec("new", 4, 4, 4) << "Position new added" << QStringList{"*old", "two", "new"} << untouched1;
+    QTest::newRow("device 1's name is not taken over")
+        << rec("one", 4, 4, 4) << "Position one belongs to device 1: not stored, choose another name" << untouched2
+        << untouched1;
+    QTest::newRow("device 1's place is not renamed")
+        << rec("uno", 2, 2, 2) << "Position uno added" << QStringList{"*old", "two", "uno"} << untouched1;
+    QTest::newRow("an entry without a device, updated, is device 2's")
+        << rec("old", 4, 4, 4) << "Position old updated" << QStringList{"old", "two"} << QStringList{"one"};
+}
+
+void TestPositionStore::positionsBelongToTheirDevice()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, message);
+    QFETCH(QStringList, onDevice2);
+    QFETCH(QStringList, onDevice1);
+    TestSettings::writeStore("[settings]\ndev=1\n[positions]\n1\\name=old\n1\\x=1\n1\\y=1\n1\\z=1\n"
+                             "2\\name=one\n2\\x=2\n2\\y=2\n2\\z=2\n2\\device=1\n"
+                             "3\\name=two\n3\\x=3\n3\\y=3\n3\\z=3\n3\\device=2\nsize=3\n");
+    TestWindow w;
+    ListWidgets p(w);
+    QTRY_VERIFY(w.panel().link().isOpen());
+    const auto shown = [&p] {
+        QStringList list;
+        for (int i = 0; i < p.stores->count(); ++i) {
+            const bool marked = p.stores->itemData(i, Qt::FontRole).value<QFont>().italic();
+            list << (marked ? "*" : "") + p.stores->itemText(i);
+        }
+        return list;
+    };
+    QCOMPARE(shown(), QStringList({"*old", "one"}));
+    p.stores->setCurrentIndex(1);
+    QCOMPARE(p.targetValues(), QList<int>({2, 2, 2}));
+
+    // Another device: its list, the entry shown gone with device 1's, and
+    // nothing recalled.
+    widget<QSpinBox>(w, "dev")->setValue(2);
+    QCOMPARE(p.stores->currentIndex(), -1);
+    QCOMPARE(p.targetValues(), QList<int>({2, 2, 2}));
+    QCOMPARE(p.storeName->text(), QStringLiteral("one"));
+    if (!input.isEmpty())
+        p.store({input});
+    QCOMPARE(p.message(), message);
+    QCOMPARE(shown(), onDevice2);
+
+    // Device 1's entry, chosen under Follow Target while device 2 is driven
+    // (as the panel's callers may), is refused: nothing is sent and the
+    // targets stay.
+    w.panel().link().poll();
+    p.followTarget->setChecked(true);
+    QVERIFY(p.followTarget->isChecked());
+    const QList<int> targets = p.targetValues();
+    Fake::reset();
+    const ActResult chosen = w.panel().choose(w.panel().positions().find(QStringLiteral("one")));
+    QCOMPARE(int(chosen.kind), int(ActResult::Kind::Refused));
+    QCOMPARE(p.message(), QStringLiteral("Position one belongs to device 1, not to device 2: nothing sent"));
+    QCOMPARE(sentTargets(), QList<QVariantList>());
+    QCOMPARE(p.targetValues(), targets);
+
+    widget<QSpinBox>(w, "dev")->setValue(1);
+    QCOMPARE(shown(), onDevice1);
 }
 
 QTEST_MAIN(TestPositionStore)

@@ -1,11 +1,11 @@
 // The settings store: what a new window reads from it and what closing the
 // window writes back.
-#include "testwindow.h"
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
 #include "nextmodal.h"
 #include "positionview.h"
 #include "testsettings.h"
+#include "testwindow.h"
 #include "windowfixture.h"
 
 #include <QAction>
@@ -283,11 +283,12 @@ void TestSettingsStore::closeWritesEveryKeyAndNothingElse()
     widget<QComboBox>(w, "stores")->setCurrentIndex(1);
 
     w.close();
+    // Each entry stored remembers the device it was stored for.
     const QStringList expected
-        = {"positions/1/name=alpha", "positions/1/x=11",   "positions/1/y=0",      "positions/1/z=10000",
-           "positions/2/name=beta",  "positions/2/x=22",   "positions/2/y=0",      "positions/2/z=10000",
-           "positions/size=2",       "settings/dev=7",     "settings/pcmode=true", "settings/port=/dev/ttyACM1",
-           "settings/timeout=250",   "settings/update=500"};
+        = {"positions/1/device=7", "positions/1/name=alpha",     "positions/1/x=11",      "positions/1/y=0",
+           "positions/1/z=10000",  "positions/2/device=7",       "positions/2/name=beta", "positions/2/x=22",
+           "positions/2/y=0",      "positions/2/z=10000",        "positions/size=2",      "settings/dev=7",
+           "settings/pcmode=true", "settings/port=/dev/ttyACM1", "settings/timeout=250",  "settings/update=500"};
     QCOMPARE(storedKeys(), expected);
 
     // Saving leaves the list alone, so a second close writes the same store.

@@ -21,9 +21,11 @@
 
 namespace {
 
+// "name x,y,z", with " device n" for an entry that has a device.
 QString text(const Position &p)
 {
-    return QStringLiteral("%1 %2,%3,%4").arg(p.name).arg(p.x).arg(p.y).arg(p.z);
+    const QString device = p.device == Position::noDevice ? QString() : QStringLiteral(" device %1").arg(p.device);
+    return QStringLiteral("%1 %2,%3,%4").arg(p.name).arg(p.x).arg(p.y).arg(p.z) + device;
 }
 
 QStringList texts(const QList<Position> &positions)
@@ -140,6 +142,10 @@ void TestSettingsStoreCore::loadRules_data()
         << QByteArray("[positions]\n1\\name=\" Site B \"\n1\\x=1\n1\\y=2\n1\\z=3\nsize=1\n") << 1 << usb0 << 1000
         << QStringList{" Site B  1,2,3"};
     QTest::newRow("entry past the size") << "[positions]\n" + a + "size=0\n" << 1 << usb0 << 1000 << QStringList();
+    QTest::newRow("entry of device 2") << "[positions]\n" + a + "1\\device=2\nsize=1\n"
+                                       << 1 << usb0 << 1000 << QStringList{"a 1,2,3 device 2"};
+    QTest::newRow("entry of the unit's own manipulator") << "[positions]\n" + a + "1\\device=0\nsize=1\n"
+                                                         << 1 << usb0 << 1000 << QStringList{"a 1,2,3 device 0"};
 }
 
 void TestSettingsStoreCore::loadRules()
@@ -175,6 +181,13 @@ void TestSettingsStoreCore::damagedFileIsKeptBeforeAnySave_data()
                                << "Stored position 2 \"mid\" not loaded: z is missing";
     QTest::newRow("no name") << QByteArray("2\\x=1\n2\\y=1\n2\\z=1\nsize=2\n") << 1 << a
                              << "Stored position 2 not loaded: it has no name";
+    // Loaded without its device, the entry would be offered to every device.
+    QTest::newRow("device not a number") << QByteArray("2\\name=mid\n2\\x=1\n2\\y=1\n2\\z=1\n2\\device=two\nsize=2\n")
+                                         << 1 << a
+                                         << "Stored position 2 \"mid\" not loaded: device is \"two\", not one of 0..99";
+    QTest::newRow("device above the range")
+        << QByteArray("2\\name=mid\n2\\x=1\n2\\y=1\n2\\z=1\n2\\device=100\nsize=2\n") << 1 << a
+        << "Stored position 2 \"mid\" not loaded: device is \"100\", not one of 0..99";
     // Without a size no entry can be read; a save would overwrite them all.
     QTest::newRow("size missing") << QByteArray("2\\name=mid\n2\\x=1\n2\\y=1\n2\\z=1\n") << 2 << QStringList()
                                   << "2 stored positions not loaded: the list's size is missing or not a number";
@@ -332,6 +345,15 @@ void TestSettingsStoreCore::fileHoldsWhatTheListHolds_data()
                           "settings/timeout=100",
                           "settings/update=1000",
                           "top=1"};
+    // An entry without a device is written without one, as it was read.
+    QTest::newRow("an entry's device stays with it")
+        << QByteArray("[positions]\n1\\name=a\n1\\x=1\n1\\y=2\n1\\z=3\n1\\device=4\n2\\name=b\n2\\x=4\n2\\y=5\n2\\z=6\n"
+                      "size=2\n")
+        << true << 2
+        << QStringList{"positions/1/device=4"} + a
+            + QStringList{"positions/2/name=b", "positions/2/x=4", "positions/2/y=5", "positions/2/z=6",
+                          "positions/size=2"}
+            + own;
     QTest::newRow("saved without a load, a hand-added group stays") << "[notes]\nwho=me\n" + two
             + "size=2\n" << false << 0 << QStringList{"notes/who=me", "positions/size=0"} + own;
 }

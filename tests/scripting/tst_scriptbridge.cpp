@@ -129,6 +129,16 @@ void TestScriptBridge::answers_data()
                                        << "Y 20501 is outside 0..20500" << 1;
     QTest::newRow("unknown position") << nothing << "GotoPosition" << QVariantList{"Nowhere"}
                                       << KesmarBus::errorUnknownPosition << "Nowhere" << 1;
+    // Site A is stored for device 1, and device 2 is driven.
+    const Setup siteOfDevice1 = [](KesmarControl &w) {
+        QVERIFY(w.panel().store(QStringLiteral("Site A"), PositionModel::StoreMatch::NameOnly).ok());
+        QVERIFY(w.panel().selectDevice(2).ok());
+    };
+    QTest::newRow("another device's position")
+        << siteOfDevice1 << "GotoPosition" << QVariantList{"Site A"} << failed
+        << "Position Site A belongs to device 1, not to device 2: nothing sent" << 2;
+    QTest::newRow("another device's name") << siteOfDevice1 << "StorePosition" << QVariantList{"Site A"} << failed
+                                           << "Position Site A belongs to device 1: not stored" << 2;
     const Setup zCeiling = [](KesmarControl &w) {
         TravelLimits limits;
         limits.enabled = true;
@@ -185,6 +195,7 @@ void TestScriptBridge::answers()
     BusPanel panelOnBus;
     KesmarControl &w = panelOnBus.w;
     setup(w);
+    const int sent = Fake::count(QStringLiteral("store_mem_position_ext"));
 
     QDBusInterface panel(KesmarBus::service, KesmarBus::path, KesmarBus::interface);
     const QDBusMessage reply = callAsScript(method, args);
@@ -199,6 +210,8 @@ void TestScriptBridge::answers()
         QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
         QCOMPARE(reply.errorName(), error);
         QVERIFY2(reply.errorMessage().contains(message), qPrintable(reply.errorMessage()));
+        // A call answered with an error sent no target.
+        QCOMPARE(Fake::count(QStringLiteral("store_mem_position_ext")), sent);
     }
     const QDBusMessage device = panel.call(QStringLiteral("Device"));
     QCOMPARE(device.arguments().value(0).toInt(), deviceAfter);
