@@ -8,6 +8,9 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVariant>
+
+#include <functional>
 
 class Journal;
 class Panel;
@@ -69,8 +72,7 @@ signals:
 
 private:
     void reply(const ActResult &result);
-    // The stage under way after an act that may start one.
-    QString stageAfter(const ActResult &result);
+    void act(const std::function<ActResult()> &act, const std::function<QVariant()> &value = {});
 
     Panel &panel_;
     bool registered_ = false;
