@@ -13,12 +13,12 @@
 #include <QCloseEvent>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QTimer>
 
 KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::KesmarControl)
     , panel_(panel)
-    , pad(this)
 {
     ui->setupUi(this);
     EmptyToolBar::keepOutOfTheWay(ui->mainToolBar);
@@ -69,7 +69,9 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     connect(&link, &DeviceLink::axisRead, this, [this](int axis, int value) {
         QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
         AccessibleReadout::display(readouts[axis], value);
-        pad.showReading(axis, value);
+        read_ = true;
+        if (pad_)
+            pad_->showReading(axis, value);
     });
     connect(&link, &DeviceLink::positionRead, messages, [this] { messages->clearFailure(Failure::Poll); });
     connect(&link, &DeviceLink::pollFailed, messages, &StatusMessages::reportPollFailure);
@@ -84,16 +86,30 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     connect(&panel_, &Panel::standingChanged, messages, &StatusMessages::setStanding);
     QTimer::singleShot(100, this, [this] { openPort(); });
 
+    // The pad is not needed for the first paint: it is built after it, or
+    // when asked for before.
+    connect(this, &KesmarControl::firstPainted, this, &KesmarControl::buildPad);
+}
+
+void KesmarControl::buildPad()
+{
+    if (pad_)
+        return;
+    pad_ = new PadDialog(this);
+    const QLCDNumber *const readouts[] = {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ};
+    for (int axis = 0; read_ && axis < 3; ++axis)
+        pad_->showReading(axis, readouts[axis]->intValue());
+    pad_->setReadoutsEnabled(panel_.link().state() == DeviceLink::State::Reading);
     // The pad asks the panel for its moves.
-    pad.loadSettings(panel_.padGroup());
-    connect(&pad, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated) {
+    pad_->loadSettings(panel_.padGroup());
+    connect(pad_, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated) {
         panel_.jog(axis == 0 ? delta : 0, axis == 1 ? delta : 0, axis == 2 ? delta : 0, repeated,
                    JournalRow::Source::Pad);
     });
-    connect(&pad, &PadDialog::jogReleased, &panel_, &Panel::jogReleased);
-    connect(&pad, &PadDialog::haltRequested, &panel_, &Panel::halt);
+    connect(pad_, &PadDialog::jogReleased, &panel_, &Panel::jogReleased);
+    connect(pad_, &PadDialog::haltRequested, &panel_, &Panel::halt);
     // Connected once the pad has read its own settings, so loading saves nothing.
-    connect(&pad, &PadDialog::settingsChanged, &panel_, [this] { panel_.setPadGroup(pad.settings()); });
+    connect(pad_, &PadDialog::settingsChanged, &panel_, [this] { panel_.setPadGroup(pad_->settings()); });
 }
 
 KesmarControl::~KesmarControl()
@@ -103,6 +119,16 @@ KesmarControl::~KesmarControl()
     delete ui;
 }
 
+void KesmarControl::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    if (painted_)
+        return;
+    painted_ = true;
+    // After the event loop has run: by then the paint is on the screen.
+    QTimer::singleShot(0, this, &KesmarControl::firstPainted);
+}
+
 void KesmarControl::closeEvent(QCloseEvent *event)
 {
     event->accept();
@@ -110,7 +136,7 @@ void KesmarControl::closeEvent(QCloseEvent *event)
     tools->closeAll();
     // Saving leaves the list as it is: a second close in the same run saves
     // the same positions again. The program ends once it is written.
-    panel_.setPadGroup(pad.settings());
+    panel_.setPadGroup(pad_ ? pad_->settings() : panel_.padGroup());
     const ActResult saved = panel_.waitForSaves();
     if (!saved.ok())
         qWarning("%s", qPrintable(saved.message));
@@ -170,7 +196,8 @@ void KesmarControl::showLinkState()
     const bool live = panel_.link().state() == DeviceLink::State::Reading;
     for (QLCDNumber *readout : {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ})
         readout->setEnabled(live);
-    pad.setReadoutsEnabled(live);
+    if (pad_)
+        pad_->setReadoutsEnabled(live);
     indicator->refresh();
 }
 
@@ -295,8 +322,10 @@ void KesmarControl::on_actionLimits_triggered()
 
 void KesmarControl::on_actionPad_toggled(bool checked)
 {
-    if (checked)
-        pad.show();
-    else
-        pad.close();
+    if (checked) {
+        buildPad();
+        pad_->show();
+    } else if (pad_) {
+        pad_->close();
+    }
 }

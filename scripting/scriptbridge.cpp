@@ -107,7 +107,7 @@ void ScriptBridge::reply(const ActResult &result)
 void ScriptBridge::act(const std::function<ActResult()> &act, const std::function<QVariant()> &value)
 {
     DeviceLink &link = panel_.link();
-    if (link.mayCall()) {
+    if (link.mayCall() || !calledFromDBus()) {
         reply(act());
         return;
     }
