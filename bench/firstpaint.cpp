@@ -104,7 +104,9 @@ int main(int argc, char *argv[])
 #else
     QMainWindow window;
     window.resize(702, 300);
-    const auto after = [] {};
+    const std::function<void()> after = [] {
+        // The floor does nothing after its first paint.
+    };
 #endif
     FirstPaint probe(&window, after);
     window.show();

@@ -287,8 +287,8 @@ void measureStartup(const Options &o, const QString &work)
             }
         }
         qunsetenv("BENCH_EXTRAS");
-        compare("first paint with the lock (icon theme and bus after it), " + where, median(asMain), median(floor),
-                1.2, ms);
+        compare("first paint with the lock (icon theme and bus after it), " + where, median(asMain), median(floor), 1.2,
+                ms);
         const std::map<std::string, std::string> names{
             {"icon", "the window icon from the icon theme (after the first paint)"},
             {"lock", "the instance lock"},
