@@ -10,11 +10,10 @@
 #include <QLabel>
 #include <QStatusBar>
 
-CoordinateView::CoordinateView(const Widgets &widgets, Panel &panel, PadDialog &pad, QObject *parent)
+CoordinateView::CoordinateView(const Widgets &widgets, Panel &panel, QObject *parent)
     : QObject(parent)
     , ui_(widgets)
     , panel_(panel)
-    , pad_(pad)
 {
     auto *units = new QActionGroup(this);
     units->addAction(ui_.steps);
@@ -42,11 +41,18 @@ CoordinateView::CoordinateView(const Widgets &widgets, Panel &panel, PadDialog &
     showFrame();
 }
 
+void CoordinateView::setPad(PadDialog *pad)
+{
+    pad_ = pad;
+    showFrame();
+}
+
 void CoordinateView::showReading(int axis)
 {
     const QString text = panel_.frame().text(axis, panel_.link().readouts().at(axis), panel_.coordinates().units());
     AccessibleReadout::display(ui_.readouts[axis], text);
-    pad_.showReading(axis, text);
+    if (pad_)
+        pad_->showReading(axis, text);
 }
 
 void CoordinateView::showFrame()
@@ -60,8 +66,10 @@ void CoordinateView::showFrame()
         ui_.readouts[axis]->setDigitCount(digits);
         showReading(axis);
     }
-    pad_.setReadoutDigits(digits);
-    pad_.setStepUnits(units == DeviceFrame::Units::Micrometres ? DeviceFrame::unitName(units) : QString());
+    if (pad_) {
+        pad_->setReadoutDigits(digits);
+        pad_->setStepUnits(units == DeviceFrame::Units::Micrometres ? DeviceFrame::unitName(units) : QString());
+    }
     showAlong();
 }
 

@@ -2,6 +2,7 @@
 #define COORDINATEVIEW_H
 
 #include <QObject>
+#include <QPointer>
 
 #include <array>
 
@@ -32,7 +33,9 @@ public:
         QAction *showAlong;
         QStatusBar *statusBar;
     };
-    CoordinateView(const Widgets &widgets, Panel &panel, PadDialog &pad, QObject *parent);
+    CoordinateView(const Widgets &widgets, Panel &panel, QObject *parent);
+    // The pad, once it is built, shows the same readings.
+    void setPad(PadDialog *pad);
 
 private:
     // Shows the reading of `axis` as it stands in the link.
@@ -43,7 +46,7 @@ private:
 
     Widgets ui_;
     Panel &panel_;
-    PadDialog &pad_;
+    QPointer<PadDialog> pad_;
     QLabel *along_;
 };
 

@@ -13,12 +13,12 @@
 #include <QCloseEvent>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QTimer>
 
 KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::KesmarControl)
     , panel_(panel)
-    , pad(this)
 {
     ui->setupUi(this);
     EmptyToolBar::keepOutOfTheWay(ui->mainToolBar);
@@ -67,14 +67,14 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
 
     // Every reading goes to the main window's readouts and the pad's alike,
     // in the coordinates chosen.
-    new CoordinateView({{ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ},
-                        ui->actionSteps,
-                        ui->actionMicrometres,
-                        ui->actionZeroHere,
-                        ui->actionClearZero,
-                        ui->actionShowAlong,
-                        ui->statusBar},
-                       panel_, pad, this);
+    coordinates_ = new CoordinateView({{ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ},
+                                       ui->actionSteps,
+                                       ui->actionMicrometres,
+                                       ui->actionZeroHere,
+                                       ui->actionClearZero,
+                                       ui->actionShowAlong,
+                                       ui->statusBar},
+                                      panel_, this);
     DeviceLink &link = panel_.link();
     connect(&link, &DeviceLink::positionRead, messages, [this] { messages->clearFailure(Failure::Poll); });
     connect(&link, &DeviceLink::pollFailed, messages, &StatusMessages::reportPollFailure);
@@ -89,22 +89,34 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     connect(&panel_, &Panel::standingChanged, messages, &StatusMessages::setStanding);
     QTimer::singleShot(100, this, [this] { openPort(); });
 
+    // The pad is not needed for the first paint: it is built after it, or
+    // when asked for before.
+    connect(this, &KesmarControl::firstPainted, this, &KesmarControl::buildPad);
+}
+
+void KesmarControl::buildPad()
+{
+    if (pad_)
+        return;
+    pad_ = new PadDialog(this);
+    coordinates_->setPad(pad_);
+    pad_->setReadoutsEnabled(panel_.link().state() == DeviceLink::State::Reading);
     // The pad asks the panel for its moves.
-    pad.loadSettings(panel_.padGroup());
+    pad_->loadSettings(panel_.padGroup());
     // Its step is in the units shown; the unit gets whole steps.
-    connect(&pad, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated) {
+    connect(pad_, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated) {
         const int steps = panel_.frame().lengthSteps(axis, delta, panel_.coordinates().units());
         panel_.jog(axis == 0 ? steps : 0, axis == 1 ? steps : 0, axis == 2 ? steps : 0, repeated,
                    JournalRow::Source::Pad);
     });
-    connect(&pad, &PadDialog::advanceRequested, &panel_, [this](int distance) {
+    connect(pad_, &PadDialog::advanceRequested, &panel_, [this](int distance) {
         panel_.advance(distance, panel_.coordinates().units(),
                        distance < 0 ? JournalRow::Source::Withdraw : JournalRow::Source::Advance);
     });
-    connect(&pad, &PadDialog::jogReleased, &panel_, &Panel::jogReleased);
-    connect(&pad, &PadDialog::haltRequested, &panel_, &Panel::halt);
+    connect(pad_, &PadDialog::jogReleased, &panel_, &Panel::jogReleased);
+    connect(pad_, &PadDialog::haltRequested, &panel_, &Panel::halt);
     // Connected once the pad has read its own settings, so loading saves nothing.
-    connect(&pad, &PadDialog::settingsChanged, &panel_, [this] { panel_.setPadGroup(pad.settings()); });
+    connect(pad_, &PadDialog::settingsChanged, &panel_, [this] { panel_.setPadGroup(pad_->settings()); });
 }
 
 KesmarControl::~KesmarControl()
@@ -114,6 +126,16 @@ KesmarControl::~KesmarControl()
     delete ui;
 }
 
+void KesmarControl::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    if (painted_)
+        return;
+    painted_ = true;
+    // After the event loop has run: by then the paint is on the screen.
+    QTimer::singleShot(0, this, &KesmarControl::firstPainted);
+}
+
 void KesmarControl::closeEvent(QCloseEvent *event)
 {
     event->accept();
@@ -121,7 +143,7 @@ void KesmarControl::closeEvent(QCloseEvent *event)
     tools->closeAll();
     // Saving leaves the list as it is: a second close in the same run saves
     // the same positions again. The program ends once it is written.
-    panel_.setPadGroup(pad.settings());
+    panel_.setPadGroup(pad_ ? pad_->settings() : panel_.padGroup());
     const ActResult saved = panel_.waitForSaves();
     if (!saved.ok())
         qWarning("%s", qPrintable(saved.message));
@@ -181,7 +203,8 @@ void KesmarControl::showLinkState()
     const bool live = panel_.link().state() == DeviceLink::State::Reading;
     for (QLCDNumber *readout : {ui->lcdNumberX, ui->lcdNumberY, ui->lcdNumberZ})
         readout->setEnabled(live);
-    pad.setReadoutsEnabled(live);
+    if (pad_)
+        pad_->setReadoutsEnabled(live);
     indicator->refresh();
 }
 
@@ -306,8 +329,10 @@ void KesmarControl::on_actionLimits_triggered()
 
 void KesmarControl::on_actionPad_toggled(bool checked)
 {
-    if (checked)
-        pad.show();
-    else
-        pad.close();
+    if (checked) {
+        buildPad();
+        pad_->show();
+    } else if (pad_) {
+        pad_->close();
+    }
 }

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 
 class ConnectionIndicator;
+class CoordinateView;
 class PositionPanel;
 class TargetControls;
 class ToolWindows;
@@ -21,6 +22,7 @@ class KesmarControl;
 // targets and the named positions, turns the operator's acts into the
 // panel's, and shows in its status bar what came of every act, a script's
 // included. It holds the pad, which asks the panel for its moves itself.
+// What the first paint does not need comes after it (see firstPainted()).
 class KesmarControl : public QMainWindow
 {
     Q_OBJECT
@@ -33,6 +35,15 @@ public:
 
     Panel &panel() { return panel_; }
     const Panel &panel() const { return panel_; }
+    // Builds the pad, a child of this window named "PadDialog", unless it is
+    // there already. It comes by itself after the first paint, or when Window
+    // > Pad asks for it before.
+    void buildPad();
+
+signals:
+    // Once, after the window's first paint has been flushed: what the first
+    // paint does not need is set up from here.
+    void firstPainted();
 
 public slots:
     // Closes the port, opens the configured one with the configured time-out,
@@ -43,6 +54,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private slots:
     void on_pushButtonGoto_clicked();
@@ -83,8 +95,10 @@ private:
     TargetControls *targets_ = nullptr;
     PositionPanel *positionPanel;
     ConnectionIndicator *indicator;
-    PadDialog pad;
+    PadDialog *pad_ = nullptr;
+    CoordinateView *coordinates_;
     ToolWindows *tools;
+    bool painted_ = false;
 };
 
 #endif // KESMARCONTROL_H

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QIcon>
+#include <QTimer>
 
 #include <cstdio>
 #include <optional>
@@ -77,6 +78,15 @@ std::optional<int> handleCommandLine(int &argc, char *argv[])
     return std::nullopt;
 }
 
+// The installed theme icon where there is one, else the built-in copies.
+void setWindowIcon()
+{
+    QIcon builtIn;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        builtIn.addFile(QStringLiteral(":/icons/%1/kesmarcontrol.png").arg(size));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kesmarcontrol"), builtIn));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -94,11 +104,6 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(KESMAR_VERSION));
     // The desktop entry's name, so that the window is shown with its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("kesmarcontrol"));
-    // The installed theme icon where there is one, else the built-in copies.
-    QIcon builtIn;
-    for (const int size : {16, 32, 48, 64, 128, 256})
-        builtIn.addFile(QStringLiteral(":/icons/%1/kesmarcontrol.png").arg(size));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kesmarcontrol"), builtIn));
     // Ctrl+C, a logout or a plain kill end the program the way Exit does,
     // saving included. Watched before anything else, so a signal sent once
     // the instance lock below exists is never missed.
@@ -136,7 +141,19 @@ int main(int argc, char *argv[])
     KesmarControl window(panel);
     ScriptBridge bridge(panel);
     bridge.setJournal(&panel.journal());
-    bridge.registerOnSessionBus();
+    // What the first paint does not need comes after it: the window icon and
+    // the bus. A window never painted (on a hidden desktop) gets them a
+    // second after it was shown.
+    bool started = false;
+    const auto afterFirstPaint = [&started, &bridge] {
+        if (started)
+            return;
+        started = true;
+        setWindowIcon();
+        bridge.registerOnSessionBus();
+    };
+    QObject::connect(&window, &KesmarControl::firstPainted, &bridge, afterFirstPaint);
+    QTimer::singleShot(1000, &bridge, afterFirstPaint);
     QObject::connect(&signalWatcher, &SignalWatcher::received, &window, [&window] {
         // An open Settings dialog has no parent and would keep the program
         // running after the main window closed.

@@ -16,6 +16,24 @@ DeviceLink::DeviceLink(QObject *parent)
         if (failedPolls_ < maxFailedPolls)
             poll();
     });
+    // A zero timer fires once the event loop has dealt with what was due
+    // before it: other timers overdue since the call began, and the events
+    // posted meanwhile (which, should they call, wait for breathed()).
+    breather_.setSingleShot(true);
+    breather_.setInterval(0);
+    connect(&breather_, &QTimer::timeout, this, [this] {
+        emit breathed();
+        // Unless something that waited has called and failed again.
+        if (pollHeld_ && mayCall() && timer_.isActive()) {
+            pollHeld_ = false;
+            poll();
+        }
+    });
+}
+
+void DeviceLink::noteFailedCall()
+{
+    breather_.start();
 }
 
 void DeviceLink::setPortSettings(const PortSettings &settings)
@@ -103,6 +121,7 @@ ActResult DeviceLink::selectDevice(int n)
     }
 
     failure_ = tr("Device %1 select failed - %2").arg(n).arg(ctl_.errorText());
+    noteFailedCall();
     // Device 1 is driven from now on, selected again where the unit answers
     // (after the event loop has run: a unit that did not answer would hold
     // the program up a second time); polling stops until the operator acts.
@@ -110,8 +129,12 @@ ActResult DeviceLink::selectDevice(int n)
     device_ = 1;
     if (n != 1) {
         QTimer::singleShot(0, this, [this] {
-            if (device_ == 1 && ctl_.isOpen() && kesmarctl_select_dev(ctl_.handle(), deviceId(1)) >= 0)
+            if (device_ != 1 || !ctl_.isOpen())
+                return;
+            if (kesmarctl_select_dev(ctl_.handle(), deviceId(1)) >= 0)
                 emit deviceSelected(1);
+            else
+                noteFailedCall();
         });
     }
     if (before != 1 || changed)
@@ -156,6 +179,11 @@ void DeviceLink::poll()
 {
     // Whichever poll comes first stands for the one due soon as well.
     soon_.stop();
+    if (!mayCall()) {
+        pollHeld_ = true;
+        return;
+    }
+    pollHeld_ = false;
     int time = 0;
     if (settings_.pcmode) {
         time = qBound(0, timer_.interval() - 10, maxPcWait);
@@ -206,8 +234,10 @@ void DeviceLink::poll()
 // keep what the library left in them.
 bool DeviceLink::readPosition(int time, int *x, int *y, int *z)
 {
-    if (kesmarctl_get_position_ext(ctl_.handle(), drivenId(), time, x, y, z) < 0)
+    if (kesmarctl_get_position_ext(ctl_.handle(), drivenId(), time, x, y, z) < 0) {
+        noteFailedCall();
         return false;
+    }
     *x = static_cast<qint16>(*x & 0xffff);
     *y = static_cast<qint16>(*y & 0xffff);
     *z = static_cast<qint16>(*z & 0xffff);

@@ -99,6 +99,15 @@ public:
     // readouts follow it from its start.
     void pollSoon();
 
+    // One time-out at a time: a library call that failed (it may have waited
+    // its whole time-out) holds the next call back until the event loop has
+    // run, so the program never waits for two time-outs in a row. Every call
+    // that fails is noted here; mayCall() is false from then until
+    // breathed() says the event loop has run. A poll due meanwhile comes
+    // then; other callers wait for breathed() themselves.
+    void noteFailedCall();
+    bool mayCall() const { return !breather_.isActive(); }
+
 public slots:
     // Restarts polling at the set interval, as after a move.
     void resumePolling();
@@ -122,6 +131,8 @@ signals:
     void forgetting();
     // The device driven changed (a selection, or the fallback to device 1).
     void deviceChanged(int n);
+    // The event loop has run since the last failed call: calls may go again.
+    void breathed();
 
 private:
     uint8_t deviceId(int n) const;
@@ -134,6 +145,8 @@ private:
     int device_ = 1;
     QTimer timer_;
     QTimer soon_; // the one poll due soon, after a move or while the unit reports
+    QTimer breather_; // runs while a failed call holds the next one back
+    bool pollHeld_ = false; // a poll came due while it ran
     int failedPolls_ = 0; // in a row
     State state_ = State::NotConnected;
     Xyz readouts_{0, 0, 0}; // what the readouts show, axis by axis

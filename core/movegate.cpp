@@ -246,8 +246,10 @@ ActResult MoveGate::lastTarget(Xyz *target)
     int x = -1;
     int y = -1;
     int z = -1;
-    if (kesmarctl_get_mem_position_ext(link_.handle(), link_.drivenId(), &x, &y, &z, 0) < 0)
+    if (kesmarctl_get_mem_position_ext(link_.handle(), link_.drivenId(), &x, &y, &z, 0) < 0) {
+        link_.noteFailedCall();
         return {ActResult::Kind::NoReading, tr("No target position used yet")};
+    }
     *target = {x, y, z};
     return ActResult::done(tr("Previous target position restored"));
 }
@@ -257,8 +259,10 @@ bool MoveGate::send(const Xyz &target)
 {
     const uint8_t id = link_.drivenId();
     if (kesmarctl_store_mem_position_ext(link_.handle(), id, target[0], target[1], target[2], 0) < 0
-        || kesmarctl_goto_mem_position_ext(link_.handle(), id, 0) < 0)
+        || kesmarctl_goto_mem_position_ext(link_.handle(), id, 0) < 0) {
+        link_.noteFailedCall();
         return false;
+    }
     journal(target, ActResult::sent(QString()));
     wayFrom_ = link_.lastReading().value_or(target);
     inForce_ = target;

@@ -80,26 +80,55 @@ bool ScriptBridge::raiseRunningPanel(qint64 pid)
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
+// The D-Bus error that stands for a failed result's kind.
+static QString errorName(ActResult::Kind kind)
+{
+    switch (kind) {
+    case ActResult::Kind::OutOfRange:
+        return KesmarBus::errorOutOfRange;
+    case ActResult::Kind::NoReading:
+        return KesmarBus::errorNoReading;
+    case ActResult::Kind::Unknown:
+        return KesmarBus::errorUnknownPosition;
+    default:
+        return KesmarBus::errorFailed;
+    }
+}
+
 // Answers the call with the D-Bus error that stands for the result's kind.
 void ScriptBridge::reply(const ActResult &result)
 {
-    if (result.ok())
+    if (!result.ok())
+        sendErrorReply(errorName(result.kind), result.message);
+}
+
+// Runs an act that calls the library, and answers the call with its result
+// and, when it succeeded, with `value` (if given). Right after a failed call,
+// before the event loop has run again, the act waits for that (see
+// DeviceLink::noteFailedCall) and the call is answered then.
+void ScriptBridge::act(const std::function<ActResult()> &act, const std::function<QVariant()> &value)
+{
+    DeviceLink &link = panel_.link();
+    if (link.mayCall() || !calledFromDBus()) {
+        reply(act());
         return;
-    QString name = KesmarBus::errorFailed;
-    switch (result.kind) {
-    case ActResult::Kind::OutOfRange:
-        name = KesmarBus::errorOutOfRange;
-        break;
-    case ActResult::Kind::NoReading:
-        name = KesmarBus::errorNoReading;
-        break;
-    case ActResult::Kind::Unknown:
-        name = KesmarBus::errorUnknownPosition;
-        break;
-    default:
-        break;
     }
-    sendErrorReply(name, result.message);
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    QDBusConnection bus = connection();
+    auto *waiting = new QObject(this);
+    connect(&link, &DeviceLink::breathed, waiting, [=, &link] {
+        // An act that waited with this one may have called and failed first.
+        if (!link.mayCall())
+            return;
+        disconnect(&link, nullptr, waiting, nullptr);
+        waiting->deleteLater();
+        const ActResult result = act();
+        if (!result.ok())
+            bus.send(call.createErrorReply(errorName(result.kind), result.message));
+        else
+            bus.send(call.createReply(value ? QVariantList{value()} : QVariantList()));
+    });
 }
 
 std::optional<std::array<int, 3>> ScriptBridge::liveReading()
@@ -159,14 +188,18 @@ void ScriptBridge::Advance(double distance)
 {
     if (!(distance > 0) || !std::isfinite(distance))
         return reply({ActResult::Kind::OutOfRange, tr("Advance takes a distance above 0 µm")});
-    reply(panel_.advance(distance, DeviceFrame::Units::Micrometres, JournalRow::Source::Script));
+    act([this, distance] {
+        return panel_.advance(distance, DeviceFrame::Units::Micrometres, JournalRow::Source::Script);
+    });
 }
 
 void ScriptBridge::Withdraw(double distance)
 {
     if (!(distance > 0) || !std::isfinite(distance))
         return reply({ActResult::Kind::OutOfRange, tr("Withdraw takes a distance above 0 µm")});
-    reply(panel_.advance(-distance, DeviceFrame::Units::Micrometres, JournalRow::Source::Script));
+    act([this, distance] {
+        return panel_.advance(-distance, DeviceFrame::Units::Micrometres, JournalRow::Source::Script);
+    });
 }
 
 int ScriptBridge::Target(int &y, int &z)
@@ -179,17 +212,17 @@ int ScriptBridge::Target(int &y, int &z)
 
 void ScriptBridge::Goto(int x, int y, int z)
 {
-    reply(panel_.gotoTargets(x, y, z));
+    act([this, x, y, z] { return panel_.gotoTargets(x, y, z); });
 }
 
 void ScriptBridge::MoveBy(int dx, int dy, int dz)
 {
-    reply(panel_.jog(dx, dy, dz));
+    act([this, dx, dy, dz] { return panel_.jog(dx, dy, dz); });
 }
 
 void ScriptBridge::Halt()
 {
-    reply(panel_.halt());
+    act([this] { return panel_.halt(); });
 }
 
 NamedPositionList ScriptBridge::Positions()
@@ -199,7 +232,7 @@ NamedPositionList ScriptBridge::Positions()
 
 void ScriptBridge::GotoPosition(const QString &name)
 {
-    reply(panel_.gotoNamedPosition(name));
+    act([this, name] { return panel_.gotoNamedPosition(name); });
 }
 
 void ScriptBridge::StorePosition(const QString &name)
@@ -270,20 +303,16 @@ void ScriptBridge::SetLimits(bool enabled, int xmin, int xmax, int ymin, int yma
     reply(panel_.setLimits(limits));
 }
 
-QString ScriptBridge::stageAfter(const ActResult &result)
-{
-    reply(result);
-    return panel_.plans().stage();
-}
-
 QString ScriptBridge::Retract()
 {
-    return stageAfter(panel_.retract());
+    act([this] { return panel_.retract(); }, [this] { return QVariant(panel_.plans().stage()); });
+    return panel_.plans().stage();
 }
 
 QString ScriptBridge::Return()
 {
-    return stageAfter(panel_.returnFromRetract());
+    act([this] { return panel_.returnFromRetract(); }, [this] { return QVariant(panel_.plans().stage()); });
+    return panel_.plans().stage();
 }
 
 void ScriptBridge::Raise()

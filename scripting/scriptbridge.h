@@ -8,6 +8,9 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVariant>
+
+#include <functional>
 
 #include <array>
 #include <optional>
@@ -79,8 +82,7 @@ private:
     void reply(const ActResult &result);
     // The live reading, or none after an error reply saying why.
     std::optional<std::array<int, 3>> liveReading();
-    // The stage under way after an act that may start one.
-    QString stageAfter(const ActResult &result);
+    void act(const std::function<ActResult()> &act, const std::function<QVariant()> &value = {});
 
     Panel &panel_;
     bool registered_ = false;

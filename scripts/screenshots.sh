@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the README's screenshots in docs/images/: the main window connected to
-# the simulator after a Goto, the Settings and Limits dialogs and the pad window.
+# the simulator after a Goto, the Settings and Limits dialogs, the pad window
+# and the journal window.
 #
 #   scripts/screenshots.sh [OUTPUT_DIR]
 #
@@ -56,5 +57,5 @@ EOF
 
 mkdir -p "$out"
 # Without a window manager the X server refuses some focus requests; that is harmless.
-XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="qt.qpa.xcb=false" \
+XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="qt.qpa.xcb=false" \
     xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" "$build/tools/screenshots/kesmarshots" "$out"

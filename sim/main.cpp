@@ -159,6 +159,10 @@ Simulator::Action Simulator::command(const std::string &line)
         for (const std::string &s : unit_.status())
             say(s);
         break;
+    case Command::Kind::Gotos:
+        for (const std::string &s : unit_.takeGotos())
+            say(s);
+        break;
     case Command::Kind::Clear:
         unit_.faults() = Faults();
         break;

@@ -140,6 +140,8 @@ const Row rows[] = {
      nullptr, Command::Kind::Reopen},
     {"status", Arg::None, nullptr, 0, 0, 0, AsCommand, "one line per device: \"device ID X Y Z moving|stopped\"",
      nullptr, Command::Kind::Status},
+    {"gotos", Arg::None, nullptr, 0, 0, 0, AsCommand,
+     "one line per goto received since the last \"gotos\": \"goto ID X Y Z\"", nullptr, Command::Kind::Gotos},
     {"clear", Arg::None, nullptr, 0, 0, 0, AsCommand, "clear all faults", nullptr, Command::Kind::Clear},
     {"quit", Arg::None, nullptr, 0, 0, 0, AsCommand, "exit normally", nullptr, Command::Kind::Quit},
 };

@@ -37,6 +37,7 @@ struct Command
         PcMode,
         Move,
         Status,
+        Gotos,
         Clear,
         Hangup,
         Reopen,

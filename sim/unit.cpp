@@ -146,7 +146,9 @@ void Unit::handle(const Frame &request, Clock::time_point now)
         if (!stored)
             return answer(makeNak(address, seq, command, ErrorCode::EmptySlot), now);
         if (command == cmd::GotoMemory) {
-            startMove(address, *stored);
+            if (startMove(address, *stored))
+                gotos_.push_back("goto " + std::to_string(address) + " " + std::to_string((*stored)[0]) + " "
+                                 + std::to_string((*stored)[1]) + " " + std::to_string((*stored)[2]));
             return answer(ack, now);
         }
         Frame reply = ack;
@@ -345,6 +347,13 @@ std::vector<std::string> Unit::status() const
                         + std::to_string(p.z) + (d.moving ? " moving" : " stopped"));
     }
     return lines;
+}
+
+std::vector<std::string> Unit::takeGotos()
+{
+    std::vector<std::string> taken;
+    taken.swap(gotos_);
+    return taken;
 }
 
 void Unit::log(const char *direction, const Frame &frame) const

@@ -59,6 +59,9 @@ public:
     std::vector<uint8_t> floodReports(size_t size) const;
     bool startMove(uint8_t id, const std::array<int32_t, 3> &target);
     std::vector<std::string> status() const;
+    // The gotos received since the last call, each as "goto ID X Y Z" with the
+    // target the device set off to; front-panel moves are not among them.
+    std::vector<std::string> takeGotos();
 
 private:
     struct Device
@@ -97,6 +100,7 @@ private:
     bool hangupRequested_ = false;
     std::vector<Device> devices_;
     std::vector<HeldAnswer> held_;
+    std::vector<std::string> gotos_;
     std::deque<Output> output_;
     kesmarproto::Decoder decoder_;
     Clock::time_point lastReceive_;

@@ -1,7 +1,8 @@
 // The program with the real control library, against the simulated unit: it
 // opens the port named in its settings, polls, sends the manipulator to its
 // target and reads the last target back; the pad jogs by its step and
-// advances along the pipette.
+// advances along the pipette; its journal accounts for every move on the line.
+#include "journalcheck.h"
 #include "simfixture.h"
 #include "testsettings.h"
 
@@ -32,6 +33,7 @@ private slots:
 
     void gotoMovesTheManipulatorAndRestoreReadsTheTargetBack();
     void padJogAndAdvanceMoveTheUnitByTheStep();
+    void theJournalAccountsForTheLine();
 };
 
 void TestEndToEnd::gotoMovesTheManipulatorAndRestoreReadsTheTargetBack()
@@ -109,6 +111,67 @@ void TestEndToEnd::padJogAndAdvanceMoveTheUnitByTheStep()
     QTRY_COMPARE_WITH_TIMEOUT(p.link().readouts(), (DeviceLink::Xyz{x, 1000, z}), E2E::WaitMs);
     QCOMPARE(widget<QLCDNumber>(p.window(), QStringLiteral("lcdNumberX"))->value(), x / 2.0);
     QCOMPARE(widget<QLCDNumber>(p.window(), QStringLiteral("Z"))->value(), z / 2.0);
+}
+
+// Gotos, pad jogs and a Halt, one failed for a lost answer and one refused:
+// each move the unit received has its row in the journal, in order, and each
+// row that says sent has its move.
+void TestEndToEnd::theJournalAccountsForTheLine()
+{
+    SimProcess sim(E2E::Waits);
+    QVERIFY2(sim.start({"--speed", "20000", "--start", "1000,1000,1000"}), qPrintable(sim.lastError()));
+    E2E::writeStore(sim.linkPath(), Timeout, 50, false);
+    E2E::Program p;
+    RUN_STEP(p.start(sim.linkPath()));
+    QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{1000, 1000, 1000}), E2E::WaitMs);
+
+    const auto gotoAndArrive = [&p](int x, int y, int z) {
+        p.setTarget(x, y, z);
+        p.clickGoto();
+        QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{x, y, z}), E2E::WaitMs);
+    };
+    RUN_STEP(gotoAndArrive(3000, 4000, 5000));
+    widget<QAction>(p.window(), QStringLiteral("actionPad"))->trigger();
+    widget<QComboBox>(p.window(), QStringLiteral("comboBoxStep"))->setCurrentText(QStringLiteral("100"));
+    widget<QPushButton>(p.window(), QStringLiteral("pushButtonXPlus"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{3100, 4000, 5000}), E2E::WaitMs);
+    widget<QPushButton>(p.window(), QStringLiteral("pushButtonZMinus"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(p.readout(), (QList<int>{3100, 4000, 4900}), E2E::WaitMs);
+
+    // The store's answer lost: the Goto fails, and the unit never set off.
+    p.link().stopPolling();
+    QCOMPARE(sim.command(QStringLiteral("drop 1")), QStringLiteral("ok drop 1"));
+    p.setTarget(9000, 9000, 9000);
+    p.clickGoto();
+    QVERIFY2(p.message().startsWith(QStringLiteral("Goto failed - ")), qPrintable(p.message()));
+    // Refused by the limits: nothing is sent.
+    TravelLimits narrow;
+    narrow.enabled = true;
+    narrow.max = {8000, 8000, 8000};
+    QVERIFY(p.window().panel().setLimits(narrow).ok());
+    p.clickGoto();
+    QVERIFY(p.window().panel().setLimits(TravelLimits{}).ok());
+    p.link().resumePolling();
+
+    RUN_STEP(gotoAndArrive(20000, 20000, 20000));
+    p.setTarget(0, 0, 0);
+    p.clickGoto();
+    widget<QPushButton>(p.window(), QStringLiteral("pushButtonHalt"))->click();
+    RUN_STEP(gotoAndArrive(6000, 7000, 8000));
+
+    QCOMPARE(sim.command(QStringLiteral("gotos")), QStringLiteral("ok gotos"));
+    QStringList line; // as JournalCheck gives the moves: "device N: X Y Z"
+    for (const QString &received : sim.lastOutput()) {
+        const QStringList words = received.split(QLatin1Char(' '));
+        QCOMPARE(words.size(), 5);
+        line << QStringLiteral("device %1: %2 %3 %4").arg(words[1].toInt() - 48).arg(words[2], words[3], words[4]);
+    }
+    // Goto, two jogs, Goto, Goto, Halt, Goto.
+    QCOMPARE(line.size(), 7);
+    const Journal &journal = p.window().panel().journal();
+    QCOMPARE(journal.size(), 9);
+    const QString mismatch = JournalCheck::mismatch(journal, line);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch + " | on the line: " + line.join(" | ")));
 }
 
 QTEST_MAIN(TestEndToEnd)

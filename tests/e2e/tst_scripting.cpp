@@ -1,10 +1,10 @@
 // Scripts drive the panel: the program with the real library against the
 // simulated unit, its scripting interface on a private session bus (the test
 // runs under dbus-run-session), and the kesmar client as a separate process.
-#include "testwindow.h"
 #include "scriptbridge.h"
 #include "simfixture.h"
 #include "testsettings.h"
+#include "testwindow.h"
 
 #include <QDBusConnection>
 #include <QRegularExpression>
@@ -67,6 +67,8 @@ private slots:
     void scriptsDriveThePanel();
     void aSecondPanelLeavesTheNameAlone();
     void watchMarksGapsAndOutlivesThePanel();
+    void oneTimeOutAtATime_data();
+    void oneTimeOutAtATime();
 };
 
 void TestScripting::initTestCase()
@@ -281,6 +283,48 @@ void TestScripting::watchMarksGapsAndOutlivesThePanel()
                               describe().constData(), E2E::WaitMs);
     watch.terminate();
     QVERIFY(watch.waitForFinished(E2E::WaitMs));
+}
+
+void TestScripting::oneTimeOutAtATime_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("answers dropped") << "drop 3";
+    QTest::newRow("answers cut short") << "truncate 3";
+}
+
+// Lost answers met by a script's Goto and by polling at once: the event loop
+// runs between any two library calls, so it is never held up for two
+// time-outs in a row. The bound lies well above one time-out and scheduling
+// noise, and below two time-outs.
+void TestScripting::oneTimeOutAtATime()
+{
+    QFETCH(QString, fault);
+    constexpr int timeout = 500;
+    constexpr int gotos = 9;
+    SimProcess sim(E2E::Waits);
+    QVERIFY2(sim.start({"--speed", "20000", "--seed", "7"}), qPrintable(sim.lastError()));
+    E2E::writeStore(sim.linkPath(), timeout, 20, false);
+    E2E::Program p;
+    RUN_STEP(p.start(sim.linkPath()));
+    ScriptBridge bridge(p.window().panel());
+    QVERIFY(bridge.registerOnSessionBus());
+
+    E2E::StallMeter stalls;
+    int failedGotos = 0;
+    for (int i = 0; i < gotos; ++i) {
+        QCOMPARE(sim.command(fault), "ok " + fault);
+        const QString to = QString::number(2000 + 1000 * i);
+        const QStringList args{QStringLiteral("goto"), to, to, to};
+        // Sent, or failed for a lost answer.
+        const Run run = kesmar(args);
+        QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(describe(args, run)));
+        failedGotos += run.exitCode;
+    }
+    QCOMPARE(sim.command(QStringLiteral("clear")), QStringLiteral("ok clear"));
+    qInfo("%d of %d Gotos failed; longest stall %lld ms", failedGotos, gotos, stalls.longestMs());
+    // The Gotos met the lost answers.
+    QVERIFY(failedGotos > 0);
+    QVERIFY2(stalls.longestMs() < timeout * 19 / 10, qPrintable(QString::number(stalls.longestMs())));
 }
 
 QTEST_MAIN(TestScripting)

@@ -1,10 +1,11 @@
 #ifndef JOURNALCHECK_H
 #define JOURNALCHECK_H
 
-// Holds the journal of moves against the calls the scripted test double of
-// the library recorded: nothing may reach the library's store and goto
-// functions without its row, and no row may say "sent" without them.
-// Header only: a test that includes it links the core and the test double.
+// Holds the journal of moves against the moves that reached the unit: the
+// calls the scripted test double of the library recorded, or the gotos the
+// simulator received. Nothing may reach the unit without its row, and no row
+// may say "sent" without its move. Header only: a test that includes it links
+// the core, and the test double where it calls libraryMoves().
 #include "fakekesmarctl.h"
 #include "journal.h"
 
@@ -36,15 +37,14 @@ inline QStringList libraryMoves()
     return moves;
 }
 
-// Empty when the journal's rows and the library's calls since Fake::reset()
-// agree, else what differs: every sent row has its store and goto, in the
-// order of the rows; a refused row has none; a failed row may have reached
-// the library (a store that failed has no goto) or not (nothing open); and
-// no store or goto is left without a row. The journal must have been made
-// after the reset and hold fewer rows than its capacity.
-inline QString mismatch(const Journal &journal)
+// Empty when the journal's rows and the moves (as libraryMoves() gives
+// them) agree, else what differs: every sent row has its store and goto, in
+// the order of the rows; a refused row has none; a failed row may have
+// reached the unit (a store that failed has no goto) or not (nothing open);
+// and no move is left without a row. The journal must have been made before
+// the first of the moves and hold fewer rows than its capacity.
+inline QString mismatch(const Journal &journal, const QStringList &moves)
 {
-    const QStringList moves = libraryMoves();
     int next = 0;
     for (const JournalRow &row : journal.last(journal.capacity())) {
         const QString move = QStringLiteral("device %1: %2").arg(row.device).arg(JournalRow::xyzText(row.target));
@@ -54,7 +54,7 @@ inline QString mismatch(const Journal &journal)
             break;
         case JournalRow::Outcome::Sent:
             if (seen != move)
-                return QStringLiteral("row %1 (%2 %3) says sent, but the library saw next: %4")
+                return QStringLiteral("row %1 (%2 %3) says sent, but the unit saw next: %4")
                     .arg(row.id)
                     .arg(JournalRow::sourceName(row.source), move, seen);
             ++next;
@@ -66,8 +66,14 @@ inline QString mismatch(const Journal &journal)
         }
     }
     if (next < moves.size())
-        return QStringLiteral("the library saw %1 without a row").arg(moves.mid(next).join(QStringLiteral("; ")));
+        return QStringLiteral("the unit saw %1 without a row").arg(moves.mid(next).join(QStringLiteral("; ")));
     return QString();
+}
+
+// The same against the library's calls since Fake::reset().
+inline QString mismatch(const Journal &journal)
+{
+    return mismatch(journal, libraryMoves());
 }
 
 } // namespace JournalCheck

@@ -7,7 +7,8 @@
 #include <QString>
 
 // The panel having loaded the store, then its main window, as the program
-// builds them; the panel goes with the window.
+// builds them, and the pad at once (the program builds it after the first
+// paint); the panel goes with the window.
 class PanelFirst
 {
 protected:
@@ -21,7 +22,9 @@ public:
     explicit TestWindow(const QString &notSavingReason = QString())
         : PanelFirst(notSavingReason)
         , KesmarControl(ownPanel_)
-    { }
+    {
+        buildPad();
+    }
 };
 
 #endif // TESTWINDOW_H

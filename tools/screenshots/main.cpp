@@ -1,7 +1,7 @@
 // Makes the README's screenshots with the real main window: waits for the live
 // position, recalls a named position and sends the manipulator there with
 // Goto, then saves PNGs of the main window, the Settings dialog, the Limits
-// dialog and the pad, the last after a jog on the pad.
+// dialog, the pad after a jog on the pad, and the journal of those moves.
 //
 // Usage: kesmarshots OUTPUT_DIR
 // The settings store (XDG_CONFIG_HOME) must point the port at a running
@@ -168,6 +168,27 @@ int main(int argc, char *argv[])
               QStringLiteral("the jog to arrive"));
     save(pad, QStringLiteral("pad-window.png"));
     widget<QAction>(window, "actionPad")->trigger();
+
+    // The journal after those moves, with a script's Goto outside the travel
+    // (refused) and a Halt on top.
+    panel.gotoTargets(0, 20501, 0);
+    widget<QPushButton>(window, "pushButtonHalt")->click();
+    widget<QAction>(window, "actionJournal")->trigger();
+    QWidget *journal = nullptr;
+    waitUntil(
+        [&] {
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                if (top->objectName() == QLatin1String("JournalWindow") && top->isVisible())
+                    journal = top;
+            }
+            return journal != nullptr;
+        },
+        10000, QStringLiteral("the journal window"));
+    // Wide enough for every column, the outcome and the end included.
+    journal->resize(1270, 300);
+    waitUntil([&] { return journal->width() == 1270; }, 10000, QStringLiteral("the journal window's new size"));
+    save(journal, QStringLiteral("journal-window.png"));
+    journal->close();
 
     window.close();
     return 0;
