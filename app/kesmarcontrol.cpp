@@ -104,10 +104,10 @@ void KesmarControl::buildPad()
     // The pad asks the panel for its moves.
     pad_->loadSettings(panel_.padGroup());
     // Its step is in the units shown; the unit gets whole steps.
-    connect(pad_, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated) {
+    connect(pad_, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated, bool byKey) {
         const int steps = panel_.frame().lengthSteps(axis, delta, panel_.coordinates().units());
         panel_.jog(axis == 0 ? steps : 0, axis == 1 ? steps : 0, axis == 2 ? steps : 0, repeated,
-                   JournalRow::Source::Pad);
+                   byKey ? JournalRow::Source::Key : JournalRow::Source::Pad);
     });
     connect(pad_, &PadDialog::advanceRequested, &panel_, [this](int distance) {
         panel_.advance(distance, panel_.coordinates().units(),

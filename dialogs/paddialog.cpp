@@ -62,7 +62,7 @@ PadDialog::PadDialog(QWidget *parent)
         const int axis = b.axis;
         const int sign = b.sign;
         connect(ui->*b.button, &QPushButton::clicked, this,
-                [this, axis, sign] { emit jogRequested(axis, sign * step_, false); });
+                [this, axis, sign] { emit jogRequested(axis, sign * step_, false, false); });
     }
     connect(ui->pushButtonAdvance, &QPushButton::clicked, this, [this] { emit advanceRequested(step_); });
     connect(ui->pushButtonWithdraw, &QPushButton::clicked, this, [this] { emit advanceRequested(-step_); });
@@ -70,7 +70,7 @@ PadDialog::PadDialog(QWidget *parent)
     connect(hold_, &QTimer::timeout, this, [this] {
         const ButtonJog &b = buttonJogs[heldButton_];
         hold_->start((ui->*b.button)->autoRepeatInterval());
-        emit jogRequested(b.axis, b.sign * step_, true);
+        emit jogRequested(b.axis, b.sign * step_, true, false);
     });
     connect(ui->pushButtonHalt, &QPushButton::clicked, this, &PadDialog::haltRequested);
 
@@ -193,7 +193,7 @@ bool PadDialog::holdButton(QObject *watched, QEvent *event)
         heldButton_ = i;
         button->setDown(true);
         hold_->start(button->autoRepeatDelay());
-        emit jogRequested(buttonJogs[i].axis, buttonJogs[i].sign * step_, false);
+        emit jogRequested(buttonJogs[i].axis, buttonJogs[i].sign * step_, false, false);
         return true;
     }
     return false;
@@ -255,7 +255,7 @@ bool PadDialog::eventFilter(QObject *watched, QEvent *event)
         const bool repeated = key->isAutoRepeat() || (release_->isActive() && heldKey_ == key->key());
         release_->stop();
         heldKey_ = key->key();
-        emit jogRequested(jog.axis, jog.sign * step, repeated);
+        emit jogRequested(jog.axis, jog.sign * step, repeated, true);
         return true;
     }
     return QDialog::eventFilter(watched, event);

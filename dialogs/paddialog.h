@@ -49,8 +49,8 @@ public:
 
 signals:
     // Move `axis` (0 X, 1 Y, 2 Z) by `delta`, negative for down; `repeated`
-    // when a held key repeats the press.
-    void jogRequested(int axis, int delta, bool repeated);
+    // when a held key or button repeats the press; `byKey` when a key asked.
+    void jogRequested(int axis, int delta, bool repeated, bool byKey);
     // Move along the pipette by `distance` (negative: back), in the units
     // the pad's step is in.
     void advanceRequested(int distance);

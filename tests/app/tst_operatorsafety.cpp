@@ -479,6 +479,11 @@ void TestOperatorSafety::expect(const QString &probe)
     } else if (name == "state") {
         QCOMPARE(QString::fromLatin1(DeviceLink::stateWord(w->panel().link().state())), value);
         QVERIFY(w->findChild<QToolButton *>("connectionIndicator")->text().endsWith(value));
+    } else if (name == "sources") {
+        QStringList sources;
+        for (const JournalRow &row : w->panel().journal().last(100))
+            sources << JournalRow::sourceName(row.source);
+        QCOMPARE(sources.join(','), value);
     } else if (name == "shown") {
         QStringList shown;
         for (const char *readout : {"lcdNumberX", "lcdNumberY", "lcdNumberZ"})
@@ -577,7 +582,7 @@ void TestOperatorSafety::heldKeyStopsWithTheHand_data()
         << QStringList{"1100 2000 3000", "1200 2000 3000"} << QStringList();
     QTest::newRow("a release while on its way halts")
         << QByteArray() << QStringList{at, "key Right", "release Right"}
-        << QStringList{"1100 2000 3000", "1000 2000 3000"} << QStringList();
+        << QStringList{"1100 2000 3000", "1000 2000 3000"} << QStringList{"sources=key,Halt"};
     QTest::newRow("a release after arrival sends nothing")
         << QByteArray() << QStringList{at, "key Right", "at 1100 2000 3000", "poll", "release Right"}
         << QStringList{"1100 2000 3000"} << QStringList();
@@ -586,7 +591,7 @@ void TestOperatorSafety::heldKeyStopsWithTheHand_data()
         << QStringList{"1100 2000 3000"} << QStringList();
     QTest::newRow("a pad button held repeats after arrival, and let go on the way halts")
         << QByteArray() << QStringList{at, "hold X+", "at 1100 2000 3000", "poll", "held", "lift X+"}
-        << QStringList{"1100 2000 3000", "1200 2000 3000", "1100 2000 3000"} << QStringList();
+        << QStringList{"1100 2000 3000", "1200 2000 3000", "1100 2000 3000"} << QStringList{"sources=pad,pad,Halt"};
     QTest::newRow("a fresh press still adds up") << QByteArray() << QStringList{at, "key Up", "key Up"}
                                                  << QStringList{"1000 2100 3000", "1000 2200 3000"} << QStringList();
 }
