@@ -82,9 +82,16 @@ void TargetControls::fitRange(int axis, int value)
     ui_.boxes[axis]->setRange(std::min(low, value), std::max(high, value));
     ui_.sliders[axis]->setRange(std::min(low, value), std::max(high, value));
     const CoordinateBox *box = ui_.boxes[axis];
-    const QString band = limits.enabled
-        ? tr("%1 limits %2..%3 (File > Limits)").arg(QChar(u'X' + axis)).arg(box->shownText(low), box->shownText(high))
-        : tr("%1: no limits set, %2..%3").arg(QChar(u'X' + axis)).arg(box->shownText(0), box->shownText(positionMax));
+    // Micrometres are named; steps, the unit's own, are not.
+    const QString unit = panel_.coordinates().units() == DeviceFrame::Units::Micrometres
+        ? QLatin1Char(' ') + DeviceFrame::unitName(DeviceFrame::Units::Micrometres)
+        : QString();
+    const QString band = limits.enabled ? tr("%1 limits %2..%3%4 (File > Limits)")
+                                              .arg(QChar(u'X' + axis))
+                                              .arg(box->shownText(low), box->shownText(high), unit)
+                                        : tr("%1: no limits set, %2..%3%4")
+                                              .arg(QChar(u'X' + axis))
+                                              .arg(box->shownText(0), box->shownText(positionMax), unit);
     ui_.sliders[axis]->setToolTip(band);
     ui_.boxes[axis]->setToolTip(band);
 }

@@ -484,6 +484,8 @@ void TestOperatorSafety::expect(const QString &probe)
         for (const JournalRow &row : w->panel().journal().last(100))
             sources << JournalRow::sourceName(row.source);
         QCOMPARE(sources.join(','), value);
+    } else if (name == "tip") {
+        QCOMPARE(widget<QSlider>(*w, "sliderX")->toolTip(), value);
     } else if (name == "shown") {
         QStringList shown;
         for (const char *readout : {"lcdNumberX", "lcdNumberY", "lcdNumberZ"})
@@ -727,7 +729,8 @@ void TestOperatorSafety::coordinates_data()
     const QByteArray thirds = "[devices]\nunits=micrometres\n1\\scale=3 2 2\n";
     QTest::newRow("from a zero in micrometres, below it negative")
         << framed << QStringList{at, "poll", "zero", "at 1201 2000 2990", "poll"} << QStringList()
-        << QStringList{"shown=100.5 0 -5", "indicator=zero set", "message=Zero set at 1000 2000 3000"};
+        << QStringList{"shown=100.5 0 -5", "indicator=zero set", "message=Zero set at 1000 2000 3000",
+                       "tip=X: no limits set, -500.0..9750.0 µm"};
     QTest::newRow("a zero cleared: the unit's own again")
         << framed << QStringList{at, "poll", "zero", "clearzero"} << QStringList()
         << QStringList{"shown=500 1000 1500", "indicator=-zero set"};
