@@ -30,19 +30,24 @@ QString CoordinateBox::shownText(int steps) const
     return prefix() + text + suffix();
 }
 
-std::optional<int> CoordinateBox::stepsOf(const QString &text) const
+QString CoordinateBox::numberIn(const QString &text) const
 {
     QString number = text.trimmed();
     if (!prefix().isEmpty() && number.startsWith(prefix()))
         number.remove(0, prefix().size());
     if (!suffix().isEmpty() && number.endsWith(suffix()))
         number.chop(suffix().size());
-    number.remove(locale().groupSeparator());
+    return number.remove(locale().groupSeparator()).trimmed();
+}
+
+std::optional<int> CoordinateBox::stepsOf(const QString &text) const
+{
+    const QString number = numberIn(text);
     bool ok = false;
     // Both the locale's decimal point and the C one are taken.
-    double shown = locale().toDouble(number.trimmed(), &ok);
+    double shown = locale().toDouble(number, &ok);
     if (!ok)
-        shown = number.trimmed().toDouble(&ok);
+        shown = number.toDouble(&ok);
     if (!ok || !std::isfinite(shown) || std::abs(shown) > 1e9)
         return std::nullopt;
     return length_ ? frame_.lengthSteps(axis_, shown, units_) : frame_.steps(axis_, shown, units_);
@@ -73,12 +78,7 @@ QValidator::State CoordinateBox::validate(QString &input, int &pos) const
 {
     if (plainSteps())
         return QSpinBox::validate(input, pos);
-    QString number = input;
-    if (!prefix().isEmpty() && number.startsWith(prefix()))
-        number.remove(0, prefix().size());
-    if (!suffix().isEmpty() && number.endsWith(suffix()))
-        number.chop(suffix().size());
-    number = number.trimmed();
+    const QString number = numberIn(input);
     if (number.isEmpty() || number == QLatin1String("-") || number == QLatin1String("+"))
         return QValidator::Intermediate;
     const std::optional<int> steps = stepsOf(input);

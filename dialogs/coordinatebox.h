@@ -37,6 +37,9 @@ protected:
     QValidator::State validate(QString &input, int &pos) const override;
 
 private:
+    // The number in a text, without prefix, suffix and group separators.
+    QString numberIn(const QString &text) const;
+
     DeviceFrame frame_;
     int axis_ = 0;
     DeviceFrame::Units units_ = DeviceFrame::Units::Steps;

@@ -235,9 +235,13 @@ bool PadDialog::eventFilter(QObject *watched, QEvent *event)
     }
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     // Along the pipette one step a press, whatever the Shift a "+" may need;
-    // a held key does not repeat it.
+    // a held key does not repeat it, flagged as a repeat or not (a release
+    // and press pair within the repeat gap).
     if (key->key() == Qt::Key_Plus || key->key() == Qt::Key_Equal || key->key() == Qt::Key_Minus) {
-        if (!key->isAutoRepeat() && !(mods & ~Qt::ShiftModifier))
+        const bool repeated = key->isAutoRepeat() || (release_->isActive() && heldKey_ == key->key());
+        release_->stop();
+        heldKey_ = key->key();
+        if (!repeated && !(mods & ~Qt::ShiftModifier))
             emit advanceRequested(key->key() == Qt::Key_Minus ? -step_ : step_);
         return true;
     }

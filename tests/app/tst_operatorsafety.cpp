@@ -747,6 +747,9 @@ void TestOperatorSafety::coordinates_data()
     QTest::newRow("an advance at 30 degrees, both axes in one target")
         << framed << QStringList{at, "poll", "step 100", "advance"} << QStringList{"1173 2000 2900"}
         << QStringList{"message=Advance by 100 µm along the pipette"};
+    QTest::newRow("a held + advances once, repeats flagged or not")
+        << framed << QStringList{at, "poll", "step 10", "key Plus", "repeat Plus", "flicker Plus"}
+        << QStringList{"1017 2000 2990"} << QStringList();
     QTest::newRow("a withdraw by its key")
         << framed << QStringList{at, "poll", "step 10", "key Minus"} << QStringList{"983 2000 3010"} << QStringList();
     QTest::newRow("an advance past the limits goes not at all")
