@@ -96,11 +96,12 @@ double DeviceFrame::alongDistance(const Xyz &at, Units units) const
 
 int DeviceFrame::readoutDigits(Units units) const
 {
-    // A readout shows its decimal point between two digits.
+    // Every character takes a cell of the readout, the minus sign and the
+    // decimal point included: a text longer than the cells loses its start.
     int digits = 5;
     for (int axis = 0; axis < 3; ++axis) {
         for (int end : {0, positionMax})
-            digits = std::max(digits, int(text(axis, end, units).remove(QLatin1Char('.')).size()));
+            digits = std::max(digits, int(text(axis, end, units).size()));
     }
     return digits;
 }

@@ -484,6 +484,8 @@ void TestOperatorSafety::expect(const QString &probe)
         for (const JournalRow &row : w->panel().journal().last(100))
             sources << JournalRow::sourceName(row.source);
         QCOMPARE(sources.join(','), value);
+    } else if (name == "digits") {
+        QCOMPARE(widget<QLCDNumber>(*w, "lcdNumberX")->digitCount(), value.toInt());
     } else if (name == "tip") {
         QCOMPARE(widget<QSlider>(*w, "sliderX")->toolTip(), value);
     } else if (name == "shown") {
@@ -731,6 +733,10 @@ void TestOperatorSafety::coordinates_data()
         << framed << QStringList{at, "poll", "zero", "at 1201 2000 2990", "poll"} << QStringList()
         << QStringList{"shown=100.5 0 -5", "indicator=zero set", "message=Zero set at 1000 2000 3000",
                        "tip=X: no limits set, -500.0..9750.0 µm"};
+    // "-4500.0" at the unit's 0: seven cells, or the minus sign is lost.
+    QTest::newRow("far below the zero the readouts keep their sign")
+        << framed << QStringList{"at 9000 10000 12000", "poll", "zero", "at 6960 7960 9960", "poll"} << QStringList()
+        << QStringList{"shown=-1020 -1020 -1020", "digits=7"};
     QTest::newRow("a zero cleared: the unit's own again")
         << framed << QStringList{at, "poll", "zero", "clearzero"} << QStringList()
         << QStringList{"shown=500 1000 1500", "indicator=-zero set"};
