@@ -42,24 +42,29 @@ KesmarControl::KesmarControl(Panel &panel, QWidget *parent)
     panel_.recall(panel_.positions().nearestFor(0, panel_.link().device()));
     connect(&panel_, &Panel::raiseRequested, this, &KesmarControl::bringToFront);
     tools = new ToolWindows(panel_, this);
-    connect(tools, &ToolWindows::portSettingsAccepted, &panel_, &Panel::applyPortSettings);
-    connect(tools, &ToolWindows::limitsAccepted, &panel_, &Panel::setLimits);
+    connect(tools, &ToolWindows::portSettingsAccepted, this,
+            [this](const PortSettings &settings) { act([this, settings] { panel_.applyPortSettings(settings); }); });
+    connect(tools, &ToolWindows::limitsAccepted, this,
+            [this](const TravelLimits &limits) { act([this, limits] { panel_.setLimits(limits); }); });
     connect(tools, &ToolWindows::deviceFrameAccepted, &panel_, &Panel::setFrame);
     connect(ui->actionDeviceFrame, &QAction::triggered, tools, &ToolWindows::showDeviceFrame);
     tools->setJournal(&panel_.journal());
     connect(ui->actionJournal, &QAction::triggered, tools, &ToolWindows::showJournal);
-    connect(tools, &ToolWindows::haltRequested, &panel_, &Panel::halt);
+    const auto halt = [this] {
+        act([this] { panel_.halt(); });
+    };
+    connect(tools, &ToolWindows::haltRequested, this, halt);
 
     // Halt is at hand in every window of the program, dialogs open or not:
     // a button, Space wherever it types nothing, and Escape anywhere.
     // Connected by hand: the pad, a child of this window, has a Halt button
     // of the same name, which a slot named after it would catch too and halt
     // twice.
-    connect(ui->pushButtonHalt, &QPushButton::clicked, &panel_, &Panel::halt);
+    connect(ui->pushButtonHalt, &QPushButton::clicked, this, halt);
     auto *haltKey = new QShortcut(QKeySequence(PadDialog::haltKey), this);
     haltKey->setContext(Qt::ApplicationShortcut);
-    connect(haltKey, &QShortcut::activated, &panel_, &Panel::halt);
-    connect(new HaltKeys(this), &HaltKeys::haltRequested, &panel_, &Panel::halt);
+    connect(haltKey, &QShortcut::activated, this, halt);
+    connect(new HaltKeys(this), &HaltKeys::haltRequested, this, halt);
 
     indicator = new ConnectionIndicator(panel_, this);
     ui->statusBar->addPermanentWidget(indicator);
@@ -104,17 +109,21 @@ void KesmarControl::buildPad()
     // The pad asks the panel for its moves.
     pad_->loadSettings(panel_.padGroup());
     // Its step is in the units shown; the unit gets whole steps.
-    connect(pad_, &PadDialog::jogRequested, &panel_, [this](int axis, int delta, bool repeated, bool byKey) {
-        const int steps = panel_.frame().lengthSteps(axis, delta, panel_.coordinates().units());
-        panel_.jog(axis == 0 ? steps : 0, axis == 1 ? steps : 0, axis == 2 ? steps : 0, repeated,
-                   byKey ? JournalRow::Source::Key : JournalRow::Source::Pad);
+    connect(pad_, &PadDialog::jogRequested, this, [this](int axis, int delta, bool repeated, bool byKey) {
+        act([=] {
+            const int steps = panel_.frame().lengthSteps(axis, delta, panel_.coordinates().units());
+            panel_.jog(axis == 0 ? steps : 0, axis == 1 ? steps : 0, axis == 2 ? steps : 0, repeated,
+                       byKey ? JournalRow::Source::Key : JournalRow::Source::Pad);
+        });
     });
-    connect(pad_, &PadDialog::advanceRequested, &panel_, [this](int distance) {
-        panel_.advance(distance, panel_.coordinates().units(),
-                       distance < 0 ? JournalRow::Source::Withdraw : JournalRow::Source::Advance);
+    connect(pad_, &PadDialog::advanceRequested, this, [this](int distance) {
+        act([=] {
+            panel_.advance(distance, panel_.coordinates().units(),
+                           distance < 0 ? JournalRow::Source::Withdraw : JournalRow::Source::Advance);
+        });
     });
-    connect(pad_, &PadDialog::jogReleased, &panel_, &Panel::jogReleased);
-    connect(pad_, &PadDialog::haltRequested, &panel_, &Panel::halt);
+    connect(pad_, &PadDialog::jogReleased, this, [this] { act([this] { panel_.jogReleased(); }); });
+    connect(pad_, &PadDialog::haltRequested, this, [this] { act([this] { panel_.halt(); }); });
     // Connected once the pad has read its own settings, so loading saves nothing.
     connect(pad_, &PadDialog::settingsChanged, &panel_, [this] { panel_.setPadGroup(pad_->settings()); });
 }
@@ -182,8 +191,10 @@ void KesmarControl::openPort(QString port)
 
 void KesmarControl::reconnect()
 {
-    panel_.reconnect();
-    showLinkState();
+    act([this] {
+        panel_.reconnect();
+        showLinkState();
+    });
 }
 
 void KesmarControl::updatePositions()
@@ -193,8 +204,15 @@ void KesmarControl::updatePositions()
 
 void KesmarControl::on_dev_valueChanged(int n)
 {
-    panel_.selectDevice(n);
-    showLinkState();
+    act([this, n] {
+        panel_.selectDevice(n);
+        showLinkState();
+    });
+}
+
+void KesmarControl::act(const std::function<void()> &call)
+{
+    panel_.link().whenFree(this, call);
 }
 
 // The readouts are greyed while they may be out of date.
@@ -213,7 +231,7 @@ void KesmarControl::showLinkState()
 
 void KesmarControl::on_pushButtonGoto_clicked()
 {
-    panel_.gotoTargets();
+    act([this] { panel_.gotoTargets(); });
 }
 
 void KesmarControl::on_followTarget_toggled(bool on)
@@ -258,22 +276,22 @@ void KesmarControl::on_sliderZ_sliderMoved(int position)
 
 void KesmarControl::on_pushButtonCopy_clicked()
 {
-    panel_.copy();
+    act([this] { panel_.copy(); });
 }
 
 void KesmarControl::on_pushButtonRestore_clicked()
 {
-    panel_.restore();
+    act([this] { panel_.restore(); });
 }
 
 void KesmarControl::on_pushButtonRetract_clicked()
 {
-    panel_.retract();
+    act([this] { panel_.retract(); });
 }
 
 void KesmarControl::on_pushButtonReturn_clicked()
 {
-    panel_.returnFromRetract();
+    act([this] { panel_.returnFromRetract(); });
 }
 
 // ---------------------------------------------------------------------------

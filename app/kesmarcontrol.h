@@ -8,6 +8,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 class ConnectionIndicator;
 class CoordinateView;
 class PositionPanel;
@@ -88,6 +90,10 @@ private:
 
     void showReport(const ActResult &result, Panel::About about);
     void showLinkState();
+    // Runs an act that may call the library: right after a failed call
+    // (which may have waited its whole time-out) once the event loop has
+    // run, so a click never adds a second time-out to the first.
+    void act(const std::function<void()> &call);
 
     Ui::KesmarControl *ui;
     Panel &panel_;

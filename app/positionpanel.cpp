@@ -38,7 +38,7 @@ PositionPanel::PositionPanel(const Widgets &widgets, Panel &panel, QObject *pare
     // list's own recalls it without a send.
     connect(ui_.list, QOverload<int>::of(&QComboBox::activated), this, [this](int row) {
         if (!browsing_ || !panel_.following())
-            panel_.choose(shown_->entry(row));
+            choose(shown_->entry(row));
     });
     ui_.list->installEventFilter(this);
     // The list itself shows the current entry's full name as its tool tip.
@@ -99,6 +99,13 @@ void PositionPanel::store()
     panel_.store(ui_.name->text(), PositionModel::StoreMatch::NameOrPlace);
 }
 
+// A choice under Follow Target sends the entry: right after a failed call,
+// only once the event loop has run (see DeviceLink::whenFree).
+void PositionPanel::choose(int entry)
+{
+    panel_.link().whenFree(this, [this, entry] { panel_.choose(entry); });
+}
+
 void PositionPanel::currentChanged(int row)
 {
     // Under Follow Target the targets change only with a choice: recalled
@@ -116,7 +123,7 @@ bool PositionPanel::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<const QKeyEvent *>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && panel_.following()) {
-            panel_.choose(currentEntry());
+            choose(currentEntry());
             return true;
         }
         browsing_ = true;

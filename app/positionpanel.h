@@ -46,6 +46,7 @@ protected:
 
 private:
     void bindHistory();
+    void choose(int entry);
     // The list shows the panel's entry `entry`, or none, without recalling it.
     void show(int entry);
     // The panel's entry in the list's current row, or -1.

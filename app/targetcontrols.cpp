@@ -98,8 +98,12 @@ void TargetControls::fitRange(int axis, int value)
 
 void TargetControls::boxChanged(int axis)
 {
-    if (!showing_)
-        panel_.setTarget(axis, ui_.boxes[axis]->value());
+    // Under Follow Target the edit is sent: right after a failed call, only
+    // once the event loop has run (see DeviceLink::whenFree).
+    if (!showing_) {
+        const int value = ui_.boxes[axis]->value();
+        panel_.link().whenFree(this, [this, axis, value] { panel_.setTarget(axis, value); });
+    }
 }
 
 void TargetControls::followToggled(bool on)

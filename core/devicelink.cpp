@@ -36,6 +36,23 @@ void DeviceLink::noteFailedCall()
     breather_.start();
 }
 
+void DeviceLink::whenFree(QObject *context, const std::function<void()> &call)
+{
+    if (mayCall()) {
+        call();
+        return;
+    }
+    auto *waiting = new QObject(context);
+    connect(this, &DeviceLink::breathed, waiting, [this, waiting, call] {
+        // A call that waited with this one may have gone first and failed.
+        if (!mayCall())
+            return;
+        disconnect(this, nullptr, waiting, nullptr);
+        waiting->deleteLater();
+        call();
+    });
+}
+
 void DeviceLink::setPortSettings(const PortSettings &settings)
 {
     settings_ = settings;

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 // The link to the control unit: the connection, its port settings, the
@@ -104,9 +105,12 @@ public:
     // run, so the program never waits for two time-outs in a row. Every call
     // that fails is noted here; mayCall() is false from then until
     // breathed() says the event loop has run. A poll due meanwhile comes
-    // then; other callers wait for breathed() themselves.
+    // then; every other caller goes through whenFree().
     void noteFailedCall();
     bool mayCall() const { return !breather_.isActive(); }
+    // Runs `call` now if calls may go, else once they may again, in the
+    // order asked; not at all if `context` is gone by then.
+    void whenFree(QObject *context, const std::function<void()> &call);
 
 public slots:
     // Restarts polling at the set interval, as after a move.

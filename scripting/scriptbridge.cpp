@@ -116,13 +116,7 @@ void ScriptBridge::act(const std::function<ActResult()> &act, const std::functio
     setDelayedReply(true);
     const QDBusMessage call = message();
     QDBusConnection bus = connection();
-    auto *waiting = new QObject(this);
-    connect(&link, &DeviceLink::breathed, waiting, [=, &link] {
-        // An act that waited with this one may have called and failed first.
-        if (!link.mayCall())
-            return;
-        disconnect(&link, nullptr, waiting, nullptr);
-        waiting->deleteLater();
+    link.whenFree(this, [=] {
         const ActResult result = act();
         if (!result.ok())
             bus.send(call.createErrorReply(errorName(result.kind), result.message));

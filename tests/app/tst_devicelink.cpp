@@ -479,11 +479,13 @@ void TestDeviceLink::indicatorReconnects()
         Fake::script().onSelect = [](uint8_t id) {
             return id == 50 ? -1 : 0;
         };
+        WindowFixture::untilLinkFree(*w);
         devBox()->setValue(2);
     }
     // The port configured now (a failed open may have changed it).
     const QString port = w->panel().link().portSettings().port;
     QCOMPARE(indicator()->text(), QStringLiteral("%1, device %2: %3").arg(port).arg(device).arg(before));
+    WindowFixture::untilLinkFree(*w);
     Fake::reset();
 
     QTest::mouseClick(indicator(), Qt::LeftButton);

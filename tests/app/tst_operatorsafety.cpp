@@ -330,6 +330,7 @@ void TestOperatorSafety::act(const QString &act)
     const QStringList a = act.split(' ');
     const QString &verb = a[0];
     auto *follow = widget<QCheckBox>(*w, "followTarget");
+    WindowFixture::untilLinkFree(*w);
     if (verb == "at") {
         Fake::script().position = {0, a[1].toInt(), a[2].toInt(), a[3].toInt()};
     } else if (verb == "fail") {

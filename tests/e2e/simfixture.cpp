@@ -55,8 +55,14 @@ QList<int> Program::readout() const
     return {lcd("lcdNumberX")->intValue(), lcd("lcdNumberY")->intValue(), lcd("lcdNumberZ")->intValue()};
 }
 
+void Program::untilLinkFree()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(link().mayCall(), WaitMs);
+}
+
 void Program::setTarget(int x, int y, int z)
 {
+    untilLinkFree();
     widget<QSpinBox>(*w_, QStringLiteral("targetX"))->setValue(x);
     widget<QSpinBox>(*w_, QStringLiteral("targetY"))->setValue(y);
     widget<QSpinBox>(*w_, QStringLiteral("targetZ"))->setValue(z);
@@ -71,16 +77,19 @@ QList<int> Program::target() const
 
 void Program::clickGoto()
 {
+    untilLinkFree();
     QTest::mouseClick(widget<QPushButton>(*w_, QStringLiteral("pushButtonGoto")), Qt::LeftButton);
 }
 
 void Program::clickRestore()
 {
+    untilLinkFree();
     QTest::mouseClick(widget<QPushButton>(*w_, QStringLiteral("pushButtonRestore")), Qt::LeftButton);
 }
 
 void Program::clickIndicator()
 {
+    untilLinkFree();
     QTest::mouseClick(w_->findChild<QToolButton *>(QStringLiteral("connectionIndicator")), Qt::LeftButton);
 }
 

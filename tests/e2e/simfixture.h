@@ -70,6 +70,10 @@ public:
     void acceptSettings(const std::function<void(QDialog *)> &edit);
 
 private:
+    // An operator's act comes through the event loop, which has run since the
+    // last library call that failed; an act straight after one waits for it.
+    void untilLinkFree();
+
     std::unique_ptr<KesmarControl> w_;
     std::unique_ptr<QSignalSpy> messages_;
 };

@@ -288,17 +288,23 @@ void TestScripting::watchMarksGapsAndOutlivesThePanel()
 void TestScripting::oneTimeOutAtATime_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::newRow("answers dropped") << "drop 3";
-    QTest::newRow("answers cut short") << "truncate 3";
+    QTest::addColumn<bool>("byClick");
+    QTest::newRow("script, answers dropped") << "drop 3" << false;
+    QTest::newRow("script, answers cut short") << "truncate 3" << false;
+    // The click comes in while the failed poll waits, so the event loop
+    // hands it over first thing after it.
+    QTest::newRow("click after a failed poll, answers dropped") << "drop 3" << true;
+    QTest::newRow("click after a failed poll, answers cut short") << "truncate 3" << true;
 }
 
-// Lost answers met by a script's Goto and by polling at once: the event loop
-// runs between any two library calls, so it is never held up for two
-// time-outs in a row. The bound lies well above one time-out and scheduling
-// noise, and below two time-outs.
+// Lost answers met by polling and by a script's Goto or a click on Goto: the
+// event loop runs between any two library calls, so it is never held up for
+// two time-outs in a row. The bound lies well above one time-out and
+// scheduling noise, and below two time-outs.
 void TestScripting::oneTimeOutAtATime()
 {
     QFETCH(QString, fault);
+    QFETCH(bool, byClick);
     constexpr int timeout = 500;
     constexpr int gotos = 9;
     SimProcess sim(E2E::Waits);
@@ -311,14 +317,40 @@ void TestScripting::oneTimeOutAtATime()
 
     E2E::StallMeter stalls;
     int failedGotos = 0;
-    for (int i = 0; i < gotos; ++i) {
-        QCOMPARE(sim.command(fault), "ok " + fault);
-        const QString to = QString::number(2000 + 1000 * i);
-        const QStringList args{QStringLiteral("goto"), to, to, to};
-        // Sent, or failed for a lost answer.
-        const Run run = kesmar(args);
-        QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(describe(args, run)));
-        failedGotos += run.exitCode;
+    if (byClick) {
+        int clicks = 0;
+        connect(&p.window().panel(), &Panel::reported, this, [&](const ActResult &result, Panel::About about) {
+            failedGotos += !result.ok() && about == Panel::About::Move;
+        });
+        connect(&p.link(), &DeviceLink::pollFailed, this, [&] {
+            const int to = 2000 + 1000 * clicks++;
+            QMetaObject::invokeMethod(
+                this,
+                [&p, to] {
+                    p.setTarget(to, to, to);
+                    p.clickGoto();
+                },
+                Qt::QueuedConnection);
+        });
+        for (int i = 0; i < gotos; ++i) {
+            QCOMPARE(sim.command(fault), "ok " + fault);
+            const int before = clicks;
+            QTRY_VERIFY_WITH_TIMEOUT(clicks > before, E2E::WaitMs);
+        }
+        disconnect(&p.link(), &DeviceLink::pollFailed, this, nullptr);
+        // The last click has gone out.
+        QTRY_VERIFY_WITH_TIMEOUT(p.link().mayCall(), E2E::WaitMs);
+        disconnect(&p.window().panel(), &Panel::reported, this, nullptr);
+    } else {
+        for (int i = 0; i < gotos; ++i) {
+            QCOMPARE(sim.command(fault), "ok " + fault);
+            const QString to = QString::number(2000 + 1000 * i);
+            const QStringList args{QStringLiteral("goto"), to, to, to};
+            // Sent, or failed for a lost answer.
+            const Run run = kesmar(args);
+            QVERIFY2(run.exitCode == 0 || run.exitCode == 1, qPrintable(describe(args, run)));
+            failedGotos += run.exitCode;
+        }
     }
     QCOMPARE(sim.command(QStringLiteral("clear")), QStringLiteral("ok clear"));
     qInfo("%d of %d Gotos failed; longest stall %lld ms", failedGotos, gotos, stalls.longestMs());

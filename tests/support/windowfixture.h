@@ -30,6 +30,14 @@ inline void followFrom(KesmarControl &w, int x, int y, int z)
     Fake::calls().clear();
 }
 
+// An operator's act comes through the event loop, which has run since the
+// last library call that failed; a test acting straight after one lets it run
+// first, else the window holds the act back until it has.
+inline void untilLinkFree(KesmarControl &w)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(w.panel().link().mayCall(), 5000);
+}
+
 // Time since the status bar's message last changed.
 inline QElapsedTimer &sinceMessageChange()
 {
