@@ -28,39 +28,59 @@ const QString application = QStringLiteral("orvex");
 const QString settingsGroup = StoreFile::settingsGroup();
 const QString positionsArray = StoreFile::positionsArray();
 
-// The entries of the "positions" array that can actually be read, as array
-// indexes in ascending order: those present in the store up to its stored
-// size. A damaged store may claim billions of entries or hold one numbered
-// far out; only entries that exist are visited.
-QList<int> readablePositionIndexes(QSettings &settings, int storedSize)
+// The entries of the "positions" array that can actually be read, found
+// among `keys` (all keys of the file).
+struct StoredEntries
 {
+    // Array indexes in ascending order: those present in the store up to its
+    // stored size. A damaged store may claim billions of entries or hold one
+    // numbered far out; only entries that exist are visited.
     QList<int> indexes;
+    // Whether any entry has a device key: without one none is looked up.
+    bool withDevices = false;
+};
+
+StoredEntries storedEntries(const QStringList &keys, int storedSize)
+{
+    StoredEntries entries;
     if (storedSize <= 0)
-        return indexes;
-    settings.beginGroup(positionsArray);
-    const QStringList groups = settings.childGroups();
-    settings.endGroup();
-    for (const QString &group : groups) {
-        bool ok = false;
-        const int number = group.toInt(&ok);
+        return entries;
+    QList<int> &indexes = entries.indexes;
+    const QString prefix = positionsArray + QLatin1Char('/');
+    const QString deviceKey = QStringLiteral("/device");
+    for (const QString &key : keys) {
+        if (!key.startsWith(prefix))
+            continue;
+        const qsizetype slash = key.indexOf(QLatin1Char('/'), prefix.size());
+        if (slash < 0)
+            continue;
+        entries.withDevices = entries.withDevices || key.endsWith(deviceKey);
         // Entry i is kept under the plain decimal number i + 1; "01" is never read.
-        if (ok && number >= 1 && number <= storedSize && group == QString::number(number))
-            indexes.append(number - 1);
+        const QStringView group = QStringView(key).mid(prefix.size(), slash - prefix.size());
+        if (group.isEmpty() || group.size() > 10 || group.front() == QLatin1Char('0')
+            || !std::all_of(group.begin(), group.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            continue;
+        const qlonglong number = group.toLongLong();
+        // An entry's keys mostly come one after another.
+        if (number <= storedSize && (indexes.isEmpty() || indexes.constLast() != number - 1))
+            indexes.append(int(number - 1));
     }
     std::sort(indexes.begin(), indexes.end());
-    return indexes;
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+    return entries;
 }
 
 // A coordinate of the current entry, or why it cannot be one: a whole number
 // within int's range is read, anything else or nothing is not.
 std::optional<int> storedCoordinate(const QSettings &settings, const QString &key, QString *why)
 {
-    if (!settings.contains(key)) {
+    const QVariant stored = settings.value(key);
+    if (!stored.isValid()) {
         *why = key + QStringLiteral(" is missing");
         return std::nullopt;
     }
     bool ok = false;
-    const QString text = settings.value(key).toString();
+    const QString text = stored.toString();
     const int value = text.toInt(&ok);
     if (!ok) {
         *why = QStringLiteral("%1 is \"%2\", not a whole number").arg(key, text.left(40));
@@ -80,11 +100,11 @@ std::optional<int> storedCoordinate(const QSettings &settings, const QString &ke
 // would be offered to every device).
 std::optional<int> storedDevice(const QSettings &settings, QString *why)
 {
-    const QString key = QStringLiteral("device");
-    if (!settings.contains(key))
+    const QVariant stored = settings.value(QStringLiteral("device"));
+    if (!stored.isValid())
         return Position::noDevice;
     bool ok = false;
-    const QString text = settings.value(key).toString();
+    const QString text = stored.toString();
     const int device = text.toInt(&ok);
     if (!ok || device < minDevice || device > maxDevice) {
         *why = QStringLiteral("device is \"%1\", not one of %2..%3").arg(text.left(40)).arg(minDevice).arg(maxDevice);
@@ -101,24 +121,23 @@ bool mayRead(const QString &path)
     return !info.exists() || info.isFile() || info.isDir();
 }
 
-// The keys of `settings` that the store does not write itself, with their
-// values: all but the connection settings and the positions array.
-QMap<QString, QVariant> keysOfOthers(QSettings &settings)
+// The keys among `keys` that the store does not write itself and that
+// `settings` holds, with their values: all but the connection settings and
+// the positions array.
+QMap<QString, QVariant> keysOfOthers(const QSettings &settings, const QStringList &keys)
 {
     static const QStringList ownSettings{QStringLiteral("port"), QStringLiteral("dev"), QStringLiteral("update"),
                                          QStringLiteral("timeout"), QStringLiteral("pcmode")};
+    const QString positionsPrefix = positionsArray + QLatin1Char('/');
+    const QString settingsPrefix = settingsGroup + QLatin1Char('/');
     QMap<QString, QVariant> kept;
-    for (const QString &key : settings.childKeys())
-        kept.insert(key, settings.value(key));
-    for (const QString &group : settings.childGroups()) {
-        if (group == positionsArray)
+    for (const QString &key : keys) {
+        if (key.startsWith(positionsPrefix)
+            || (key.startsWith(settingsPrefix) && ownSettings.contains(QStringView(key).mid(settingsPrefix.size()))))
             continue;
-        settings.beginGroup(group);
-        for (const QString &key : settings.allKeys()) {
-            if (group != settingsGroup || !ownSettings.contains(key))
-                kept.insert(group + QLatin1Char('/') + key, settings.value(key));
-        }
-        settings.endGroup();
+        const QVariant value = settings.value(key);
+        if (value.isValid())
+            kept.insert(key, value);
     }
     return kept;
 }
@@ -186,7 +205,9 @@ StoredSettings SettingsStore::load(LoadReport *report)
 
     const int storedSize = settings.beginReadArray(positionsArray);
     settings.endArray();
-    const QList<int> indexes = readablePositionIndexes(settings, storedSize);
+    // Every key, once: the positions' entries and the other groups are found among them.
+    const QStringList keys = settings.allKeys();
+    const StoredEntries present = storedEntries(keys, storedSize);
     int unreadable = 0;
     // Without a size none of the entries can be read, and the next save would
     // write over them: they count as unreadable, so the file is kept first.
@@ -200,14 +221,16 @@ StoredSettings SettingsStore::load(LoadReport *report)
         qWarning("%d stored positions not loaded: the list's size is missing or not a number", entries);
     }
     settings.beginReadArray(positionsArray);
-    for (const int i : indexes) {
+    for (const int i : present.indexes) {
         settings.setArrayIndex(i);
         const QString name = settings.value(QStringLiteral("name")).toString();
         QString why;
         const std::optional<int> x = storedCoordinate(settings, QStringLiteral("x"), &why);
         const std::optional<int> y = x ? storedCoordinate(settings, QStringLiteral("y"), &why) : std::nullopt;
         const std::optional<int> z = y ? storedCoordinate(settings, QStringLiteral("z"), &why) : std::nullopt;
-        const std::optional<int> device = z ? storedDevice(settings, &why) : std::nullopt;
+        std::optional<int> device;
+        if (z)
+            device = present.withDevices ? storedDevice(settings, &why) : Position::noDevice;
         if (name.isEmpty())
             why = QStringLiteral("it has no name");
         // Loaded as 0, a damaged coordinate would send the manipulator there
@@ -224,18 +247,18 @@ StoredSettings SettingsStore::load(LoadReport *report)
     settings.endArray();
 
     // The groups of the program's other parts, as the file holds them.
-    for (const QString &group : settings.childGroups()) {
-        if (group == settingsGroup || group == positionsArray)
+    for (const QString &key : keys) {
+        const qsizetype slash = key.indexOf(QLatin1Char('/'));
+        if (slash < 0)
             continue;
-        settings.beginGroup(group);
-        QVariantMap &values = stored.groups[group];
-        for (const QString &key : settings.allKeys())
-            values.insert(key, settings.value(key));
-        settings.endGroup();
+        const QStringView group = QStringView(key).left(slash);
+        if (group != settingsGroup && group != positionsArray)
+            stored.groups[group.toString()].insert(key.mid(slash + 1), settings.value(key));
     }
-    // What the user's file itself holds besides, not the system's defaults.
+    // What the user's file itself holds besides, not the system's defaults
+    // (`keys` has both).
     settings.setFallbacksEnabled(false);
-    kept_ = keysOfOthers(settings);
+    kept_ = keysOfOthers(settings, keys);
 
     // With saving off nothing is written, the copy included; nothing is lost.
     if (unreadable > 0 && !isSavingOff()) {
@@ -315,7 +338,7 @@ SettingsStore::Job SettingsStore::job(const StoredSettings &stored)
     // Saved without a load: the other keys are those the file holds now.
     if (!keptKnown_ && mayRead(file)) {
         QSettings settings(file, QSettings::IniFormat);
-        kept_ = keysOfOthers(settings);
+        kept_ = keysOfOthers(settings, settings.allKeys());
     }
     keptKnown_ = true;
     Job next{stored, kept_, ++asked_};

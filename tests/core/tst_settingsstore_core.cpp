@@ -10,6 +10,7 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -324,15 +325,17 @@ void TestSettingsStoreCore::fileHoldsWhatTheListHolds_data()
     QTest::addColumn<bool>("load"); // loaded before the save, or saved at once
     QTest::addColumn<int>("keep"); // entries of the list saved: the first ones loaded
     QTest::addColumn<QStringList>("after"); // every key of the file after the save
+    QTest::addColumn<QByteArray>("system"); // the lab's defaults for every user, if any
 
     const QByteArray two = "[positions]\n1\\name=a\n1\\x=1\n1\\y=2\n1\\z=3\n2\\name=b\n2\\x=4\n2\\y=5\n2\\z=6\n";
     const QStringList own{"settings/dev=1", "settings/pcmode=false", "settings/port=" + PortSettings::defaultPort(),
                           "settings/timeout=100", "settings/update=1000"};
     const QStringList a{"positions/1/name=a", "positions/1/x=1", "positions/1/y=2", "positions/1/z=3"};
     QTest::newRow("a removed entry is gone") << two + "size=2\n"
-                                             << true << 1 << a + QStringList{"positions/size=1"} + own;
-    QTest::newRow("entries past the size are gone") << two + "3\\name=Secret site\n3\\x=7\n3\\y=8\n3\\z=9\nsize=2\n"
-                                                    << true << 0 << QStringList{"positions/size=0"} + own;
+                                             << true << 1 << a + QStringList{"positions/size=1"} + own << QByteArray();
+    QTest::newRow("entries past the size are gone")
+        << two + "3\\name=Secret site\n3\\x=7\n3\\y=8\n3\\z=9\nsize=2\n"
+        << true << 0 << QStringList{"positions/size=0"} + own << QByteArray();
     QTest::newRow("a hand-added group, key and top key stay")
         << "top=1\n[notes]\nwho=me\n[settings]\nextra=yes\ndev=3\n" + two + "size=1\n"
         << true << 1
@@ -344,18 +347,33 @@ void TestSettingsStoreCore::fileHoldsWhatTheListHolds_data()
                           "settings/port=" + PortSettings::defaultPort(),
                           "settings/timeout=100",
                           "settings/update=1000",
-                          "top=1"};
+                          "top=1"}
+        << QByteArray();
     // An entry without a device is written without one, as it was read.
-    QTest::newRow("an entry's device stays with it")
-        << QByteArray("[positions]\n1\\name=a\n1\\x=1\n1\\y=2\n1\\z=3\n1\\device=4\n2\\name=b\n2\\x=4\n2\\y=5\n2\\z=6\n"
-                      "size=2\n")
-        << true << 2
-        << QStringList{"positions/1/device=4"} + a
+    QTest::newRow("an entry's device stays with it") << QByteArray(
+        "[positions]\n1\\name=a\n1\\x=1\n1\\y=2\n1\\z=3\n1\\device=4\n2\\name=b\n2\\x=4\n2\\y=5\n2\\z=6\n"
+        "size=2\n") << true << 2
+                                                     << QStringList{"positions/1/device=4"} + a
             + QStringList{"positions/2/name=b", "positions/2/x=4", "positions/2/y=5", "positions/2/z=6",
                           "positions/size=2"}
-            + own;
-    QTest::newRow("saved without a load, a hand-added group stays") << "[notes]\nwho=me\n" + two
-            + "size=2\n" << false << 0 << QStringList{"notes/who=me", "positions/size=0"} + own;
+            + own << QByteArray();
+    QTest::newRow("saved without a load, a hand-added group stays")
+        << "[notes]\nwho=me\n" + two + "size=2\n"
+        << false << 0 << QStringList{"notes/who=me", "positions/size=0"} + own << QByteArray();
+    // The defaults are read, but of the keys the program does not write only
+    // the user's own are kept: written into the user's file they would hide
+    // later changes of the defaults.
+    QTest::newRow("the lab's defaults stay out of the file")
+        << "[notes]\nwho=me\n" + two + "size=2\n"
+        << true << 0
+        << QStringList{"notes/who=me",
+                       "positions/size=0",
+                       "settings/dev=1",
+                       "settings/pcmode=false",
+                       "settings/port=" + PortSettings::defaultPort(),
+                       "settings/timeout=250",
+                       "settings/update=1000"}
+        << QByteArray("[settings]\ntimeout=250\nextra=yes\n");
 }
 
 void TestSettingsStoreCore::fileHoldsWhatTheListHolds()
@@ -364,6 +382,14 @@ void TestSettingsStoreCore::fileHoldsWhatTheListHolds()
     QFETCH(bool, load);
     QFETCH(int, keep);
     QFETCH(QStringList, after);
+    QFETCH(QByteArray, system);
+    QTemporaryDir defaults;
+    if (!system.isEmpty()) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, defaults.path());
+        QVERIFY(QDir().mkpath(defaults.path() + "/quellmark"));
+        QFile lab(defaults.path() + "/quellmark/orvex.conf");
+        QVERIFY(lab.open(QIODevice::WriteOnly) && lab.write(system) == system.size());
+    }
     TestSettings::writeStore(file);
     // The store's permission bits stay as the user set them.
     QVERIFY(QFile::setPermissions(TestSettings::storeFile(), QFile::ReadOwner | QFile::WriteOwner));
