@@ -250,21 +250,27 @@ void measureStartup(const Options &o, const QString &work)
         platforms << QStringLiteral("xcb");
     for (const QString &platform : platforms) {
         setChildEnvironment(platform, config);
-        std::vector<double> window, bare;
+        std::vector<double> window, bare, text;
         int failures = 0;
         for (int run = -1; run < o.startupRuns; ++run) { // run -1 warms the page cache
             const double b = msToFirstPaint(BENCH_BARE_PATH);
             const double w = msToFirstPaint(BENCH_WINDOW_PATH);
-            if (b < 0 || w < 0)
+            qputenv("BENCH_BARE_TEXT", "1");
+            const double t = msToFirstPaint(BENCH_BARE_PATH);
+            qunsetenv("BENCH_BARE_TEXT");
+            if (b < 0 || w < 0 || t < 0)
                 ++failures;
             else if (run >= 0)
-                bare.push_back(b), window.push_back(w);
+                bare.push_back(b), window.push_back(w), text.push_back(t);
         }
         const std::string where = platform == "xcb" ? "Xvfb" : "offscreen";
         const auto ms = [](double v) {
             return fmt("%.1f ms", v);
         };
         compare("first paint, " + where, median(window), median(bare), 1.2, ms);
+        // The same with a floor that shows a line of text: the fonts' set-up,
+        // which no window with text avoids, then counts on both sides.
+        compare("first paint vs a bare window with a line of text, " + where, median(window), median(text), 1.2, ms);
         if (failures)
             row("  runs without a first paint", std::to_string(failures));
 
@@ -325,7 +331,7 @@ void measureIdle(const Options &o, const QString &work)
     section("Idle: " + std::to_string(o.idleSeconds) + " s of polling at the default 1000 ms (kesmarcontrol, "
             + platform.toStdString() + ") vs a bare Qt program doing nothing (median of " + std::to_string(o.idleRuns)
             + ")");
-    std::vector<double> cpu, bareCpu, rss, bareRss;
+    std::vector<double> cpu, bareCpu, rss, bareRss, textRss;
     for (int run = 0; run < o.idleRuns; ++run) {
         SimProcess sim;
         if (!sim.start())
@@ -333,12 +339,16 @@ void measureIdle(const Options &o, const QString &work)
         const QString config = work + QStringLiteral("/idle-%1").arg(run);
         writeProgramStore(config, sim.ptyPath());
         setChildEnvironment(platform, config);
-        QProcess program, bare;
-        for (QProcess *p : {&program, &bare})
+        QProcess program, bare, text;
+        for (QProcess *p : {&program, &bare, &text})
             p->setStandardOutputFile(QProcess::nullDevice());
+        QProcessEnvironment withText = QProcessEnvironment::systemEnvironment();
+        withText.insert(QStringLiteral("BENCH_BARE_TEXT"), QStringLiteral("1"));
+        text.setProcessEnvironment(withText);
         program.start(QStringLiteral(KESMARCONTROL_PATH), QStringList());
         bare.start(QStringLiteral(BENCH_BARE_PATH), {QStringLiteral("--stay")});
-        if (!program.waitForStarted() || !bare.waitForStarted())
+        text.start(QStringLiteral(BENCH_BARE_PATH), {QStringLiteral("--stay")});
+        if (!program.waitForStarted() || !bare.waitForStarted() || !text.waitForStarted())
             return row("kesmarcontrol or bench_bare did not start", "");
         // Let both settle: the port opens after 100 ms, the first poll follows
         // one interval later.
@@ -351,7 +361,8 @@ void measureIdle(const Options &o, const QString &work)
         bareCpu.push_back((cpuNs(bare.processId()) - b0) / wall * 100.0);
         rss.push_back(statusKiB(program.processId(), "VmRSS"));
         bareRss.push_back(statusKiB(bare.processId(), "VmRSS"));
-        for (QProcess *p : {&program, &bare}) {
+        textRss.push_back(statusKiB(text.processId(), "VmRSS"));
+        for (QProcess *p : {&program, &bare, &text}) {
             p->terminate();
             p->waitForFinished();
         }
@@ -363,6 +374,7 @@ void measureIdle(const Options &o, const QString &work)
         return fmt("%.1f MiB", kib / 1024);
     };
     compare("resident memory (VmRSS)", median(rss), median(bareRss), 1.2, mib);
+    compare("resident memory vs a bare window with a line of text", median(rss), median(textRss), 1.2, mib);
 }
 
 void measureScale(const Options &o, const QString &work)
