@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -31,13 +30,14 @@ void JournalFile::start(const QDate &today)
         fail(tr("The journal's folder %1 cannot be made").arg(QDir::toNativeSeparators(folder_)));
         return;
     }
-    const QRegularExpression dayFile(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})\\.csv$"));
     const QDate oldest = today.addDays(-keepDays);
-    const QStringList names = dir.entryList({QStringLiteral("*.csv")}, QDir::Files);
+    const QStringList names = dir.entryList(QDir::Files);
     for (const QString &name : names) {
-        const QRegularExpressionMatch match = dayFile.match(name);
-        const QDate date = match.hasMatch() ? QDate::fromString(match.captured(1), Qt::ISODate) : QDate();
-        if (date.isValid() && date < oldest)
+        // Only a day's file, named exactly as fileName() names it (checked
+        // here rather than by a name filter, which would compile a regular
+        // expression).
+        const QDate date = QDate::fromString(name.chopped(4), Qt::ISODate);
+        if (date.isValid() && fileName(date) == name && date < oldest)
             dir.remove(name);
     }
 }

@@ -324,10 +324,12 @@ void SettingsStore::removeLeftovers()
     QDir folder = store.dir();
     // This process's own are saves under way in another store object.
     const QString own = store.fileName() + QStringLiteral(".saving-%1-").arg(QCoreApplication::applicationPid());
+    const QString left = store.fileName() + QStringLiteral(".saving-");
     int removed = 0;
-    for (const QString &name :
-         folder.entryList({store.fileName() + QStringLiteral(".saving-*")}, QDir::Files | QDir::Hidden | QDir::System))
-        removed += !name.startsWith(own) && folder.remove(name) ? 1 : 0;
+    // Filtered here rather than by a name filter, which would compile a
+    // regular expression (and keep its library in memory) for a handful of names.
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        removed += name.startsWith(left) && !name.startsWith(own) && folder.remove(name) ? 1 : 0;
     if (removed > 0)
         qWarning("Removed %d files left beside %s by a save that was cut short", removed,
                  qPrintable(QDir::toNativeSeparators(file)));
