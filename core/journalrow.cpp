@@ -6,8 +6,8 @@ namespace {
 
 // The words, in the order of the enums.
 const std::array<const char *, JournalRow::sourceCount> sourceNames{
-    "Goto", "Follow Target", "list entry", "Copy", "Restore", "pad", "key", "script", "Retract", "Return", "Advance", "Withdraw",
-    "Halt"};
+    "Goto",   "Follow Target", "list entry", "Copy",    "Restore",  "pad", "key",
+    "script", "Retract",       "Return",     "Advance", "Withdraw", "Halt"};
 const std::array<const char *, 3> outcomeNames{"sent", "refused", "failed"};
 const std::array<const char *, 4> endNames{"", "arrived", "stopped short", "halted"};
 

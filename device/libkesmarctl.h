@@ -19,9 +19,10 @@
  * opened on different threads may be used at the same time. The calls wait
  * on the port themselves, so no event loop is needed; between calls one
  * thread of the library, started with the first connection, reads every open
- * port into a small bounded buffer (4096 bytes, the oldest dropped first). Failures without a handle (a failed open, a null
- * or closed handle) are kept per thread: kesmarctl_last_errorstr(NULL) tells
- * the calling thread's last one.
+ * port into a small bounded buffer (4096 bytes, the oldest dropped first).
+ * Failures without a handle (a failed open, a null or closed handle) are
+ * kept per thread: kesmarctl_last_errorstr(NULL) tells the calling thread's
+ * last one.
  *
  * The library needs only the C and C++ runtimes. Setting the environment
  * variable KESMARCTL_DEBUG=1 writes every frame sent and received in hex to
@@ -38,8 +39,8 @@
 #define KESMARCTL_VERSION_MINOR 0
 #define KESMARCTL_VERSION_PATCH 0
 /* One number to compare, e.g. #if KESMARCTL_VERSION >= KESMARCTL_MAKE_VERSION(1, 0, 0) */
-#define KESMARCTL_MAKE_VERSION(major, minor, patch) ((major) * 10000 + (minor) * 100 + (patch))
-#define KESMARCTL_VERSION \
+#define KESMARCTL_MAKE_VERSION(major, minor, patch) ((major)*10000 + (minor)*100 + (patch))
+#define KESMARCTL_VERSION                                                                                              \
     KESMARCTL_MAKE_VERSION(KESMARCTL_VERSION_MAJOR, KESMARCTL_VERSION_MINOR, KESMARCTL_VERSION_PATCH)
 
 /* The open library is built with hidden visibility; only these are exported. */

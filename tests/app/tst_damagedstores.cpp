@@ -2,11 +2,11 @@
 // loads exactly the entries that a plain QSettings reader finds readable, and
 // its close writes all of them back. The damaged files are mutants of a few
 // realistic stores, made with a fixed seed so every run tests the same files.
-#include "testwindow.h"
 #include "fakekesmarctl.h"
 #include "positionview.h"
 #include "storeescapes.h"
 #include "testsettings.h"
+#include "testwindow.h"
 
 #include <QMap>
 #include <QSettings>

@@ -435,7 +435,8 @@ void TestDeviceLink::failedPollsMarkTheReadoutsStale()
         switches += states[i] != (i ? states[i - 1] : QStringLiteral("reading"));
     QCOMPARE(changes.size(), switches);
     QCOMPARE(reads.size(), polls.count(QLatin1Char('+')));
-    QVERIFY(w->panel().link().lastReading() == (reads.isEmpty() ? before : std::optional<DeviceLink::Xyz>({300, 200, 100})));
+    QVERIFY(w->panel().link().lastReading()
+            == (reads.isEmpty() ? before : std::optional<DeviceLink::Xyz>({300, 200, 100})));
     // Messages too long for the window are readable whole.
     QCOMPARE(bar()->toolTip(), message);
     if (polls.endsWith(QLatin1Char('-')))

@@ -48,8 +48,7 @@ private slots:
             ended.kill();
             QVERIFY(ended.waitForFinished(10000));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray::number(gone) + "\nkesmarcontrol\n"
-                       + QSysInfo::machineHostName().toUtf8() + "\n");
+            file.write(QByteArray::number(gone) + "\nkesmarcontrol\n" + QSysInfo::machineHostName().toUtf8() + "\n");
             file.close();
         } else if (found == QLatin1String("empty") || found == QLatin1String("garbage")) {
             QVERIFY(file.open(QIODevice::WriteOnly));

@@ -4,11 +4,11 @@
 #include "about.h"
 #include "fakekesmarctl.h"
 #include "fakelibrarytest.h"
-#include "testwindow.h"
 #include "nextmodal.h"
 #include "paddialog.h"
 #include "settings.h"
 #include "testsettings.h"
+#include "testwindow.h"
 #include "ui_settings.h"
 #include "widgetlookup.h"
 

@@ -1,5 +1,5 @@
-#include "testwindow.h"
 #include "simfixture.h"
+#include "testwindow.h"
 
 #include "nextmodal.h"
 #include "testsettings.h"

@@ -8,9 +8,9 @@
 #ifndef SIMFIXTURE_H
 #define SIMFIXTURE_H
 
-#include "testwindow.h"
 #include "runstep.h"
 #include "simprocess.h"
+#include "testwindow.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -4,10 +4,10 @@
 // The order of the axes is read from the program's readings. A stage the
 // unit stops short of ends the plan for good: when the front panel then
 // takes the unit to the stage's target, the simulator receives no move.
-#include "testwindow.h"
 #include "runstep.h"
 #include "simprocess.h"
 #include "testsettings.h"
+#include "testwindow.h"
 #include "widgetlookup.h"
 
 #include <QPushButton>

@@ -2,8 +2,8 @@
 #define WINDOWFIXTURE_H
 
 #include "fakekesmarctl.h"
-#include "testwindow.h"
 #include "runstep.h"
+#include "testwindow.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
